@@ -1,0 +1,29 @@
+// Base of the program's modal windows: created once at start, shown modally again and
+// again; each showing runs the window's show handler.
+#pragma once
+
+#include <QDialog>
+
+#include "widgets/FixedForm.h"
+
+namespace vidora {
+
+class TVidora;
+
+class TModalForm : public QDialog {
+  Q_OBJECT
+ public:
+  // Shows the window modally and returns when it closes.
+  int ShowModal() { return exec(); }
+
+ protected:
+  TModalForm(TVidora& app, const QString& name, const QString& caption, int clientWidth, int clientHeight,
+             tk::TBorderIcons icons);
+
+  TVidora& App() const noexcept { return FApp; }
+
+ private:
+  TVidora& FApp;
+};
+
+}  // namespace vidora

@@ -1,0 +1,54 @@
+#include "Unit9.h"
+
+#include <QDir>
+
+#include "widgets/MessageBoxes.h"
+#include "Vidora.h"
+
+namespace vidora {
+
+TDataModule9::TDataModule9(TVidora& app) {
+  DataSource1.SetDataSet(&Table1);
+  DataSource2.SetDataSet(&Table2);
+
+  Table1.DatabaseName = u"VdbDatabase1";
+  Table1.TableName = u"Irsz";
+  Table1.SetIndexName(u"TELEP");
+  Table1.BeforeDelete = [this](tk::TDataSet& dataSet) { Table1BeforeDelete(dataSet); };
+
+  Table2.DatabaseName = u"VdbDatabase1";
+  Table2.TableName = u"Irsz_tmp";
+
+  VdbDatabase1.DatabaseName = u"VdbDatabase1";
+  VdbDatabase1.DatabaseType = vdbds::TVdbDatabaseType::dbtDirectory;
+  VdbDatabase1.Exclusive = false;
+  VdbDatabase1.ReadOnly = false;
+  VdbDatabase1.FlushMode = vdbds::TVdbTableFlushMode::tfmDefault;
+  VdbDatabase1.IndexPageSize = 4096;
+  VdbDatabase1.BlobBlockSize = 512;
+  // The database is the directory the program was started from.
+  VdbDatabase1.Location = QDir::currentPath().toStdU16String();
+
+  app.Created(QStringLiteral("DataModule9"));
+}
+
+TDataModule9::~TDataModule9() {
+  // Released at the end of the program, when no window is left to report to.
+  for (vdbds::TVdbTable* table : {&Table1, &Table2}) {
+    try {
+      table->Close();
+    } catch (const std::exception& e) {
+      qWarning("Closing table %s failed: %s", qUtf8Printable(QString::fromStdU16String(table->TableName)),
+               e.what());
+    }
+  }
+}
+
+void TDataModule9::Table1BeforeDelete(tk::TDataSet&) {
+  if (tk::ShowMessageBox(nullptr, QMessageBox::NoIcon, QStringLiteral("Törlés jóváhagyás:"),
+                         QStringLiteral("Biztosan törölhető ?"), QMessageBox::Yes | QMessageBox::No) !=
+      QMessageBox::Yes)
+    tk::Abort();
+}
+
+}  // namespace vidora

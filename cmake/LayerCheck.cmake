@@ -1,0 +1,38 @@
+# Fails the build when a source file includes across a layer boundary.
+# Each rule: folder, then the include prefixes it must never use; "Qt" stands for any Qt header.
+cmake_policy(SET CMP0009 NEW)
+set(rules
+  "engine|Qt|../|toolkit/|db/|widgets/|dataset/|report/|app/"
+  "toolkit/db|Qt|../|engine/|widgets/|dataset/|report/|app/"
+  "dataset|Qt|../|engine/|api/|types/|storage/|widgets/|report/|app/"
+  "toolkit/widgets|../|engine/|dataset/|report/|app/"
+  "report|../|engine/|dataset/|widgets/|app/"
+)
+set(failures "")
+foreach(rule IN LISTS rules)
+  string(REPLACE "|" ";" parts "${rule}")
+  list(POP_FRONT parts folder)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
+  foreach(f IN LISTS files)
+    file(STRINGS "${f}" includes REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*" "\\1" inc "${line}")
+      foreach(bad IN LISTS parts)
+        if(bad STREQUAL "Qt")
+          if(inc MATCHES "^Q[A-Za-z0-9]*($|/|\\.h$)")
+            list(APPEND failures "${f}: ${inc} (no Qt in this layer)")
+          endif()
+        else()
+          string(FIND "${inc}" "${bad}" pos)
+          if(pos EQUAL 0)
+            list(APPEND failures "${f}: ${inc}")
+          endif()
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+if(failures)
+  string(REPLACE ";" "\n  " msg "${failures}")
+  message(FATAL_ERROR "Forbidden includes across layers:\n  ${msg}")
+endif()
