@@ -1,55 +1,117 @@
-// Forming engine exception messages from the engine message table.
+// Forming engine exception messages from the engine message table, and the raising routines.
 #include "api/VdbErrors.h"
+
+#include <string>
+#include <utility>
+
+#include "api/VdbErrorCodes.h"
+#include "api/VdbMessages.h"
 
 namespace vdb {
 
 namespace {
-std::string ToUtf8(const std::u16string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-}  // namespace
 
-TVdbFmtArg::TVdbFmtArg(std::string_view ascii) : FValue(std::u16string(ascii.begin(), ascii.end())) {}
+std::u16string FormMessage(std::int16_t code, const TVdbFmtArgs& args) {
+  if (code == VDB_INTERNAL_UNWIND) return std::u16string(InternalUnwindText());
+  if (std::optional<std::u16string> text = FormatEngineMessage(code, args)) return std::move(*text);
+  // A template that does not fit its arguments still gives a readable message.
+  return std::u16string(EngineMessageText(code));
+}
+
+// The engine error raised for a negative status that names no engine error.
+[[noreturn]] void RaiseUnknownStatus(std::int32_t status) {
+  const std::u16string description =
+      VdbFormat(u"status %d", {TVdbFmtArg(status)}).value_or(u"status");
+  throw EVdbEngine(errUnknown, description);
+}
+
+template <class T>
+T CheckCode(T status, TVdbFmtArgs args) {
+  if (status >= 0) return status;
+  const std::int32_t code = -static_cast<std::int32_t>(status);
+  if (!IsEngineErrorCode(code)) RaiseUnknownStatus(status);
+  throw EVdbEngine(static_cast<std::int16_t>(code), std::move(args));
+}
+
+template <class T>
+T CheckUnwind(T status) {
+  if (status < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
+  return status;
+}
+
+}  // namespace
 
 EVdbEngine::EVdbEngine(std::int16_t code, std::u16string_view description)
     : EVdbEngine(code, TVdbFmtArgs{TVdbFmtArg(description)}) {}
 
-// Placeholder until the message table exists: the code alone.
-EVdbEngine::EVdbEngine(std::int16_t code, TVdbFmtArgs)
-    : EVdbEngine(ReadyMessage{}, code, u"Error " + [code] {
-        std::string s = std::to_string(code);
-        return std::u16string(s.begin(), s.end());
-      }()) {}
+EVdbEngine::EVdbEngine(std::int16_t code, TVdbFmtArgs args)
+    : EVdbEngine(ReadyMessage{}, code, FormMessage(code, args)) {}
 
 EVdbEngine EVdbEngine::CreateMsg(std::int16_t code, std::u16string message) {
   return EVdbEngine(ReadyMessage{}, code, std::move(message));
 }
 
 EVdbEngine::EVdbEngine(ReadyMessage, std::int16_t code, std::u16string message)
-    : FCode(code), FMessage(std::move(message)), FWhat(ToUtf8(FMessage)) {}
+    : FCode(code), FMessage(std::move(message)), FWhat(VdbUtf16ToUtf8(FMessage)) {}
+
+EVdbCompilerError::EVdbCompilerError(std::int16_t code, std::u16string unitName,
+                                     std::u16string line, std::int32_t lineNo,
+                                     std::int32_t charNo, TVdbFmtArgs args)
+    : EVdbEngine(code, std::move(args)),
+      FErrorUnitName(std::move(unitName)),
+      FErrorLine(std::move(line)),
+      FErrorLineNo(lineNo),
+      FErrorCharNo(charNo) {}
+
+EVplMemberExpected::EVplMemberExpected(std::int16_t code, std::u16string unitName,
+                                       std::u16string line, std::int32_t lineNo,
+                                       std::int32_t charNo, bool isStatic, std::int16_t classId,
+                                       std::int16_t expectedDataType, TVdbFmtArgs args)
+    : EVdbCompilerError(code, std::move(unitName), std::move(line), lineNo, charNo,
+                        std::move(args)),
+      FStatic(isStatic),
+      FClassId(classId),
+      FExpectedDataType(expectedDataType) {}
+
+ESqlParser::ESqlParser(std::int16_t code, std::u16string line, std::int32_t lineNo,
+                       std::int32_t charNo, std::u16string desc, TVdbFmtArgs args)
+    : EVdbCompilerError(code, std::u16string(kSqlParserUnitName), std::move(line), lineNo, charNo,
+                        std::move(args)),
+      FDesc(std::move(desc)) {}
+
+EVdbSqlUnexpectedToken::EVdbSqlUnexpectedToken(std::int16_t code, std::u16string line,
+                                               std::int32_t lineNo, std::int32_t charNo,
+                                               std::u16string desc, std::u16string tokenFound,
+                                               TVdbFmtArgs args)
+    : ESqlParser(code, std::move(line), lineNo, charNo, std::move(desc), std::move(args)),
+      FTokenFound(std::move(tokenFound)) {}
+
+ESqlCommand ESqlCommand::CreateMsg(std::int16_t code, std::u16string message) {
+  return ESqlCommand(ReadyMessage{}, code, std::move(message));
+}
+
+void RaiseEngineError(std::int16_t code, std::u16string_view description) {
+  throw EVdbEngine(code, description);
+}
+
+void RaiseEngineError(std::int16_t code, TVdbFmtArgs args) {
+  throw EVdbEngine(code, std::move(args));
+}
+
+void RaiseEngineError(std::int16_t code, std::initializer_list<TVdbFmtArg> args) {
+  throw EVdbEngine(code, TVdbFmtArgs(args));
+}
+
+std::int16_t CheckEngineCode(std::int16_t status, TVdbFmtArgs args) {
+  return CheckCode(status, std::move(args));
+}
+
+std::int32_t CheckEngineCode(std::int32_t status, TVdbFmtArgs args) {
+  return CheckCode(status, std::move(args));
+}
+
+std::int16_t CheckInternal(std::int16_t status) { return CheckUnwind(status); }
+
+std::int32_t CheckInternal(std::int32_t status) { return CheckUnwind(status); }
 
 }  // namespace vdb

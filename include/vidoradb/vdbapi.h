@@ -19,6 +19,16 @@ extern "C" {
 typedef int16_t TVdbResult;
 typedef uint16_t VdbChar; /* one UTF-16 code unit */
 
+/* Text buffers. A function that hands out a text receives the caller's buffer and its
+   capacity MaxLen in VdbChar units, the terminating NUL included: it writes at most
+   MaxLen - 1 characters and a NUL, cutting a longer text (never between the halves of a
+   surrogate pair). MaxLen 0 or less, or a null buffer, writes nothing. */
+
+/* Copies the text of call-interface status VdbError (for example -100 "Error in VidoraDB
+   Engine") into ErrorMsg; a status that is not in the status table gives the text of
+   status 1, "Unknown error". Returns 0. */
+VDBAPI TVdbResult VdbGetErrorMsg(int32_t VdbError, VdbChar* ErrorMsg, int32_t MaxLen);
+
 #ifdef __cplusplus
 }
 #endif
