@@ -28,8 +28,9 @@ std::u16string FormMessage(std::int16_t code, const TVdbFmtArgs& args) {
 template <class T>
 T CheckCode(T status, TVdbFmtArgs args) {
   if (status >= 0) return status;
-  const std::int32_t code = -static_cast<std::int32_t>(status);
-  if (!IsEngineErrorCode(code)) RaiseUnknownStatus(status);
+  // 64 bits, so that negating the smallest 32-bit status cannot overflow.
+  const std::int64_t code = -static_cast<std::int64_t>(status);
+  if (code > kLastEngineErrorCode) RaiseUnknownStatus(status);
   throw EVdbEngine(static_cast<std::int16_t>(code), std::move(args));
 }
 
