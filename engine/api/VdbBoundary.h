@@ -20,8 +20,8 @@ namespace vdb {
 
 namespace detail {
 template <class F>
-using TGuardResult =
-    std::conditional_t<std::is_void_v<std::invoke_result_t<F>>, std::int16_t, std::invoke_result_t<F>>;
+using TGuardResult = std::conditional_t<std::is_void_v<std::invoke_result_t<F>>, std::int16_t,
+                                        std::invoke_result_t<F>>;
 
 // Records a non-engine exception as error 123 ("Exception: %s"). Never throws: when even the
 // recording fails, the caller still returns its failure status.

@@ -14,7 +14,7 @@ constexpr char16_t kReplacement = 0xFFFD;
 // template from allocating without bound.
 constexpr std::size_t kMaxFieldSize = 4096;
 
-struct TSpec {
+struct TPlaceholder {
   bool LeftAlign = false;
   std::size_t Width = 0;
   std::optional<std::size_t> Precision;
@@ -35,23 +35,23 @@ bool ReadNumber(std::u16string_view s, std::size_t& pos, std::size_t& value) {
 }
 
 // Parses the placeholder after a '%' at `pos`; on success `pos` is behind the conversion.
-bool ParseSpec(std::u16string_view s, std::size_t& pos, TSpec& spec) {
+bool ParsePlaceholder(std::u16string_view s, std::size_t& pos, TPlaceholder& ph) {
   if (pos < s.size() && s[pos] == u'-') {
-    spec.LeftAlign = true;
+    ph.LeftAlign = true;
     ++pos;
   }
-  if (!ReadNumber(s, pos, spec.Width)) return false;
+  if (!ReadNumber(s, pos, ph.Width)) return false;
   if (pos < s.size() && s[pos] == u'.') {
     ++pos;
     std::size_t precision = 0;
     if (!ReadNumber(s, pos, precision)) return false;
-    spec.Precision = precision;
+    ph.Precision = precision;
   }
   if (pos >= s.size()) return false;
   char16_t c = s[pos++];
   if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
   if (c != u's' && c != u'd' && c != u'x' && c != u'f') return false;
-  spec.Conversion = c;
+  ph.Conversion = c;
   return true;
 }
 
@@ -71,7 +71,8 @@ std::u16string WholeNumber(std::int64_t v, bool hex, std::size_t minDigits) {
         negative ? ~static_cast<std::uint64_t>(v) + 1 : static_cast<std::uint64_t>(v);
     r = std::to_chars(buf.data(), buf.data() + buf.size(), magnitude, 10);
   }
-  std::u16string digits = Widen(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
+  std::u16string digits =
+      Widen(std::string_view(buf.data(), static_cast<std::size_t>(r.ptr - buf.data())));
   if (hex) {
     for (char16_t& c : digits) {
       if (c >= u'a' && c <= u'f') c = static_cast<char16_t>(c - u'a' + u'A');
@@ -99,22 +100,22 @@ std::u16string_view CutText(std::u16string_view s, std::size_t maxUnits) {
 }
 
 // The text of one placeholder, or none when the argument is of the wrong kind.
-std::optional<std::u16string> Convert(const TSpec& spec, const TVdbFmtArg& arg) {
+std::optional<std::u16string> Convert(const TPlaceholder& ph, const TVdbFmtArg& arg) {
   const TVdbFmtArg::Value& v = arg.value();
-  switch (spec.Conversion) {
+  switch (ph.Conversion) {
     case u's':
       if (const auto* s = std::get_if<std::u16string>(&v)) {
-        return std::u16string(spec.Precision ? CutText(*s, *spec.Precision) : std::u16string_view(*s));
+        return std::u16string(ph.Precision ? CutText(*s, *ph.Precision) : std::u16string_view(*s));
       }
       return std::nullopt;
     case u'd':
     case u'x':
       if (const auto* n = std::get_if<std::int64_t>(&v)) {
-        return WholeNumber(*n, spec.Conversion == u'x', spec.Precision.value_or(0));
+        return WholeNumber(*n, ph.Conversion == u'x', ph.Precision.value_or(0));
       }
       return std::nullopt;
     case u'f':
-      if (const auto* d = std::get_if<double>(&v)) return FixedNumber(*d, spec.Precision.value_or(2));
+      if (const auto* d = std::get_if<double>(&v)) return FixedNumber(*d, ph.Precision.value_or(2));
       return std::nullopt;
     default:
       return std::nullopt;
@@ -153,14 +154,14 @@ std::optional<std::u16string> VdbFormat(std::u16string_view pattern, const TVdbF
       ++pos;
       continue;
     }
-    TSpec spec;
-    if (!ParseSpec(pattern, pos, spec)) return std::nullopt;
+    TPlaceholder ph;
+    if (!ParsePlaceholder(pattern, pos, ph)) return std::nullopt;
     if (nextArg >= args.size()) return std::nullopt;
-    std::optional<std::u16string> text = Convert(spec, args[nextArg++]);
+    std::optional<std::u16string> text = Convert(ph, args[nextArg++]);
     if (!text) return std::nullopt;
-    if (text->size() < spec.Width) {
-      const std::size_t fill = spec.Width - text->size();
-      if (spec.LeftAlign) {
+    if (text->size() < ph.Width) {
+      const std::size_t fill = ph.Width - text->size();
+      if (ph.LeftAlign) {
         text->append(fill, u' ');
       } else {
         text->insert(0, fill, u' ');
@@ -225,7 +226,9 @@ std::string VdbUtf16ToUtf8(std::u16string_view s) {
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
     char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+                      s[i + 1] <= 0xDFFF;
+    if (pair) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -69,7 +69,8 @@ TEST_F(VdbBoundaryTest, UnwindingWithoutCauseRecordsGenericError) {
   for (const Case c : {Case{"nothing recorded before", false}, Case{"stale error before", true}}) {
     Last.ClearLastError();
     if (c.EarlierError) Last.SetLastError(30, u"sys_Id");
-    const std::int16_t status = GuardEngineCall(Last, [] { return CheckInternal(std::int16_t{-1}); });
+    const std::int16_t status =
+        GuardEngineCall(Last, [] { return CheckInternal(std::int16_t{-1}); });
     EXPECT_EQ(status, -52) << c.Name;
     EXPECT_EQ(Last.Code(), 52) << c.Name;
     EXPECT_EQ(Last.Msg(), u"Unknown error: internal failure without a recorded error") << c.Name;
@@ -127,8 +128,8 @@ TEST_F(VdbBoundaryTest, ApiBoundaryMapsEngineCodes) {
     std::int16_t Status;
   };
   for (const Case c : {Case{94, -2}, Case{38, -12}, Case{35, -1}}) {
-    const std::int16_t status =
-        GuardApiCall(Last, [&]() -> std::int16_t { RaiseEngineError(c.Code, {u"Irsz"}); }, openTable);
+    const std::int16_t status = GuardApiCall(
+        Last, [&]() -> std::int16_t { RaiseEngineError(c.Code, {u"Irsz"}); }, openTable);
     EXPECT_EQ(status, c.Status) << c.Code;
     EXPECT_EQ(Last.Code(), c.Code);
   }

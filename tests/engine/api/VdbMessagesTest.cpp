@@ -42,7 +42,8 @@ TEST(VdbMessagesTest, EngineTextsAreWordForWord) {
 }
 
 TEST(VdbMessagesTest, CodesWithoutEntryHaveEmptyText) {
-  const std::set<std::int32_t> withoutEntry = {15, 17, 21, 24, 27, 39, 40, 62, 63, 96, 100, 131, 148, 163};
+  const std::set<std::int32_t> withoutEntry = {15, 17, 21, 24, 27, 39,  40,
+                                               62, 63, 96, 100, 131, 148, 163};
   int withText = 0;
   for (std::int32_t code = 1; code <= 190; ++code) {
     EXPECT_TRUE(IsEngineErrorCode(code)) << code;
