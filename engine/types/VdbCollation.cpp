@@ -13,6 +13,7 @@
 #include <unicode/uloc.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
+#include <unicode/uversion.h>
 
 #include "api/VdbErrorCodes.h"
 #include "api/VdbErrors.h"
@@ -290,8 +291,7 @@ TCollatorCache& CollatorCache() {
   return cache;
 }
 
-int IcuCompare(const std::string& locale, std::uint32_t localeId, TStrCmpOptions options, std::u16string_view a, std::u16string_view b) {
-  const icu::Collator& coll = CollatorCache().Get(locale, localeId, options);
+int IcuCompare(const icu::Collator& coll, std::u16string_view a, std::u16string_view b) {
   UErrorCode err = U_ZERO_ERROR;
   const UCollationResult r =
       coll.compare(reinterpret_cast<const UChar*>(a.data()), static_cast<int32_t>(a.size()),
@@ -325,14 +325,33 @@ const TVdbCollation& TVdbCollation::BuiltIn() {
 int TVdbCollation::CompareAnsi(std::string_view a, std::string_view b, TStrCmpOptions extra) const {
   const TStrCmpOptions options = FOptions | extra;
   if (IsBuiltIn()) return VdbBuiltInCompareAnsi(a, b, options);
-  return IcuCompare(FIcuLocale, FLocaleId, options, TvuCodePage::ToUnicode(FCodePage, CutAtNul(a)),
-                    TvuCodePage::ToUnicode(FCodePage, CutAtNul(b)));
+  return IcuCompare(*static_cast<const icu::Collator*>(CollatorFor(options)),
+                    TvuCodePage::ToUnicode(FCodePage, CutAtNul(a)), TvuCodePage::ToUnicode(FCodePage, CutAtNul(b)));
 }
 
 int TVdbCollation::CompareWide(std::u16string_view a, std::u16string_view b, TStrCmpOptions extra) const {
   const TStrCmpOptions options = FOptions | extra;
   if (IsBuiltIn()) return VdbBuiltInCompareWide(a, b, options);
-  return IcuCompare(FIcuLocale, FLocaleId, options, CutAtNul(a), CutAtNul(b));
+  return IcuCompare(*static_cast<const icu::Collator*>(CollatorFor(options)), CutAtNul(a), CutAtNul(b));
+}
+
+const void* TVdbCollation::CollatorFor(TStrCmpOptions options) const {
+  const int slot = ((options & scoCaseSensitive) ? 1 : 0) | ((options & scoAccentSensitive) ? 2 : 0);
+  const void* coll = FCollators[slot].load(std::memory_order_acquire);
+  if (!coll) {
+    coll = &CollatorCache().Get(FIcuLocale, FLocaleId, options);
+    FCollators[slot].store(coll, std::memory_order_release);
+  }
+  return coll;
+}
+
+std::string TVdbCollation::CollatorVersion() const {
+  if (IsBuiltIn()) return {};
+  UVersionInfo version;
+  static_cast<const icu::Collator*>(CollatorFor(FOptions))->getVersion(version);
+  char text[U_MAX_VERSION_STRING_LENGTH] = {};
+  u_versionToString(version, text);
+  return text;
 }
 
 std::u16string TVdbCollation::ToUpper(std::u16string_view s) const { return CaseMap(s, FIcuLocale, true); }

@@ -9,6 +9,7 @@
 // and the collator cache have their own locks, and collators are only used through const calls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,6 +54,11 @@ class TVdbCollation {
   int CompareAnsi(std::string_view a, std::string_view b, TStrCmpOptions extra = 0) const;
   int CompareWide(std::u16string_view a, std::u16string_view b, TStrCmpOptions extra = 0) const;
 
+  // Version of the collation library's rules for this locale ("" for the built-in collation,
+  // whose order never changes). Index files keyed under a named collation must be rebuilt when
+  // it differs from the version recorded when they were built.
+  std::string CollatorVersion() const;
+
   // Case mapping under the collation's locale.
   std::u16string ToUpper(std::u16string_view s) const;
   std::u16string ToLower(std::u16string_view s) const;
@@ -66,6 +72,11 @@ class TVdbCollation {
   std::string FIcuLocale;
   TStrCmpOptions FOptions;
   std::uint16_t FCodePage;
+  // Collators by (case-sensitive, accent-sensitive), filled on first use; they live in the
+  // process-wide collator cache.
+  mutable std::atomic<const void*> FCollators[4] = {};
+
+  const void* CollatorFor(TStrCmpOptions options) const;
 };
 
 // The built-in collation's comparisons with explicit options (exposed for tests and for

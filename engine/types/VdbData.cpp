@@ -492,7 +492,6 @@ const TVdbDataType* TVdbDataType::GetLevelType(int level) const {
   CheckLevel(level);
   if (level == FLevel) return this;
   const bool nullable = FNullable && NullableAllowed(FColumnType, level);
-  auto clone = CloneWith(nullable, level);
   // Date/time null bytes and string length limits depend on the level: go through the factories.
   if (IsDateTime()) {
     const auto& dt = static_cast<const TVdbDateTimeType&>(*this);
@@ -502,7 +501,7 @@ const TVdbDataType* TVdbDataType::GetLevelType(int level) const {
     const auto& s = static_cast<const TVdbStringType&>(*this);
     return GetStringType(FColumnType, nullable, s.MaxLength(), s.CollationName(), level);
   }
-  return VdbRegisterType(std::move(clone));
+  return VdbRegisterType(CloneWith(nullable, level));
 }
 
 bool TVdbDataType::IsInteger() const noexcept { return IsIntegerCode(FColumnType); }
@@ -541,7 +540,12 @@ void TVdbDataType::MarkPresent(TVdbDataValue& value) const {
   if (HasNullByte()) value.Field()[NullByteOffset()] = 1;
 }
 
+void TVdbDataType::CheckField(const TVdbDataValue& value, std::size_t minimum) const {
+  if (value.Code() != FColumnType || value.Field().size() < minimum) Mismatch();
+}
+
 bool TVdbDataType::NullByteIsZero(const TVdbDataValue& value) const {
+  CheckField(value, DataSize());
   return HasNullByte() && value.Field()[NullByteOffset()] == 0;
 }
 
@@ -1338,7 +1342,11 @@ bool TVdbBinaryType::IsNull(const TVdbDataValue& value) const {
   if (value.IsEmpty()) return true;
   if (value.Code() != ColumnType()) Mismatch();
   if (IsBlob()) {
-    if (value.IsReference()) return LoadLE<std::uint32_t>(value.Field()) == 0;
+    if (value.IsReference()) {
+      CheckField(value, 4);
+      return LoadLE<std::uint32_t>(value.Field()) == 0;
+    }
+    CheckField(value, 5);
     return value.Field()[0] == 0;
   }
   return NullByteIsZero(value);
@@ -1349,6 +1357,7 @@ void TVdbBinaryType::SetNull(TVdbDataValue& value) const {
   if (!IsBlob()) {
     TVdbDataType::SetNull(value);
   } else if (value.IsReference()) {
+    CheckField(value, 4);
     StoreLE<std::uint32_t>(value.Field(), 0);
   } else {
     OwnValue(value, ColumnType(), 5);
@@ -1356,13 +1365,15 @@ void TVdbBinaryType::SetNull(TVdbDataValue& value) const {
 }
 
 void TVdbBinaryType::SetInteger(TVdbDataValue& value, std::int64_t v) const {
-  if (!IsBlob() || !value.IsReference() || value.Code() != ColumnType()) Mismatch();
+  if (!IsBlob() || !value.IsReference()) Mismatch();
+  CheckField(value, 4);
   if (v < 0 || v > UINT32_MAX) RaiseRange(vuIntToStr(v), u"Blob reference", u"0", vuIntToStr(UINT32_MAX));
   StoreLE<std::uint32_t>(value.Field(), static_cast<std::uint32_t>(v));
 }
 
 std::int64_t TVdbBinaryType::GetInteger(const TVdbDataValue& value) const {
-  if (!IsBlob() || !value.IsReference() || value.Code() != ColumnType()) Mismatch();
+  if (!IsBlob() || !value.IsReference()) Mismatch();
+  CheckField(value, 4);
   return LoadLE<std::uint32_t>(value.Field());
 }
 
@@ -1452,6 +1463,7 @@ void TVdbBinaryType::ConvertFromString(TVdbDataValue& value, std::u16string_view
 
 void TVdbBinaryType::GetDefault(TVdbDataValue& value) const {
   if (IsBlob() && value.IsReference()) {
+    CheckField(value, 4);
     StoreLE<std::uint32_t>(value.Field(), 0);
     return;
   }

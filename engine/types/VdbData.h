@@ -325,7 +325,11 @@ class TVdbDataType {
   std::span<std::uint8_t> WritableData(TVdbDataValue& value) const;
   std::span<const std::uint8_t> ReadableData(const TVdbDataValue& value) const;
   void MarkPresent(TVdbDataValue& value) const;
+  // Checks the null byte; raises 44 when AValue is smaller than a field of this type.
   bool NullByteIsZero(const TVdbDataValue& value) const;
+  // Raises 44 unless AValue carries this type's code and at least AMinimum bytes, so that no
+  // accessor reads outside a value made by another type.
+  void CheckField(const TVdbDataValue& value, std::size_t minimum) const;
   // Size an owned value of this type gets.
   virtual std::size_t OwnedSize() const { return DataSize(); }
   friend class TVdbTypeRegistry;

@@ -134,14 +134,22 @@ bool TVdbStringType::HoldsText(const TVdbDataValue& value) const { return !(IsMe
 bool TVdbStringType::IsNull(const TVdbDataValue& value) const {
   if (value.IsEmpty()) return true;
   if (value.Code() != ColumnType()) Mismatch();
-  if (IsMemo() && value.IsReference()) return LoadLE<std::uint32_t>(value.Field()) == 0;
-  if (OwnedSize() == kDynamicHeader) return value.Field()[0] == 0;
+  if (IsMemo() && value.IsReference()) {
+    CheckField(value, 4);
+    return LoadLE<std::uint32_t>(value.Field()) == 0;
+  }
+  if (OwnedSize() == kDynamicHeader) {
+    if (value.IsReference()) Mismatch();
+    CheckField(value, kDynamicHeader);
+    return value.Field()[0] == 0;
+  }
   return NullByteIsZero(value);
 }
 
 void TVdbStringType::SetNull(TVdbDataValue& value) const {
   if (!Nullable()) throw EVdbEngine(errNullNotAllowed, {DisplayName()});
-  if (IsMemo() && value.IsReference() && value.Code() == ColumnType()) {
+  if (IsMemo() && value.IsReference()) {
+    CheckField(value, 4);
     StoreLE<std::uint32_t>(value.Field(), 0);
   } else if (OwnedSize() == kDynamicHeader) {
     if (value.IsReference()) Mismatch();
@@ -152,19 +160,22 @@ void TVdbStringType::SetNull(TVdbDataValue& value) const {
 }
 
 void TVdbStringType::SetInteger(TVdbDataValue& value, std::int64_t v) const {
-  if (!IsMemo() || !value.IsReference() || value.Code() != ColumnType()) Mismatch();
+  if (!IsMemo() || !value.IsReference()) Mismatch();
+  CheckField(value, 4);
   if (v < 0 || v > UINT32_MAX) RaiseRange(vuIntToStr(v), u"Memo reference", u"0", vuIntToStr(UINT32_MAX));
   StoreLE<std::uint32_t>(value.Field(), static_cast<std::uint32_t>(v));
 }
 
 std::int64_t TVdbStringType::GetInteger(const TVdbDataValue& value) const {
-  if (!IsMemo() || !value.IsReference() || value.Code() != ColumnType()) Mismatch();
+  if (!IsMemo() || !value.IsReference()) Mismatch();
+  CheckField(value, 4);
   return LoadLE<std::uint32_t>(value.Field());
 }
 
 std::uint32_t TVdbStringType::StoredCount(const TVdbDataValue& value) const {
   const auto field = value.Field();
   if (OwnedSize() == kDynamicHeader) {
+    CheckField(value, kDynamicHeader);
     const std::uint32_t count = LoadLE<std::uint32_t>(field, 1);
     if (count > (field.size() - kDynamicHeader) / CharSize()) RaiseText(u"Stored text length exceeds the value");
     return count;

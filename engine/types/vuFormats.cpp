@@ -154,6 +154,16 @@ std::u16string vuFormatDateTime(std::u16string_view pattern, int year, int month
   return out;
 }
 
+std::u16string vuDateDisplayPattern(int setting, const TvuFormats& formats) {
+  switch (setting) {
+    case -1: return formats.ShortDateFormat;
+    case 1: return u"d\".\"mm\".\"yy";
+    case 2: return u"m\"/\"d\"/\"yy";
+    case 3: return u"yyyy\"-\"mm\"-\"dd";
+    default: return u"dd\".\"mm\".\"yyyy";
+  }
+}
+
 std::u16string vuFormatMoney(double value, const TvuFormats& formats) {
   const bool negative = value < 0;
   const double scale = std::pow(10.0, formats.CurrencyDecimals);

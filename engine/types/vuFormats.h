@@ -44,6 +44,11 @@ bool vuParseFloat(std::u16string_view text, const TvuFormats& formats, double& v
 std::u16string vuFormatDateTime(std::u16string_view pattern, int year, int month, int day,
                                 std::int64_t msOfDay, const TvuFormats& formats);
 
+// Pattern of the engine's date display setting used by the built-in date functions:
+// 0 day.month.year (4-digit year), 1 d.mm.yy, 2 m/d/yy, 3 year-month-day, -1 the user's
+// ShortDateFormat; any other setting gives the pattern of 0.
+std::u16string vuDateDisplayPattern(int setting, const TvuFormats& formats);
+
 // Money text: the amount rounded to CurrencyDecimals, thousands grouped, currency placed by
 // CurrencyFormat.
 std::u16string vuFormatMoney(double value, const TvuFormats& formats);

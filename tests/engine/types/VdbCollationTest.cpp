@@ -306,3 +306,10 @@ TEST(VdbCodePage, ConvertersArePerThread) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(wrong, 0);
 }
+
+TEST(VdbCollationNames, NamedCollationsReportTheirRulesVersion) {
+  EXPECT_EQ(TVdbCollation::BuiltIn().CollatorVersion(), "");
+  const std::string v = TVdbCollation::Resolve(u"Hungarian").CollatorVersion();
+  EXPECT_FALSE(v.empty());
+  EXPECT_EQ(TVdbCollation::Resolve(u"Hungarian_CS").CollatorVersion(), v);
+}

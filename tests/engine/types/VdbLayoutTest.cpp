@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -409,4 +410,74 @@ TEST(VdbRegistry, ConcurrentCreationYieldsOneObjectPerType) {
   go = true;
   for (auto& th : threads) th.join();
   for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]);
+}
+
+namespace {
+
+std::vector<const TVdbDataType*> AllKindsOfTypes() {
+  std::vector<const TVdbDataType*> types;
+  for (int level : {4, 5, 6})
+    for (bool nullable : {false, true}) {
+      for (TVdbColumnType code : {vctChar, vctSmallInt, vctFloat, vctByte, vctBoolean, vctDate, vctMemo, vctRecordId,
+                                  vctLink, vctBlob, vctTime, vctInteger, vctTimeStamp, vctWideMemo, vctBigInt, vctGuid})
+        types.push_back(TVdbDataType::GetDataType(code, nullable, level));
+      types.push_back(TVdbDataType::GetStringType(vctString, nullable, 20, u"", level));
+      types.push_back(TVdbDataType::GetStringType(vctString, nullable, 300, u"Hungarian", level));
+      types.push_back(TVdbDataType::GetStringType(vctWideString, nullable, 7, u"", level));
+      types.push_back(TVdbDataType::GetDateTimeType(vctTime, nullable, 1, level));
+      types.push_back(TVdbDataType::GetDateTimeType(vctDate, nullable, 0, true, level));
+      types.push_back(TVdbDataType::GetBinaryType(vctFixedBinary, nullable, 6, level));
+      types.push_back(TVdbDataType::GetEnumType(nullable, false, {{u"a", 1}, {u"b", 5}}, level));
+    }
+  return types;
+}
+
+// Exercises the readers of a value; engine errors are fine, anything else is not.
+void ReadEverything(const TVdbDataType& type, const TVdbDataValue& value, const TVdbDataType& other,
+                    const TVdbDataValue& otherValue) {
+  auto guarded = [](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const EVdbEngine&) {
+    }
+  };
+  guarded([&] { type.IsNull(value); });
+  guarded([&] { type.ConvertToString(value, TvuFormats::Invariant()); });
+  guarded([&] { type.GetWideString(value); });
+  guarded([&] { type.GetBytes(value); });
+  guarded([&] { type.GetInteger(value); });
+  guarded([&] { TVdbDataType::Compare(value, otherValue, type, other, 0, vcmExpression); });
+  guarded([&] { TVdbDataType::Compare(value, otherValue, type, other, 0, vcmIndex); });
+}
+
+}  // namespace
+
+// Damaged records: whatever the bytes, reading stays inside the field (the sanitizers watch).
+TEST(VdbLayout, ArbitraryFieldBytesAreReadWithoutLeavingTheField) {
+  std::mt19937 rng(6151);
+  for (const TVdbDataType* t : AllKindsOfTypes()) {
+    for (int round = 0; round < 30; ++round) {
+      std::vector<std::uint8_t> record(t->DataSize());  // exactly the field: no slack to hide overreads
+      for (auto& b : record) b = static_cast<std::uint8_t>(rng());
+      if (round % 3 == 0 && !record.empty()) record[0] = static_cast<std::uint8_t>(rng() % 4);
+      TVdbDataValue v;
+      t->SetReference(v, record, 0);
+      ReadEverything(*t, v, *t, v);
+    }
+  }
+}
+
+// A value made by one type and read by another must raise or work, never read out of bounds.
+TEST(VdbLayout, ValuesOfOtherTypesAreNeverMisreadOutOfBounds) {
+  const auto types = AllKindsOfTypes();
+  std::vector<TVdbDataValue> values(types.size());
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    try {
+      types[i]->GetMaximum(values[i]);
+    } catch (const EVdbEngine&) {
+      types[i]->InitValue(values[i]);
+    }
+  }
+  for (std::size_t i = 0; i < types.size(); ++i)
+    for (std::size_t j = 0; j < types.size(); j += 3) ReadEverything(*types[i], values[j], *types[j], values[j]);
 }
