@@ -105,20 +105,6 @@ void TVdbDataValue::MakeReference(TVdbColumnType code, std::span<std::uint8_t> f
   FSize = static_cast<std::uint32_t>(field.size());
 }
 
-void TVdbDataValue::ResizeOwned(std::size_t size) {
-  const auto old = Field();
-  std::vector<std::uint8_t> keep(old.begin(), old.begin() + static_cast<std::ptrdiff_t>(std::min(old.size(), size)));
-  keep.resize(size, 0);
-  FSize = static_cast<std::uint32_t>(size);
-  if (size > kInline) {
-    FHeap = std::move(keep);
-  } else {
-    FHeap.clear();
-    std::memset(FInline, 0, kInline);
-    std::memcpy(FInline, keep.data(), size);
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Dates
 

@@ -111,6 +111,7 @@ class TVdbDataType;
 class TVdbDataValue {
  public:
   TVdbDataValue() = default;
+  // Copies own bytes; a copy of a reference refers to the same record bytes.
   TVdbDataValue(const TVdbDataValue& other);
   TVdbDataValue& operator=(const TVdbDataValue& other);
   TVdbDataValue(TVdbDataValue&& other) noexcept;
@@ -130,7 +131,6 @@ class TVdbDataValue {
   friend class TVdbDataType;
   void MakeOwned(TVdbColumnType code, std::size_t size);
   void MakeReference(TVdbColumnType code, std::span<std::uint8_t> field) noexcept;
-  void ResizeOwned(std::size_t size);
 
   static constexpr std::size_t kInline = 24;
   TVdbColumnType FCode = 0;
@@ -332,7 +332,6 @@ class TVdbDataType {
   void CheckField(const TVdbDataValue& value, std::size_t minimum) const;
   // Size an owned value of this type gets.
   virtual std::size_t OwnedSize() const { return DataSize(); }
-  friend class TVdbTypeRegistry;
 
  public:
   // Registry identity: code, nullability, level and parameters.
@@ -707,6 +706,9 @@ class TVdbAnsiStringType final : public TVdbStringType {
   // Bytes in CodePage(); longer texts are cut to MaxLength silently.
   void SetAnsiString(TVdbDataValue& value, std::string_view bytes) const override;
   std::string GetAnsiString(const TVdbDataValue& value) const override;
+  // The stored bytes without a copy; valid while AValue (and the record it refers to) is
+  // unchanged.
+  std::string_view GetAnsiView(const TVdbDataValue& value) const;
   // Converted to CodePage() (unrepresentable characters become '?').
   void SetWideString(TVdbDataValue& value, std::u16string_view text) const override;
   std::u16string GetWideString(const TVdbDataValue& value) const override;

@@ -232,8 +232,11 @@ int TVdbStringType::CompareTo(const TVdbDataValue& value, const TVdbDataValue& o
   if (n >= 0) return n;
   // Under the left operand's collation; 8-bit texts of one code page compare as they are.
   const bool bothAnsi = CharSize() == 1 && (otherType.ColumnType() == vctString || otherType.ColumnType() == vctMemo);
-  if (bothAnsi && static_cast<const TVdbStringType&>(otherType).CodePage() == CodePage())
-    return ToCompareResult(FCollation->CompareAnsi(GetAnsiString(value), otherType.GetAnsiString(other), options));
+  if (bothAnsi && static_cast<const TVdbStringType&>(otherType).CodePage() == CodePage()) {
+    const auto& ansi = static_cast<const TVdbAnsiStringType&>(*this);
+    const auto& otherAnsi = static_cast<const TVdbAnsiStringType&>(otherType);
+    return ToCompareResult(FCollation->CompareAnsi(ansi.GetAnsiView(value), otherAnsi.GetAnsiView(other), options));
+  }
   return ToCompareResult(FCollation->CompareWide(GetWideString(value), otherType.GetWideString(other), options));
 }
 
@@ -356,8 +359,12 @@ void TVdbAnsiStringType::SetAnsiString(TVdbDataValue& value, std::string_view by
 }
 
 std::string TVdbAnsiStringType::GetAnsiString(const TVdbDataValue& value) const {
+  return std::string(GetAnsiView(value));
+}
+
+std::string_view TVdbAnsiStringType::GetAnsiView(const TVdbDataValue& value) const {
   const auto chars = StoredChars(value);
-  return std::string(chars.begin(), chars.end());
+  return {reinterpret_cast<const char*>(chars.data()), chars.size()};
 }
 
 void TVdbAnsiStringType::SetWideString(TVdbDataValue& value, std::u16string_view text) const {
