@@ -876,7 +876,7 @@ void TVdbIntegerType::ConvertFromString(TVdbDataValue& value, std::u16string_vie
     ascii += static_cast<char>(c);
   }
   const char* first = ascii.data();
-  if (*first == '+') ++first;
+  if (*first == '+' && ascii.size() > 1 && ascii[1] != '-') ++first;
   std::int64_t v = 0;
   const auto res = std::from_chars(first, ascii.data() + ascii.size(), v);
   if (res.ec == std::errc::result_out_of_range)

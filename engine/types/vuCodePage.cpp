@@ -48,11 +48,19 @@ UConverter* ConverterFor(std::uint16_t codePage) {
 std::u16string TvuCodePage::ToUnicode(std::uint16_t codePage, std::string_view bytes) {
   if (bytes.empty()) return {};
   UConverter* conv = ConverterFor(codePage);
-  // Single-byte code pages: one byte never yields more than two UTF-16 units.
-  std::u16string out(bytes.size() * 2, u'\0');
+  // Single-byte code pages give one UTF-16 unit per byte; others are retried with the size
+  // the converter asks for.
+  std::u16string out(bytes.size() + 1, u'\0');
   UErrorCode err = U_ZERO_ERROR;
-  const int32_t n = ucnv_toUChars(conv, out.data(), static_cast<int32_t>(out.size()), bytes.data(),
-                                  static_cast<int32_t>(bytes.size()), &err);
+  int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+                            bytes.data(), static_cast<int32_t>(bytes.size()), &err);
+  if (err == U_BUFFER_OVERFLOW_ERROR) {
+    out.assign(static_cast<std::size_t>(n) + 1, u'\0');
+    err = U_ZERO_ERROR;
+    ucnv_reset(conv);
+    n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), bytes.data(),
+                      static_cast<int32_t>(bytes.size()), &err);
+  }
   if (U_FAILURE(err) && err != U_STRING_NOT_TERMINATED_WARNING)
     throw EVdbEngine(errText, {TVdbFmtArg("Code page conversion failed")});
   out.resize(static_cast<std::size_t>(n));
@@ -64,13 +72,14 @@ std::string TvuCodePage::FromUnicode(std::uint16_t codePage, std::u16string_view
   UConverter* conv = ConverterFor(codePage);
   std::string out(text.size() * 2 + 4, '\0');
   UErrorCode err = U_ZERO_ERROR;
-  int32_t n = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()), text.data(),
+  int32_t n = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()),
+                              reinterpret_cast<const UChar*>(text.data()),
                               static_cast<int32_t>(text.size()), &err);
   if (err == U_BUFFER_OVERFLOW_ERROR) {
     out.assign(static_cast<std::size_t>(n) + 1, '\0');
     err = U_ZERO_ERROR;
     ucnv_reset(conv);
-    n = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()), text.data(),
+    n = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()), reinterpret_cast<const UChar*>(text.data()),
                         static_cast<int32_t>(text.size()), &err);
   }
   if (U_FAILURE(err) && err != U_STRING_NOT_TERMINATED_WARNING)

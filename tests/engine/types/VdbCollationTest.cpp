@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "api/VdbErrorCodes.h"
@@ -312,4 +313,34 @@ TEST(VdbCollationNames, NamedCollationsReportTheirRulesVersion) {
   const std::string v = TVdbCollation::Resolve(u"Hungarian").CollatorVersion();
   EXPECT_FALSE(v.empty());
   EXPECT_EQ(TVdbCollation::Resolve(u"Hungarian_CS").CollatorVersion(), v);
+}
+
+// Index files keep keys in collation order: the built-in collation, accent tie-break included,
+// must be a total order under every option set.
+TEST(VdbBuiltInCollation, IsATotalOrderUnderEveryOptionSet) {
+  const std::string alphabet = std::string("aAsS^ e") + "\xE4\xC4\xDF\xE9\x7F";  // ä Ä ß é DEL
+  std::mt19937 rng(777);
+  std::vector<std::string> texts = {""};
+  for (int i = 0; i < 70; ++i) {
+    std::string t;
+    const int len = static_cast<int>(rng() % 5);
+    for (int k = 0; k < len; ++k) t += alphabet[rng() % alphabet.size()];
+    texts.push_back(t);
+  }
+  for (TStrCmpOptions options : {TStrCmpOptions{0}, kBuiltInDefault, TStrCmpOptions{scoAccentSensitive},
+                                 TStrCmpOptions{scoCaseSensitive | scoAccentSensitive}, TStrCmpOptions{7}}) {
+    SCOPED_TRACE(int(options));
+    const std::size_t n = texts.size();
+    std::vector<int> cmp(n * n);
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < n; ++j) cmp[i * n + j] = Sign(VdbBuiltInCompareAnsi(texts[i], texts[j], options));
+    int violations = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < n; ++j) {
+        if (cmp[i * n + j] != -cmp[j * n + i]) ++violations;
+        for (std::size_t k = 0; k < n; ++k)
+          if (cmp[i * n + j] <= 0 && cmp[j * n + k] <= 0 && cmp[i * n + k] > 0) ++violations;
+      }
+    EXPECT_EQ(violations, 0);
+  }
 }

@@ -150,6 +150,7 @@ TEST(VdbNumberText, IntegersBooleansAndFloats) {
       {&Type(vctInteger), u"123", u"123", &Inv()},
       {&Type(vctInteger), u" -5 ", u"-5", &Inv()},
       {&Type(vctInteger), u"+7", u"7", &Inv()},
+      {&Type(vctInteger), u"+-7", u"!46", &Inv()},
       {&Type(vctInteger), u"12a", u"!46", &Inv()},
       {&Type(vctInteger), u"2147483648", u"!81", &Inv()},
       {&Type(vctBigInt), u"99999999999999999999", u"!81", &Inv()},
@@ -321,7 +322,7 @@ TEST(VdbTypeConversion, DayNumbersRoundTrip) {
   EXPECT_THROW(VdbDateFromDayNumber(3652060), EVdbEngine);
 }
 
-TEST(VdbFormats, DateDisplayPatternsAndMoney) {
+TEST(VdbUserFormats, DateDisplayPatternsAndMoney) {
   const struct {
     std::u16string Pattern, Expected;
   } dates[] = {
