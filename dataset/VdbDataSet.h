@@ -34,13 +34,15 @@ using TVdbKeyValues = std::vector<std::u16string>;
 
 class TVdbTable : public tk::TDataSet {
  public:
+  TVdbTable() = default;
+  ~TVdbTable() override;
+
   std::u16string DatabaseName;
   std::u16string TableName;
 
   const std::u16string& IndexName() const noexcept { return FIndexName; }
   void SetIndexName(const std::u16string& value) { FIndexName = value; }
 
-  int RecordCount() override;
   // Moves to the first record whose key is equal to or greater than the values.
   void FindNearest(const TVdbKeyValues& values);
   // Moves to the record with exactly this key; false when there is none.
@@ -49,9 +51,27 @@ class TVdbTable : public tk::TDataSet {
   void EmptyTable();
 
  protected:
+  std::unique_ptr<tk::TRecordBuffer> AllocRecordBuffer() override;
   void InternalOpen() override;
   void InternalClose() override;
+  void InternalInitFieldDefs() override;
+  tk::TGetResult GetRecord(tk::TRecordBuffer& buffer, tk::TGetMode mode, bool doCheck) override;
+  void InternalFirst() override {}
+  void InternalLast() override {}
+  void InternalSetToRecord(tk::TRecordBuffer&) override {}
+  tk::TBookmarkFlag GetBookmarkFlag(const tk::TRecordBuffer& buffer) override;
+  void SetBookmarkFlag(tk::TRecordBuffer& buffer, tk::TBookmarkFlag flag) override;
+  tk::TBookmark GetBookmarkData(const tk::TRecordBuffer& buffer) override;
+  void SetBookmarkData(tk::TRecordBuffer& buffer, const tk::TBookmark& bookmark) override;
+  void InternalGotoBookmark(const tk::TBookmark& bookmark) override;
+  void InternalInitRecord(tk::TRecordBuffer&) override {}
+  void InternalPost() override;
   void InternalDelete() override;
+  bool GetFieldData(const tk::TField& field, const tk::TRecordBuffer& buffer, tk::TFieldValue& value) override;
+  void SetFieldData(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value) override;
+  std::unique_ptr<tk::TStream> CreateBlobStream(const tk::TField& field, tk::TRecordBuffer& buffer,
+                                                tk::TBlobStreamMode mode) override;
+  int GetRecordCount() override { return 0; }
 
  private:
   std::u16string FIndexName;

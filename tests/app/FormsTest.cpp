@@ -7,6 +7,7 @@
 #include <QTranslator>
 #include <gtest/gtest.h>
 
+#include "db/TMemDataSet.h"
 #include "QtTestSupport.h"
 #include "Shell.h"
 #include "Startup.h"
@@ -96,23 +97,36 @@ TEST_F(FormsTest, DataModuleSettingsPointAtTheWorkingDirectory) {
 
 TEST_F(FormsTest, DeleteConfirmationNoAbortsSilentlyAndKeepsTheState) {
   vidora::TDataModule9& dm = *App.DataModule9();
-  dm.Table1.Open();
+  // Table1 holds no records until the engine is connected, and an empty table refuses a
+  // delete before asking: Table1's own question is put to a one-record stand-in.
+  tk::TMemDataSet table;
+  table.Columns().Add(u"TELEP", tk::TFieldType::dtString, 38);
+  table.AppendRow({std::u16string(u"Abaújszántó")});
+  table.BeforeDelete = dm.Table1.BeforeDelete;
+  table.Open();
   testsupport::TMessageBoxes boxes;
   boxes.Answer(QMessageBox::No);
-  EXPECT_THROW(dm.Table1.Delete(), tk::EAbort);
+  EXPECT_THROW(table.Delete(), tk::EAbort);
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].Title, u"Törlés jóváhagyás:");
   EXPECT_EQ(boxes.Shown()[0].Text, u"Biztosan törölhető ?");
   EXPECT_EQ(boxes.Shown()[0].Buttons, QMessageBox::Yes | QMessageBox::No);
-  EXPECT_EQ(dm.Table1.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_EQ(table.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_EQ(table.RecordCount(), 1);
 
   // The silent abort reaches the default error report and shows nothing there.
   boxes.Answer(QMessageBox::No);
-  EXPECT_FALSE(tk::Guarded(nullptr, [&] { dm.Table1.Delete(); }));
+  EXPECT_FALSE(tk::Guarded(nullptr, [&] { table.Delete(); }));
   EXPECT_EQ(boxes.Shown().size(), 2u);
 
   boxes.Answer(QMessageBox::Yes);
-  EXPECT_NO_THROW(dm.Table1.Delete());
+  EXPECT_NO_THROW(table.Delete());
+  EXPECT_EQ(table.RecordCount(), 0);
+
+  // Nothing to delete in the empty Table1: an error, and no question asked.
+  dm.Table1.Open();
+  EXPECT_THROW(dm.Table1.Delete(), tk::EDatabaseError);
+  EXPECT_EQ(boxes.Shown().size(), 3u);
 }
 
 TEST(StartupStepsTest, StyleAppliesAndStandardButtonsReadHungarian) {
