@@ -576,7 +576,10 @@ void TVdbDataType::SetNullOrDefault(TVdbDataValue& value) const {
   else GetDefault(value);
 }
 
-void TVdbDataType::GetDefault(TVdbDataValue& value) const { SetNullOrDefault(value); }
+void TVdbDataType::GetDefault(TVdbDataValue& value) const {
+  if (!FNullable) Mismatch();
+  SetNull(value);
+}
 void TVdbDataType::GetMaximum(TVdbDataValue& value) const { GetDefault(value); }
 void TVdbDataType::GetMinimum(TVdbDataValue& value) const { GetDefault(value); }
 
@@ -1412,6 +1415,13 @@ int TVdbBinaryType::CompareTo(const TVdbDataValue& value, const TVdbDataValue& o
 bool TVdbBinaryType::CanConvertFrom(const TVdbDataType& from, bool explicitly) const {
   return from.ColumnType() == vctNull || from.ColumnType() == vctBlob || from.ColumnType() == vctFixedBinary ||
          (explicitly && from.IsString());
+}
+
+void TVdbBinaryType::ConvertFrom(TVdbDataValue& value, const TVdbDataValue& from, const TVdbDataType& fromType,
+                                 bool explicitly) const {
+  if (fromType.IsNull(from)) SetNullOrDefault(value);
+  else if (fromType.ColumnType() == vctBlob || fromType.ColumnType() == vctFixedBinary) SetBytes(value, fromType.GetBytes(from));
+  else TVdbDataType::ConvertFrom(value, from, fromType, explicitly);
 }
 
 std::u16string TVdbBinaryType::ConvertToString(const TVdbDataValue& value, const TvuFormats&) const {

@@ -768,6 +768,9 @@ class TVdbBinaryType final : public TVdbDataType {
   int CompareTo(const TVdbDataValue& value, const TVdbDataValue& other, const TVdbDataType& otherType,
                 TStrCmpOptions options, TVdbCompareMode mode) const override;
   bool CanConvertFrom(const TVdbDataType& from, bool explicitly) const override;
+  // From the other binary kind (cut to MaxLength) or, explicitly, from hexadecimal text.
+  void ConvertFrom(TVdbDataValue& value, const TVdbDataValue& from, const TVdbDataType& fromType,
+                   bool explicitly) const override;
   // Hexadecimal digits.
   std::u16string ConvertToString(const TVdbDataValue& value, const TvuFormats& formats) const override;
   void ConvertFromString(TVdbDataValue& value, std::u16string_view text, const TvuFormats& formats) const override;

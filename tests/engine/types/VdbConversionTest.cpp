@@ -346,3 +346,18 @@ TEST(VdbUserFormats, DateDisplayPatternsAndMoney) {
   EXPECT_EQ(vuFormatMoney(0.004, huf), u"0,00 Ft");
   EXPECT_EQ(vuFormatMoney(999.999, Inv()), u"$1,000.00");
 }
+
+TEST(VdbTypeConversion, BinaryKindsConvertIntoEachOther) {
+  const auto& blob = Type(vctBlob);
+  const auto* fixed = TVdbDataType::GetBinaryType(vctFixedBinary, true, 3, 6);
+  TVdbDataValue b, f;
+  const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5};
+  blob.SetBytes(b, bytes);
+  TVdbDataType::Convert(b, f, blob, *fixed, false);
+  EXPECT_EQ(fixed->GetBytes(f), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(fixed->ConvertToString(f, Inv()), u"010203");
+  TVdbDataType::Convert(f, b, *fixed, blob, false);
+  EXPECT_EQ(blob.GetBytes(b), (std::vector<std::uint8_t>{1, 2, 3}));
+  EXPECT_EQ(RoundTrip(*fixed, u"0A0b"), u"0A0B");
+  EXPECT_EQ(RoundTrip(*fixed, u"0A0"), u"!44");
+}
