@@ -583,6 +583,8 @@ void TVdbDataType::GetDefault(TVdbDataValue& value) const {
 void TVdbDataType::GetMaximum(TVdbDataValue& value) const { GetDefault(value); }
 void TVdbDataType::GetMinimum(TVdbDataValue& value) const { GetDefault(value); }
 
+std::size_t TVdbDataType::GetSize(const TVdbDataValue& value) const { return IsNull(value) ? 0 : DataWidth(); }
+
 void TVdbDataType::Assign(TVdbDataValue& value, const TVdbDataValue& other, const TVdbDataType& otherType) const {
   if (otherType.IsNull(other)) {
     SetNull(value);
@@ -1398,6 +1400,14 @@ std::vector<std::uint8_t> TVdbBinaryType::GetBytes(const TVdbDataValue& value) c
   if (n > static_cast<std::uint32_t>(FMaxLength))
     RaiseText(u"Stored length " + vuIntToStr(n) + u" exceeds the field's maximum length " + vuIntToStr(FMaxLength));
   return {data.begin() + 4, data.begin() + 4 + n};
+}
+
+std::size_t TVdbBinaryType::GetSize(const TVdbDataValue& value) const {
+  if (IsBlob() && value.IsReference()) {
+    CheckField(value, 4);
+    return 4;
+  }
+  return GetBytes(value).size();
 }
 
 bool TVdbBinaryType::CanCompareTo(const TVdbDataType& other) const {

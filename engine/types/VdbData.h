@@ -254,6 +254,9 @@ class TVdbDataType {
   virtual void GetDefault(TVdbDataValue& value) const;
   virtual void GetMaximum(TVdbDataValue& value) const;
   virtual void GetMinimum(TVdbDataValue& value) const;
+  // Bytes of data a value holds: the stored width for fixed-size types, the characters of a
+  // text (times 2 for wide texts), the bytes of binary data; 0 for null.
+  virtual std::size_t GetSize(const TVdbDataValue& value) const;
   // Copies (and converts explicitly when AOtherType differs) AOther into AValue.
   void Assign(TVdbDataValue& value, const TVdbDataValue& other, const TVdbDataType& otherType) const;
 
@@ -568,10 +571,19 @@ class TVdbDateTimeType final : public TVdbDataType {
   bool CanCompareTo(const TVdbDataType& other) const override;
   int CompareTo(const TVdbDataValue& value, const TVdbDataValue& other, const TVdbDataType& otherType,
                 TStrCmpOptions options, TVdbCompareMode mode) const override;
+  // Date accepts dates, explicitly also Float, Integer and BigInt (a day number, 1 January of
+  // year 1 being day 1); Time accepts times, explicitly also SmallInt, Integer and Float (minutes
+  // since midnight, as in time arithmetic); TimeStamp accepts timestamps, dates, times and Float
+  // (a day number whose fraction is the time of day). All accept text explicitly.
   bool CanConvertFrom(const TVdbDataType& from, bool explicitly) const override;
   void ConvertFrom(TVdbDataValue& value, const TVdbDataValue& from, const TVdbDataType& fromType,
                    bool explicitly) const override;
+  // "dd.mm.yyyy"; "hh", "hh:nn", "hh:nn:ss" or "hh:nn:ss.zzz" by precision; a timestamp joins
+  // both with "_" (time with milliseconds). AFormats is not used: these forms are fixed.
   std::u16string ConvertToString(const TVdbDataValue& value, const TvuFormats& formats) const override;
+  // Date: d.m.y, m/d/y or y-m-d (two-digit years: below 30 → 20yy, else 19yy); time:
+  // h[:m[:s[.f]]] with optional " AM"/" PM", f counting milliseconds; timestamp: date and time
+  // separated by "_" or a blank, either part alone. Empty text gives null.
   // Raises 137 (date), 140 (time) or 158 (timestamp).
   void ConvertFromString(TVdbDataValue& value, std::u16string_view text, const TvuFormats& formats) const override;
   const TVdbDataType* GetResultDataType(TVdbDataUnaryOperator) const override { return nullptr; }
@@ -649,6 +661,7 @@ class TVdbStringType : public TVdbDataType {
   std::int64_t GetInteger(const TVdbDataValue& value) const override;
   // Number of characters of a value (0 for null).
   virtual std::int32_t GetLength(const TVdbDataValue& value) const = 0;
+  std::size_t GetSize(const TVdbDataValue& value) const override;
   bool CanCompareTo(const TVdbDataType& other) const override;
   int CompareTo(const TVdbDataValue& value, const TVdbDataValue& other, const TVdbDataType& otherType,
                 TStrCmpOptions options, TVdbCompareMode mode) const override;
@@ -764,6 +777,7 @@ class TVdbBinaryType final : public TVdbDataType {
   // Longer data is cut to MaxLength for fixed binary.
   void SetBytes(TVdbDataValue& value, std::span<const std::uint8_t> bytes) const override;
   std::vector<std::uint8_t> GetBytes(const TVdbDataValue& value) const override;
+  std::size_t GetSize(const TVdbDataValue& value) const override;
   bool CanCompareTo(const TVdbDataType& other) const override;
   int CompareTo(const TVdbDataValue& value, const TVdbDataValue& other, const TVdbDataType& otherType,
                 TStrCmpOptions options, TVdbCompareMode mode) const override;

@@ -222,6 +222,14 @@ void TVdbStringType::StoreChars(TVdbDataValue& value, const std::uint8_t* chars,
   MarkPresent(value);
 }
 
+std::size_t TVdbStringType::GetSize(const TVdbDataValue& value) const {
+  if (!HoldsText(value)) {
+    CheckField(value, 4);
+    return 4;
+  }
+  return StoredChars(value).size();
+}
+
 bool TVdbStringType::CanCompareTo(const TVdbDataType& other) const {
   return other.IsString() || other.ColumnType() == vctChar || other.ColumnType() == vctNull;
 }

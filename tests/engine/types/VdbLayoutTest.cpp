@@ -481,3 +481,33 @@ TEST(VdbLayout, ValuesOfOtherTypesAreNeverMisreadOutOfBounds) {
   for (std::size_t i = 0; i < types.size(); ++i)
     for (std::size_t j = 0; j < types.size(); j += 3) ReadEverything(*types[i], values[j], *types[j], values[j]);
 }
+
+TEST(VdbLayout, SizeOfValues) {
+  TVdbDataValue v;
+  const auto& s = Str(vctString, true, 40, 6);
+  s.SetWideString(v, u"abcd");
+  EXPECT_EQ(s.GetSize(v), 4u);
+  const auto& w = Str(vctWideString, true, 40, 6);
+  w.SetWideString(v, u"abcd");
+  EXPECT_EQ(w.GetSize(v), 8u);
+  w.SetNull(v);
+  EXPECT_EQ(w.GetSize(v), 0u);
+  Type(vctBigInt, false, 6).SetInteger(v, 1);
+  EXPECT_EQ(Type(vctBigInt, false, 6).GetSize(v), 8u);
+  const auto& blob = Type(vctBlob, true, 6);
+  const std::uint8_t bytes[] = {1, 2, 3};
+  blob.SetBytes(v, bytes);
+  EXPECT_EQ(blob.GetSize(v), 3u);
+}
+
+TEST(VdbLayout, CharIsOneUnsignedByteWithoutCollation) {
+  const auto& c = Type(vctChar, false, 6);
+  TVdbDataValue a, b;
+  c.SetWideString(a, u"é");  // 0xE9 in the 8-bit code page
+  c.SetWideString(b, u"z");
+  EXPECT_EQ(c.GetInteger(a), 0xE9);
+  EXPECT_EQ(TVdbDataType::Compare(a, b, c, c), vcrGreater);
+  c.SetWideString(b, u"É");
+  EXPECT_EQ(TVdbDataType::Compare(a, b, c, c), vcrGreater);  // no case folding
+  EXPECT_EQ(c.GetWideString(a), u"é");
+}
