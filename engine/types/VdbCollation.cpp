@@ -325,8 +325,11 @@ const TVdbCollation& TVdbCollation::BuiltIn() {
 int TVdbCollation::CompareAnsi(std::string_view a, std::string_view b, TStrCmpOptions extra) const {
   const TStrCmpOptions options = FOptions | extra;
   if (IsBuiltIn()) return VdbBuiltInCompareAnsi(a, b, options);
-  return IcuCompare(*static_cast<const icu::Collator*>(CollatorFor(options)),
-                    TvuCodePage::ToUnicode(FCodePage, CutAtNul(a)), TvuCodePage::ToUnicode(FCodePage, CutAtNul(b)));
+  // Index searches compare constantly: convert into per-thread buffers instead of new strings.
+  thread_local std::u16string wideA, wideB;
+  TvuCodePage::ToUnicode(FCodePage, CutAtNul(a), wideA);
+  TvuCodePage::ToUnicode(FCodePage, CutAtNul(b), wideB);
+  return IcuCompare(*static_cast<const icu::Collator*>(CollatorFor(options)), wideA, wideB);
 }
 
 int TVdbCollation::CompareWide(std::u16string_view a, std::u16string_view b, TStrCmpOptions extra) const {

@@ -46,11 +46,18 @@ UConverter* ConverterFor(std::uint16_t codePage) {
 }  // namespace
 
 std::u16string TvuCodePage::ToUnicode(std::uint16_t codePage, std::string_view bytes) {
-  if (bytes.empty()) return {};
+  std::u16string out;
+  ToUnicode(codePage, bytes, out);
+  return out;
+}
+
+void TvuCodePage::ToUnicode(std::uint16_t codePage, std::string_view bytes, std::u16string& out) {
+  out.clear();
+  if (bytes.empty()) return;
   UConverter* conv = ConverterFor(codePage);
   // Single-byte code pages give one UTF-16 unit per byte; others are retried with the size
   // the converter asks for.
-  std::u16string out(bytes.size() + 1, u'\0');
+  out.resize(bytes.size() + 1);
   UErrorCode err = U_ZERO_ERROR;
   int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
                             bytes.data(), static_cast<int32_t>(bytes.size()), &err);
@@ -64,7 +71,6 @@ std::u16string TvuCodePage::ToUnicode(std::uint16_t codePage, std::string_view b
   if (U_FAILURE(err) && err != U_STRING_NOT_TERMINATED_WARNING)
     throw EVdbEngine(errText, {TVdbFmtArg("Code page conversion failed")});
   out.resize(static_cast<std::size_t>(n));
-  return out;
 }
 
 std::string TvuCodePage::FromUnicode(std::uint16_t codePage, std::u16string_view text) {

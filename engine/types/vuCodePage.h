@@ -17,6 +17,8 @@ class TvuCodePage {
   // Bytes in code page ACodePage to UTF-16. Bytes the code page leaves undefined become
   // U+FFFD. Raises EVdbEngine 159 when the code page is unknown to the converter library.
   static std::u16string ToUnicode(std::uint16_t codePage, std::string_view bytes);
+  // As above into AOut (replacing its content, reusing its capacity).
+  static void ToUnicode(std::uint16_t codePage, std::string_view bytes, std::u16string& out);
 
   // UTF-16 to bytes in ACodePage. A character the code page cannot hold becomes '?' (never
   // the control character 0x1A, which the memo format reads as end of text); unpaired
