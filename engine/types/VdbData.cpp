@@ -424,6 +424,21 @@ int TVdbDataType::Compare(const TVdbDataValue& value1, const TVdbDataValue& valu
 
 const TVdbDataType* TVdbDataType::GetSuperType(const TVdbDataType& type1, const TVdbDataType& type2) {
   const bool nullable = type1.Nullable() || type2.Nullable();
+  if (type1.ColumnType() == vctNull) return type2.GetNullableType(true)->GetLevelType(0);
+  if (type2.ColumnType() == vctNull) return type1.GetNullableType(true)->GetLevelType(0);
+  if (type1.IsString() && type2.IsString()) {
+    // Texts meet in the wider kind and the longer length, under the left collation.
+    const auto& s1 = static_cast<const TVdbStringType&>(type1);
+    const auto& s2 = static_cast<const TVdbStringType&>(type2);
+    const bool wide = type1.ColumnType() == vctWideString || type1.ColumnType() == vctWideMemo ||
+                      type2.ColumnType() == vctWideString || type2.ColumnType() == vctWideMemo;
+    if (s1.IsMemo() || s2.IsMemo())
+      return GetStringType(wide ? vctWideMemo : vctMemo, nullable, VDB_UNBOUNDED_LENGTH, s1.CollationName(), 0);
+    return GetApproxStringType(wide ? vctWideString : vctString, nullable, std::max(s1.MaxLength(), s2.MaxLength()),
+                               s1.CollationName(), 0);
+  }
+  if (type1.IsNumeric() && type2.IsNumeric() && type1.IsInteger() != type2.IsInteger())
+    return (type1.IsInteger() ? type2 : type1).GetNullableType(nullable)->GetLevelType(0);
   if (type1.CanConvertFrom(type2, false)) return type1.GetNullableType(nullable)->GetLevelType(0);
   if (type2.CanConvertFrom(type1, false)) return type2.GetNullableType(nullable)->GetLevelType(0);
   return nullptr;

@@ -204,7 +204,9 @@ class TVdbDataType {
   // vcrUndefined/vcrLess/vcrEqual/vcrGreater; raises 44 when the types cannot be compared.
   static int Compare(const TVdbDataValue& value1, const TVdbDataValue& value2, const TVdbDataType& type1,
                      const TVdbDataType& type2, TStrCmpOptions options = 0, TVdbCompareMode mode = vcmExpression);
-  // The type both types convert to implicitly (nullable when either is), or nullptr.
+  // The type both types convert to implicitly (nullable when either is, level 0), or nullptr:
+  // the wider integer, the float of an integer and a float, the wide and longer of two texts
+  // (a memo when either is one), the other type for the null type.
   static const TVdbDataType* GetSuperType(const TVdbDataType& type1, const TVdbDataType& type2);
   // Result type of a binary operator; nullptr when the operator is not allowed.
   static const TVdbDataType* GetResultDataType(TVdbDataBinaryOperator op, const TVdbDataType& type1,

@@ -361,3 +361,34 @@ TEST(VdbTypeConversion, BinaryKindsConvertIntoEachOther) {
   EXPECT_EQ(RoundTrip(*fixed, u"0A0b"), u"0A0B");
   EXPECT_EQ(RoundTrip(*fixed, u"0A0"), u"!44");
 }
+
+TEST(VdbTypeConversion, SuperTypes) {
+  const auto& s10 = *TVdbDataType::GetStringType(vctString, false, 10, u"Hungarian", 6);
+  const auto& w20 = *TVdbDataType::GetStringType(vctWideString, false, 20, u"", 6);
+  struct Case {
+    const TVdbDataType* A;
+    const TVdbDataType* B;
+    TVdbColumnType Expected;  // -100: none
+  } cases[] = {
+      {&Type(vctSmallInt, false), &Type(vctInteger, false), vctInteger},
+      {&Type(vctInteger, false), &Type(vctByte, false), vctInteger},
+      {&Type(vctBigInt, false), &Type(vctRecordId, false), vctBigInt},
+      {&Type(vctInteger, false), &Type(vctFloat, false), vctFloat},
+      {&Type(vctDate, false), &Type(vctTimeStamp, false), vctTimeStamp},
+      {&s10, &w20, vctWideString},
+      {&s10, &Type(vctMemo, false), vctMemo},
+      {TVdbDataType::GetNullType(0), &Type(vctGuid, false), vctGuid},
+      {&Type(vctDate, false), &Type(vctInteger, false), -100},
+      {&s10, &Type(vctInteger, false), -100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    const auto* r = TVdbDataType::GetSuperType(*c.A, *c.B);
+    EXPECT_EQ(r ? r->ColumnType() : -100, c.Expected);
+  }
+  const auto* r = TVdbDataType::GetSuperType(s10, w20);
+  EXPECT_EQ(static_cast<const TVdbStringType*>(r)->MaxLength(), 20);
+  EXPECT_EQ(static_cast<const TVdbStringType*>(r)->CollationName(), u"Hungarian");
+  EXPECT_TRUE(TVdbDataType::GetSuperType(*TVdbDataType::GetNullType(0), Type(vctGuid, false))->Nullable());
+  EXPECT_TRUE(TVdbDataType::GetSuperType(Type(vctInteger, true), Type(vctSmallInt, false))->Nullable());
+}
