@@ -37,9 +37,14 @@ class TRecordingFs : public TvuFileSystemWrapper {
   int FlushCalls = 0;
   int FailWriteNo = 0;
   int WriteCalls = 0;
+  bool FailReads = false;
 
   std::int64_t FileRead(TvuFileHandle h, std::int64_t pos, void* data,
                         std::int64_t count) override {
+    if (FailReads) {
+      SetLastError(oseDataCorrupt);
+      return 0;
+    }
     Reads.push_back({pos, count});
     return TvuFileSystemWrapper::FileRead(h, pos, data, count);
   }
@@ -441,6 +446,29 @@ TEST_F(PageManager, AFailingWriteLeavesTheCacheConsistent) {
     TAddCipher(3).EncryptBlock(expect.data(), expect.size());
     EXPECT_EQ(FMem.Contents(u"t.vdbt"), expect);
   }
+}
+
+TEST_F(PageManager, AFailingReadCachesNothingAndNamesTheReadError) {
+  PutFile(FMem, u"t.vdbt", Pattern(2 * 8192, 18));
+  auto c = Client(u"t.vdbt", 4096);
+  c->Open(false, false);
+  auto site = c->CreatePageSite();
+  site->LoadPage(0);
+  FFs.FailReads = true;
+  try {
+    site->LoadPage(2);
+    ADD_FAILURE();
+  } catch (const EVdbPageManager& e) {
+    EXPECT_EQ(e.Message(), u"Loading tile: Cannot read tile from storage");
+    EXPECT_EQ(e.OSError(), oseDataCorrupt) << "\"the bytes are wrong\" is kept apart";
+    EXPECT_EQ(e.ToEngineError(u"t.vdbt").Code(), errFileRead);
+  }
+  EXPECT_EQ(site->PageNo(), 0) << "the site still shows its page";
+  EXPECT_EQ(FPm.CachedBufferCount(), 1u);
+  FFs.FailReads = false;
+  site->LoadPage(2);
+  const Bytes original = Pattern(2 * 8192, 18);
+  EXPECT_EQ(PageBytes(*c, 2), Bytes(original.begin() + 8192, original.begin() + 3 * 4096));
 }
 
 TEST_F(PageManager, TheCacheLimitGivesBackCleanTilesButNeverModifiedOnes) {
