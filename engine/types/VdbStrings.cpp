@@ -203,6 +203,14 @@ std::span<const std::uint8_t> TVdbStringType::StoredChars(const TVdbDataValue& v
 
 void TVdbStringType::StoreChars(TVdbDataValue& value, const std::uint8_t* chars, std::uint32_t count) const {
   if (!HoldsText(value)) Mismatch();
+  // Text taken from the value itself (a view of its own bytes) must survive re-owning it.
+  const std::size_t bytes = static_cast<std::size_t>(count) * CharSize();
+  const auto field = value.Field();
+  if (!field.empty() && chars < field.data() + field.size() && field.data() < chars + bytes) {
+    const std::vector<std::uint8_t> copy(chars, chars + bytes);
+    StoreChars(value, copy.data(), count);
+    return;
+  }
   if (OwnedSize() == kDynamicHeader) {
     if (value.IsReference()) Mismatch();
     OwnValue(value, ColumnType(), kDynamicHeader + static_cast<std::size_t>(count) * CharSize());

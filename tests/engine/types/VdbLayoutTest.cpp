@@ -511,3 +511,22 @@ TEST(VdbLayout, CharIsOneUnsignedByteWithoutCollation) {
   EXPECT_EQ(TVdbDataType::Compare(a, b, c, c), vcrGreater);  // no case folding
   EXPECT_EQ(c.GetWideString(a), u"é");
 }
+
+TEST(VdbLayout, TextTakenFromTheValueItselfIsStoredIntact) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += static_cast<char>('a' + i % 26);
+  for (std::int32_t maxLength : {60, VDB_UNBOUNDED_LENGTH}) {
+    const auto& t = static_cast<const TVdbAnsiStringType&>(Str(vctString, true, maxLength, 0));
+    TVdbDataValue v;
+    t.SetAnsiString(v, text);
+    t.SetAnsiString(v, t.GetAnsiView(v).substr(2, 50));
+    EXPECT_EQ(t.GetAnsiString(v), text.substr(2, 50));
+  }
+  // Into a value another type made (it is re-owned first).
+  const auto& wide = static_cast<const TVdbAnsiStringType&>(Str(vctString, true, 200, 0));
+  const auto& narrow = Str(vctString, true, 60, 0);
+  TVdbDataValue v;
+  wide.SetAnsiString(v, text);
+  narrow.SetAnsiString(v, wide.GetAnsiView(v).substr(10, 40));
+  EXPECT_EQ(narrow.GetAnsiString(v), text.substr(10, 40));
+}
