@@ -1385,6 +1385,14 @@ std::int64_t TVdbBinaryType::GetInteger(const TVdbDataValue& value) const {
 
 void TVdbBinaryType::SetBytes(TVdbDataValue& value, std::span<const std::uint8_t> bytes) const {
   if (!HoldsBytes(value)) Mismatch();
+  // Bytes taken from the value itself must survive re-owning it.
+  const auto field = value.Field();
+  if (!field.empty() && !bytes.empty() && bytes.data() < field.data() + field.size() &&
+      field.data() < bytes.data() + bytes.size()) {
+    const std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+    SetBytes(value, copy);
+    return;
+  }
   if (IsBlob()) {
     if (bytes.size() > 0x7FFFFFF0u) RaiseText(u"Blob value too large");
     OwnValue(value, ColumnType(), 5 + bytes.size());
