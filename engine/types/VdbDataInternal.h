@@ -1,5 +1,5 @@
 // Helpers shared by the value-type units: little-endian field access, error raising and the
-// three-way results. Internal to engine/types.
+// three-way results. Internal to engine/types. Stateless: any thread may use them.
 #pragma once
 
 #include <cstdint>
