@@ -1,0 +1,142 @@
+#include "DBNavigator.h"
+
+#include <QHBoxLayout>
+#include <QToolButton>
+
+#include "Hints.h"
+#include "MessageBoxes.h"
+
+namespace tk {
+
+namespace {
+
+struct TButtonInfo {
+  const char* Name;
+  const char* Glyph;
+  const char* Hint;
+};
+
+constexpr std::array<TButtonInfo, TDBNavigator::ButtonCount> kButtons = {{
+    {"nbFirst", "|\u25C0", "First record"},
+    {"nbPrior", "\u25C0", "Prior record"},
+    {"nbNext", "\u25B6", "Next record"},
+    {"nbLast", "\u25B6|", "Last record"},
+    {"nbInsert", "+", "Insert record"},
+    {"nbDelete", "\u2212", "Delete record"},
+    {"nbEdit", "\u25B2", "Edit record"},
+    {"nbPost", "\u2713", "Post edit"},
+    {"nbCancel", "\u2717", "Cancel edit"},
+    {"nbRefresh", "\u21BB", "Refresh data"},
+}};
+
+}  // namespace
+
+class TDBNavigator::TLink : public TDataLink {
+ public:
+  explicit TLink(TDBNavigator& navigator) : FNavigator(navigator) {}
+
+ protected:
+  void ActiveChanged() override { FNavigator.UpdateButtons(); }
+  void DataSetChanged() override { FNavigator.UpdateButtons(); }
+  void DataSetScrolled(int) override { FNavigator.UpdateButtons(); }
+  void EditingChanged() override { FNavigator.UpdateButtons(); }
+
+ private:
+  TDBNavigator& FNavigator;
+};
+
+TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent), FLink(std::make_unique<TLink>(*this)) {
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  for (std::size_t i = 0; i < kButtons.size(); ++i) {
+    auto* button = new QToolButton(this);
+    button->setObjectName(QLatin1String(kButtons[i].Name));
+    button->setText(QString::fromUtf8(kButtons[i].Glyph));
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    button->setFocusPolicy(Qt::NoFocus);
+    FHints.push_back(QLatin1String(kButtons[i].Hint));
+    SetHint(*button, FHints.back());
+    const auto which = static_cast<TNavigateBtn>(i);
+    connect(button, &QToolButton::clicked, this, [this, which] { Guarded(this, [&] { BtnClick(which); }); });
+    layout->addWidget(button);
+    FButtons[i] = button;
+  }
+  UpdateButtons();
+}
+
+TDBNavigator::~TDBNavigator() = default;
+
+void TDBNavigator::SetDataSource(TDataSource* source) {
+  FLink->SetDataSource(source);
+  UpdateButtons();
+}
+
+TDataSource* TDBNavigator::DataSource() const { return FLink->DataSource(); }
+
+void TDBNavigator::SetHints(const QStringList& hints) {
+  for (int i = 0; i < ButtonCount && i < hints.size(); ++i) {
+    FHints[i] = hints[i];
+    SetHint(*FButtons[static_cast<std::size_t>(i)], hints[i]);
+  }
+}
+
+void TDBNavigator::BtnClick(TNavigateBtn button) {
+  TDataSet* dataSet = FLink->DataSet();
+  if (!dataSet || !FLink->Active()) return;
+  switch (button) {
+    case TNavigateBtn::nbFirst:
+      dataSet->First();
+      break;
+    case TNavigateBtn::nbPrior:
+      dataSet->Prior();
+      break;
+    case TNavigateBtn::nbNext:
+      dataSet->Next();
+      break;
+    case TNavigateBtn::nbLast:
+      dataSet->Last();
+      break;
+    case TNavigateBtn::nbInsert:
+      dataSet->Insert();
+      break;
+    case TNavigateBtn::nbDelete:
+      dataSet->Delete();
+      break;
+    case TNavigateBtn::nbEdit:
+      dataSet->Edit();
+      break;
+    case TNavigateBtn::nbPost:
+      dataSet->Post();
+      break;
+    case TNavigateBtn::nbCancel:
+      dataSet->Cancel();
+      break;
+    case TNavigateBtn::nbRefresh:
+      dataSet->Refresh();
+      break;
+  }
+}
+
+void TDBNavigator::UpdateButtons() {
+  const TDataSet* dataSet = FLink->DataSet();
+  const bool active = FLink->Active() && dataSet;
+  const bool canModify = active && dataSet->CanModify() && !FLink->ReadOnly();
+  const bool editing = active && FLink->Editing();
+  const bool up = active && !dataSet->Bof();
+  const bool down = active && !dataSet->Eof();
+  const bool empty = !active || dataSet->IsEmpty();
+  auto enable = [this](TNavigateBtn button, bool value) { Button(button)->setEnabled(value); };
+  enable(TNavigateBtn::nbFirst, up);
+  enable(TNavigateBtn::nbPrior, up);
+  enable(TNavigateBtn::nbNext, down);
+  enable(TNavigateBtn::nbLast, down);
+  enable(TNavigateBtn::nbInsert, canModify);
+  enable(TNavigateBtn::nbDelete, canModify && !empty);
+  enable(TNavigateBtn::nbEdit, canModify && !editing && !empty);
+  enable(TNavigateBtn::nbPost, canModify && editing);
+  enable(TNavigateBtn::nbCancel, canModify && editing);
+  enable(TNavigateBtn::nbRefresh, active && !editing);
+}
+
+}  // namespace tk
