@@ -172,7 +172,11 @@ bool TvuFileSystem::FindFirstFile(std::u16string_view path, std::int32_t attr,
   const std::u16string_view mask =
       slash == std::u16string_view::npos ? path : path.substr(slash + 1);
   std::vector<TvuFindFileRec::TEntry> all;
-  if (!ListDirectory(slash == 0 ? std::u16string_view(u"/") : dir, all)) return false;
+  if (!ListDirectory(slash == 0 ? std::u16string_view(u"/") : dir, all)) {
+    // "Nothing matches" is oseFileNotFound; a missing directory must not read the same.
+    if (GetLastError() == oseFileNotFound) return Fail(osePathNotFound);
+    return false;
+  }
   for (auto& e : all) {
     if ((e.Attr & faDirectory) && !(attr & faDirectory)) continue;
     if (vuMatchesMask(e.Name, mask)) rec.Pending.push_back(std::move(e));
@@ -213,35 +217,62 @@ bool TvuFileSystem::DirectoryExists(std::u16string_view dirName) {
 }
 
 bool TvuFileSystem::CopyFile(std::u16string_view source, std::u16string_view target) {
-  const TvuFileHandle in = OpenFile(source, fmOpenRead | fmShareDenyWrite);
+  return CopyBetween(*this, source, *this, target);
+}
+
+bool TvuFileSystem::CopyBetween(TvuFileSystem& from, std::u16string_view source,
+                                TvuFileSystem& to, std::u16string_view target) {
+  const TvuFileHandle in = from.OpenFile(source, fmOpenRead | fmShareDenyWrite);
   if (!IsValidHandle(in)) return false;
-  const TvuFileHandle out = CreateFile(target);
+  const TvuFileHandle out = to.CreateFile(target);
   if (!IsValidHandle(out)) {
-    TvuOSError keep{GetLastError(), LastErrorText()};
-    CloseFile(in);
-    return Fail(keep.Code, std::move(keep.Text));
+    TvuOSError keep{to.GetLastError(), to.LastErrorText()};
+    from.CloseFile(in);
+    return to.Fail(keep.Code, std::move(keep.Text));
   }
   std::vector<std::uint8_t> buf(64 * 1024);
   std::int64_t pos = 0;
   bool ok = true;
+  TvuOSError failure;
   for (;;) {
-    const std::int64_t got = FileRead(in, pos, buf.data(), static_cast<std::int64_t>(buf.size()));
-    if (got < static_cast<std::int64_t>(buf.size()) && GetLastError() != oseHandleEof) {
+    const std::int64_t got =
+        from.FileRead(in, pos, buf.data(), static_cast<std::int64_t>(buf.size()));
+    if (got < static_cast<std::int64_t>(buf.size()) && from.GetLastError() != oseHandleEof) {
+      failure = {from.GetLastError(), from.LastErrorText()};
       ok = false;
       break;
     }
-    if (got > 0 && FileWrite(out, pos, buf.data(), got) != got) {
+    if (got > 0 && to.FileWrite(out, pos, buf.data(), got) != got) {
+      failure = {to.GetLastError(), to.LastErrorText()};
       ok = false;
       break;
     }
     pos += got;
     if (got < static_cast<std::int64_t>(buf.size())) break;
   }
-  TvuOSError keep{GetLastError(), LastErrorText()};
-  const bool closedOut = CloseFile(out);
-  CloseFile(in);
-  if (!ok) return Fail(keep.Code, std::move(keep.Text));
+  const bool closedOut = to.CloseFile(out);
+  from.CloseFile(in);
+  if (!ok) return to.Fail(failure.Code, std::move(failure.Text));
   return closedOut;
+}
+
+bool TvuFileSystem::CopyFrom(TvuFileSystem& source, std::u16string_view srcDirName,
+                             std::u16string_view dstDirName) {
+  if (!ForcePath(dstDirName)) return false;
+  TvuFindFileRec rec;
+  std::vector<TvuFindFileRec::TEntry> entries;
+  bool ok = source.FindFirstFile(std::u16string(srcDirName) + u"/*", faDirectory, rec);
+  if (!ok && source.GetLastError() != oseFileNotFound) return false;  // not an empty directory
+  for (; ok; ok = source.FindNextFile(rec)) entries.push_back({rec.Name, rec.Attr});
+  source.FindFileClose(rec);
+  for (const auto& e : entries) {
+    const std::u16string from = std::u16string(srcDirName) + u"/" + e.Name;
+    const std::u16string to = std::u16string(dstDirName) + u"/" + e.Name;
+    const bool ok = (e.Attr & faDirectory) ? CopyFrom(source, from, to)
+                                           : CopyBetween(source, from, *this, to);
+    if (!ok) return false;
+  }
+  return true;
 }
 
 std::u16string TvuFileSystem::GetErrorMessage(std::int32_t code) const {

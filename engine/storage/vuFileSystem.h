@@ -169,7 +169,7 @@ class TvuFileSystem {
   virtual void SetFileSize(TvuFileHandle handle, std::int64_t size) = 0;
   // Forces the file's data to the device (for the deep-flush right). False on failure.
   virtual bool FlushFile(TvuFileHandle handle) = 0;
-  // True when pos ≥ file size (also when the size cannot be determined: nothing to read).
+  // True when pos ≥ file size. Raises as GetFileSize.
   virtual bool EndOfFile(TvuFileHandle handle, std::int64_t pos);
   // Releases the handle and every lock it holds; other handles' locks on the same file stay.
   // The handle is invalid afterwards even when false (a failure the close reported) returns.
@@ -195,7 +195,8 @@ class TvuFileSystem {
   virtual bool RemoveDir(std::u16string_view dirPath) = 0;
   // Starts an enumeration: `path` is a directory and a mask ("dir/*.vdbt"). Files always
   // match; directories only when `attr` has faDirectory; "." and ".." never. False when
-  // nothing matches or the directory cannot be read (last error).
+  // nothing matches (oseFileNotFound) or the directory cannot be read (osePathNotFound or
+  // another code).
   virtual bool FindFirstFile(std::u16string_view path, std::int32_t attr,
                              TvuFindFileRec& rec);
   // Moves to the next entry; false at the end.
@@ -216,6 +217,11 @@ class TvuFileSystem {
   bool DirectoryExists(std::u16string_view dirName);
   // Copies the file's bytes; false on failure (last error). An existing target is replaced.
   bool CopyFile(std::u16string_view source, std::u16string_view target);
+  // Copies the directory tree `srcDirName` of `source` (another file system, e.g. to move a
+  // database between the directory and the single-file form) into `dstDirName` here,
+  // creating directories as needed. False at the first failure (last error).
+  bool CopyFrom(TvuFileSystem& source, std::u16string_view srcDirName,
+                std::u16string_view dstDirName);
   // "No locking support" for 1000, "Unknown reason" for other codes from 1000 on, the
   // operating system's text otherwise (the thread's own text when `code` is its last error).
   std::u16string GetErrorMessage(std::int32_t code) const;
@@ -234,6 +240,9 @@ class TvuFileSystem {
   bool FailErrno(int errnum);
 
  private:
+  static bool CopyBetween(TvuFileSystem& from, std::u16string_view source, TvuFileSystem& to,
+                          std::u16string_view target);
+
   bool FPhysicallyExclusive = false;
 };
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -589,6 +590,32 @@ TEST(VuLog, RotatesOverAFixedNumberOfFiles) {
   const Bytes last = fs.Contents(u"/logs/Log0010.txt");
   ASSERT_GE(last.size(), 4u);
   EXPECT_EQ(std::string(last.begin(), last.begin() + 4), "ERR ");
+}
+
+TEST(VuLog, DefaultPathIsTempElseTmpdirElseTmp) {
+  auto saved = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::optional<std::string>(v) : std::nullopt;
+  };
+  const auto temp = saved("TEMP"), tmpdir = saved("TMPDIR");
+  struct Case {
+    const char* Temp;
+    const char* Tmpdir;
+    const char16_t* Expected;
+  };
+  const Case cases[] = {
+      {"/t1", "/t2", u"/t1/Log.txt"},
+      {nullptr, "/t2", u"/t2/Log.txt"},
+      {"", "/t2", u"/t2/Log.txt"},
+      {nullptr, nullptr, u"/tmp/Log.txt"},
+  };
+  for (const Case& c : cases) {
+    c.Temp ? ::setenv("TEMP", c.Temp, 1) : ::unsetenv("TEMP");
+    c.Tmpdir ? ::setenv("TMPDIR", c.Tmpdir, 1) : ::unsetenv("TMPDIR");
+    EXPECT_EQ(TvuLog::DefaultFilePath(), c.Expected);
+  }
+  temp ? ::setenv("TEMP", temp->c_str(), 1) : ::unsetenv("TEMP");
+  tmpdir ? ::setenv("TMPDIR", tmpdir->c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 // --- Randomised run against a byte model ------------------------------------------------

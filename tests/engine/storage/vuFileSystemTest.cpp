@@ -414,6 +414,19 @@ INSTANTIATE_TEST_SUITE_P(
                   }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+TEST(FileSystemCopy, CopyFromMovesATreeBetweenFileSystems) {
+  TvuMemoryFileSystem mem;
+  mem.ForcePath(u"/db/sub");
+  WriteFile(mem, u"/db/Irsz.vdbt", "table");
+  WriteFile(mem, u"/db/sub/Irsz.vdbm", "memo");
+  TTempDir dir;
+  TvuOSFileSystem os(dir.Path16());
+  ASSERT_TRUE(os.CopyFrom(mem, u"/db", u"copy"));
+  EXPECT_EQ(ReadAll(os, u"copy/Irsz.vdbt"), "table");
+  EXPECT_EQ(ReadAll(os, u"copy/sub/Irsz.vdbm"), "memo");
+  EXPECT_FALSE(os.CopyFrom(mem, u"/missing", u"copy2"));
+}
+
 // --- POSIX details ---------------------------------------------------------------------
 
 TEST(OSFileSystem, DescriptorsAreCloseOnExecAndNewFilesAre0666LessUmask) {
