@@ -16,13 +16,13 @@ std::u16string FormatText(std::u16string_view pattern, std::initializer_list<std
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     const char16_t c = pattern[i];
     if (c == u'%' && i + 1 < pattern.size()) {
-      const char16_t spec = pattern[i + 1];
-      if (spec == u'%') {
+      const char16_t kind = pattern[i + 1];
+      if (kind == u'%') {
         out += u'%';
         ++i;
         continue;
       }
-      if ((spec == u's' || spec == u'd') && next != args.end()) {
+      if ((kind == u's' || kind == u'd') && next != args.end()) {
         out += *next++;
         ++i;
         continue;

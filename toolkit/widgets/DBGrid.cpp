@@ -16,12 +16,13 @@ class TDBGridView : public QTableView {
  public:
   TDBGridView(TDBGrid& grid) : QTableView(&grid), FGrid(grid) {}
 
+  // Writes the open cell editor; a refused value keeps the editor open for correction.
   void CommitEditor() {
     if (state() != QAbstractItemView::EditingState) return;
     QWidget* editor = QApplication::focusWidget();
     if (!editor || !isAncestorOf(editor)) return;
     commitData(editor);
-    closeEditor(editor, QAbstractItemDelegate::NoHint);
+    if (!FGrid.FModel->CommitFailed()) closeEditor(editor, QAbstractItemDelegate::NoHint);
   }
 
  protected:
@@ -88,7 +89,7 @@ TDBGrid::TDBGrid(QWidget* parent) : QWidget(parent) {
 
   connect(FModel, &TDBGridModel::WindowChanged, this, [this] { Guarded(this, [this] { WindowChanged(); }); });
   connect(FModel, &QAbstractItemModel::modelReset, this, [this] { Guarded(this, [this] { ApplyColumnWidths(); }); });
-  connect(FModel, &TDBGridModel::UpdateDataRequested, this, [this] { FView->CommitEditor(); });
+  FModel->SetCommitEditor([this] { FView->CommitEditor(); });
   connect(FView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
             if (!FSyncing && current.isValid()) Guarded(this, [&] { MoveToRow(current.row()); });
@@ -220,7 +221,7 @@ void TDBGrid::MoveToRow(int row) {
   dataSet->MoveBy(row - active);
 }
 
-void TDBGrid::CommitEdit() { FView->CommitEditor(); }
+void TDBGrid::CommitEdit() { FModel->CommitPendingEdit(); }
 
 bool TDBGrid::GridKey(QKeyEvent* event) {
   TDataSet* dataSet = FModel->DataSet();

@@ -1,5 +1,7 @@
 #include "DBGridModel.h"
 
+#include <utility>
+
 #include "MessageBoxes.h"
 
 namespace tk {
@@ -37,7 +39,7 @@ class TDBGridModel::TLink : public TDataLink {
     else
       FModel.SyncRows();
   }
-  void UpdateData() override { emit FModel.UpdateDataRequested(); }
+  void UpdateData() override { FModel.CommitPendingEdit(); }
 
  private:
   TDBGridModel& FModel;
@@ -77,6 +79,18 @@ void TDBGridModel::SetReadOnly(bool value) {
 }
 
 bool TDBGridModel::BeginEdit() { return !FReadOnly && FLink->Edit(); }
+
+void TDBGridModel::CommitPendingEdit() {
+  if (!FCommitEditor) return;
+  FCommitting = true;
+  FCommitError = nullptr;
+  struct TDone {
+    bool& Flag;
+    ~TDone() { Flag = false; }
+  } done{FCommitting};
+  FCommitEditor();
+  if (FCommitError) std::rethrow_exception(std::exchange(FCommitError, nullptr));
+}
 
 void TDBGridModel::Relayout() {
   beginResetModel();
@@ -168,12 +182,21 @@ bool TDBGridModel::setData(const QModelIndex& index, const QVariant& value, int 
   if (!index.isValid() || role != Qt::EditRole || FReadOnly) return false;
   TField* field = FieldAt(index.column());
   if (!field) return false;
-  return Guarded(FErrorParent, [&] {
+  auto write = [&] {
     TDataSet& dataSet = *FLink->DataSet();
     if (index.row() != ActiveRow()) dataSet.MoveBy(index.row() - ActiveRow());
     if (!FLink->Edit()) DatabaseError(u"Field '%s' cannot be modified", {field->DisplayLabel()});
     field->SetText(value.toString().toStdU16String());
-  });
+  };
+  if (!FCommitting) return Guarded(FErrorParent, write);
+  // Written for a dataset operation in progress: the failure goes back to that operation.
+  try {
+    write();
+    return true;
+  } catch (...) {
+    FCommitError = std::current_exception();
+    return false;
+  }
 }
 
 QVariant TDBGridModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -8,6 +8,8 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <QVector>
+#include <exception>
+#include <functional>
 
 #include "db/TDataSet.h"
 
@@ -47,6 +49,12 @@ class TDBGridModel : public QAbstractTableModel {
   void SetErrorParent(QWidget* parent) { FErrorParent = parent; }
   // Puts the dataset into edit state for the user's typing; false when it may not.
   bool BeginEdit();
+  // The grid's way to write an open cell editor into the model (set by the grid).
+  void SetCommitEditor(std::function<void()> commit) { FCommitEditor = std::move(commit); }
+  // Writes the open cell editor into its field now; a value the field refuses raises here
+  // (and the editor stays open), so that posting or leaving the record stops.
+  void CommitPendingEdit();
+  bool CommitFailed() const noexcept { return static_cast<bool>(FCommitError); }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -58,8 +66,6 @@ class TDBGridModel : public QAbstractTableModel {
  signals:
   // After every notification: the active row, the scroll position may have moved.
   void WindowChanged();
-  // The dataset wants pending cell edits written now (posting, leaving the record).
-  void UpdateDataRequested();
 
  private:
   class TLink;
@@ -75,6 +81,9 @@ class TDBGridModel : public QAbstractTableModel {
   int FRows = 0;
   bool FReadOnly = false;
   mutable bool FReportPending = false;
+  std::function<void()> FCommitEditor;
+  bool FCommitting = false;
+  std::exception_ptr FCommitError;
   QPointer<QWidget> FErrorParent;
 };
 

@@ -212,3 +212,66 @@ TEST_F(DataLinkTest, StateChangeAndDataChangeReachTheSourceHandlers) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dataset with one key buffer, edited in set-key state as a table's search key is.
+class TKeyedMem : public tk::TMemDataSet {
+ public:
+  void SetKey() { BeginSetKey(); }
+  std::vector<tk::TFieldValue> AppliedKey;
+  int Applied = 0, Dropped = 0;
+
+ protected:
+  std::unique_ptr<tk::TRecordBuffer> AllocRecordBuffer() override {
+    auto buffer = tk::TMemDataSet::AllocRecordBuffer();
+    if (!FKey) {
+      FKey = tk::TMemDataSet::AllocRecordBuffer();
+      InternalInitRecord(*FKey);
+    }
+    return buffer;
+  }
+  tk::TRecordBuffer* KeyBuffer() override { return FKey.get(); }
+  void InternalPostKey(bool apply) override {
+    (apply ? Applied : Dropped)++;
+    if (apply) AppliedKey = {FieldByName(u"ID").Value(), FieldByName(u"NAME").Value()};
+  }
+
+ private:
+  std::unique_ptr<tk::TRecordBuffer> FKey;
+};
+
+TEST(SetKeyStateTest, FieldsEditTheKeyBufferAndTheRecordStaysAlone) {
+  TKeyedMem ds;
+  testdb::FillNumbered(ds, 5);
+  tk::TDataSource source;
+  source.SetDataSet(&ds);
+  testdb::TSpyLink link;
+  link.SetBufferCount(3);
+  link.SetDataSource(&source);
+  ds.Open();
+  ds.MoveBy(2);
+  ds.SetKey();
+  EXPECT_EQ(ds.State(), tk::TDataSetState::dsSetKey);
+  EXPECT_EQ(link.RecordCount(), 1);  // controls show the key only
+  EXPECT_TRUE(ds.FieldByName(u"ID").IsNull());
+  ds.FieldByName(u"NAME").SetReadOnly(true);  // read-only fields still take key values
+  ds.FieldByName(u"NAME").SetAsString(u"Name 4");
+  ds.FieldByName(u"ID").SetAsInteger(4);
+  ds.Post();
+  EXPECT_EQ(ds.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_EQ(ds.Applied, 1);
+  EXPECT_EQ(ds.AppliedKey[1], tk::TFieldValue(std::u16string(u"Name 4")));
+  EXPECT_EQ(ds.FieldByName(u"ID").AsInteger(), 3);  // the record did not change
+  EXPECT_EQ(std::get<std::int64_t>(ds.Row(2)[0]), 3);
+  ds.SetKey();
+  ds.Cancel();
+  EXPECT_EQ(ds.Dropped, 1);
+  // Leaving set-key state by navigation applies the key first.
+  ds.SetKey();
+  ds.Next();
+  EXPECT_EQ(ds.Applied, 2);
+  EXPECT_EQ(ds.FieldByName(u"ID").AsInteger(), 4);
+}
+
+}  // namespace

@@ -98,7 +98,7 @@ TEST_F(FieldTest, ValuesThatDoNotFitAreRefusedAndTheOldValueStays) {
 TEST_F(FieldTest, NumbersConvertBetweenKinds) {
   tk::TField& f = OneField(TFieldType::dtFloat);
   f.SetAsFloat(2.5);
-  EXPECT_EQ(f.AsInteger(), 2);  // to even, as the rounding of the platform
+  EXPECT_EQ(f.AsInteger(), 2);  // ties go to the even neighbour
   f.SetAsFloat(3.5);
   EXPECT_EQ(f.AsInteger(), 4);
   f.SetAsInteger(7);

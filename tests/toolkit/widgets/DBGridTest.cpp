@@ -2,6 +2,7 @@
 // and by its scroll bar, edits through the dataset's states, and its model keeps every
 // promise QAbstractItemModelTester checks.
 #include <QHeaderView>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -145,6 +146,29 @@ TEST_F(DBGridTest, TypingEditsTheRecordAndLeavingItPosts) {
   Key(Qt::Key_Escape);                      // cancels the record
   EXPECT_EQ(DS.State(), tk::TDataSetState::dsBrowse);
   EXPECT_EQ(std::get<std::u16string>(DS.Row(5)[1]), u"Name 6");
+}
+
+TEST_F(DBGridTest, ARefusedCellValueStopsLeavingTheRecord) {
+  testsupport::TMessageBoxes boxes;
+  View()->setCurrentIndex(Grid->Model()->index(0, 0));
+  View()->setFocus();
+  QTest::keyClick(View(), Qt::Key_A);  // an ID is no text
+  QPointer<QWidget> editor = QApplication::focusWidget();
+  ASSERT_NE(editor, nullptr);
+  QTest::keyClick(editor, Qt::Key_Down);
+  ASSERT_EQ(boxes.Shown().size(), 1u);
+  EXPECT_EQ(DS.State(), tk::TDataSetState::dsEdit);
+  EXPECT_EQ(Id(), 1);
+  ASSERT_TRUE(editor);  // still open for correction
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_THROW(DS.Post(), tk::EDatabaseError);  // posting meets the same refusal
+  // Corrected, the record is written and left.
+  QTest::keyClick(editor, Qt::Key_Backspace);
+  testwidgets::TypeText(editor, QStringLiteral("7"));
+  QTest::keyClick(editor, Qt::Key_Down);
+  EXPECT_EQ(DS.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_EQ(std::get<std::int64_t>(DS.Row(0)[0]), 7);
+  EXPECT_EQ(Id(), 2);
 }
 
 TEST_F(DBGridTest, InsertAppendAndDeleteByKeys) {
