@@ -36,7 +36,9 @@
 //
 // Identity. A storage is one file: two names of the same file (hard links, "./x", letter case
 // on a case-insensitive mount) share one storage and one cache, and two different files never
-// do. Files are matched by device and inode, not by name.
+// do. Files are matched by device and inode, not by name, within one file-system object: two
+// file-system objects keep separate storages of a file, which then behave towards each other
+// like two processes (share modes apply, and the lock file tells each when to Invalidate).
 //
 // Threads: one manager lock serialises every operation on storages, tiles and the cache;
 // any thread may call. A page site is used by one thread at a time; reading through it

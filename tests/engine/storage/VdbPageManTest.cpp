@@ -5,11 +5,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -399,6 +401,40 @@ TEST_F(PageManager, EncipheredTilesAreCipheredOnlyOnTheWayToTheFile) {
   }
   auto same = Client(u"t.vdbi", 4096, &key);
   EXPECT_NO_THROW(same->Open(true, false));
+}
+
+// One thread keeps changing the first bytes of a page and flushing an enciphered storage;
+// another reads the rest of the same tile meanwhile and must only ever see plain bytes.
+TEST_F(PageManager, FlushNeverShowsEncipheredBytesToOtherThreads) {
+  const TTestCryptor key(9);
+  PutFile(FMem, u"t.vdbi", Bytes(8192, 0));
+  auto writer = Client(u"t.vdbi", 4096, &key, 1);
+  auto reader = Client(u"t.vdbi", 4096, &key, 2);
+  writer->Open(false, false);
+  reader->Open(true, false);
+  auto w = writer->CreatePageSite();
+  auto r = reader->CreatePageSite();
+  w->InitPage(0);
+  const Bytes plain = Pattern(4000, 19);
+  w->Write(96, plain.data(), static_cast<std::int32_t>(plain.size()));
+  writer->Flush();
+  r->LoadPage(0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> bad{0};
+  std::thread readerThread([&] {
+    Bytes seen(plain.size());
+    while (!stop.load()) {
+      r->Read(96, seen.data(), static_cast<std::int32_t>(seen.size()));
+      if (seen != plain) ++bad;
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    w->WriteInt32(0, i);
+    writer->Flush();
+  }
+  stop = true;
+  readerThread.join();
+  EXPECT_EQ(bad.load(), 0);
 }
 
 // Fail the 1st, 2nd, ... write of a flush: each failure names the write error and leaves
