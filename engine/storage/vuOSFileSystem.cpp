@@ -184,8 +184,10 @@ std::int64_t TvuOSFileSystem::FileWrite(TvuFileHandle handle, std::int64_t pos,
 std::int64_t TvuOSFileSystem::GetFileSize(TvuFileHandle handle) {
   THandleInfo info;
   struct stat st;
-  if (Lookup(handle, info) && ::fstat(handle, &st) == 0) return st.st_size;
-  if (GetLastError() != oseInvalidHandle) FailErrno(errno);
+  if (Lookup(handle, info)) {
+    if (::fstat(handle, &st) == 0) return st.st_size;
+    FailErrno(errno);
+  }
   throw EVdbEngine::CreateMsg(
       errFileRead, u"Cannot determine file size (" + AsciiNumber(GetLastError()) + u").");
 }

@@ -628,6 +628,29 @@ TEST(VuLog, RotatesOverAFixedNumberOfFiles) {
   EXPECT_EQ(std::string(last.begin(), last.begin() + 4), "ERR ");
 }
 
+TEST(VuLog, NumbersStartAgainAfterTheLastOne) {
+  TvuMemoryFileSystem fs;
+  fs.ForcePath(u"/logs");
+  for (const char16_t* n : {u"/logs/Log9998.txt", u"/logs/Log9999.txt", u"/logs/Logbook.txt"}) {
+    fs.CloseFile(fs.CreateFile(n));
+  }
+  TvuLog log(fs);
+  log.SetFilePath(u"/logs/Log.txt");
+  log.SetMaxFiles(3);
+  log.SetFormat(1);
+  log.SetHeader(u"\"MESSAGE\"");
+  log.SetSeverityThreshold(0);
+  EXPECT_EQ(log.CurrentFile(), u"/logs/Log0003.txt");
+  EXPECT_TRUE(fs.FileExists(u"/logs/Log0001.txt"));
+  EXPECT_TRUE(fs.FileExists(u"/logs/Log0002.txt"));
+  EXPECT_TRUE(fs.FileExists(u"/logs/Logbook.txt")) << "not a numbered log file";
+  log.Write(0, u"Storage", u"x");
+  const Bytes text = fs.Contents(u"/logs/Log0003.txt");
+  const std::string s(text.begin(), text.end());
+  EXPECT_EQ(s.rfind("\"SEVERITY\";\"TIMESTAMP\";\"SUBSYSTEM\";\"MESSAGE\"\r\n", 0), 0u) << s;
+  EXPECT_NE(s.find(" Storage x\r\n"), std::string::npos) << s;
+}
+
 TEST(VuLog, DefaultPathIsTempElseTmpdirElseTmp) {
   auto saved = [](const char* name) {
     const char* v = std::getenv(name);
