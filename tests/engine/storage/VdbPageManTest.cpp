@@ -550,6 +550,25 @@ TEST_F(PageManager, ClosingTheLastClientClosesTheFile) {
   EXPECT_THROW(site->LoadPage(0), EVdbPageManager);
 }
 
+TEST_F(PageManager, AWriterJoiningAReadOnlyStorageCanFlush) {
+  PutFile(FMem, u"t.vdbt", Pattern(8192, 20));
+  auto reader = Client(u"t.vdbt", 4096);
+  reader->Open(true, false);
+  auto writer = reader->CreateSibling();
+  writer->Open(false, false);
+  EXPECT_EQ(writer->StorageHandle(), reader->StorageHandle());
+  auto site = writer->CreatePageSite();
+  site->LoadPage(0);
+  site->WriteInt8(0, 5);
+  EXPECT_NO_THROW(writer->Flush());
+  EXPECT_EQ(FMem.Contents(u"t.vdbt")[0], 5);
+  auto readSite = reader->CreatePageSite();
+  readSite->LoadPage(0);
+  EXPECT_EQ(readSite->ReadInt8(0), 5);
+  EXPECT_THROW(readSite->WriteInt8(0, 6), EVdbPageManager) << "the reader stays read-only";
+  EXPECT_EQ(FMem.OpenHandleCount(), 1u);
+}
+
 TEST_F(PageManager, NewStorageCreatesAnEmptyFileAndRefusesAnOpenOne) {
   auto c = Client(u"new.vdbb", 1024);
   c->NewStorage(false);
