@@ -300,6 +300,30 @@ void TDataSet::BlobWritten(TField& field) {
   if (field.OnChange) field.OnChange(field);
 }
 
+std::u16string TDataSet::MemoBytesToText(const TField& field, const TBytes& bytes) {
+  if (field.DataType() == TFieldType::dtWideMemo) {
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < out.size(); ++i)
+      out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return out;
+  }
+  return Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+TBytes TDataSet::MemoTextToBytes(const TField& field, std::u16string_view text) {
+  TBytes bytes;
+  if (field.DataType() == TFieldType::dtWideMemo) {
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+      bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+      bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return bytes;
+  }
+  const std::string utf8 = Utf16ToUtf8(text);
+  return TBytes(utf8.begin(), utf8.end());
+}
+
 void TDataSet::GetCalcFields(TRecordBuffer& buffer) {
   buffer.CalcValues.assign(static_cast<std::size_t>(FCalcFieldCount), TFieldValue());
   if (FCalcFieldCount == 0 || !OnCalcFields) return;

@@ -19,6 +19,32 @@
 // Errors: failures are EDatabaseError (or a derived class) and leave the dataset in a
 // consistent state; EAbort raised by a Before... handler abandons the operation silently:
 // state and record stay as they were.
+//
+// When the framework calls the record-level interface (protected section below):
+//   Open      InternalOpen, InternalInitFieldDefs, AllocRecordBuffer (window + 1), then
+//             GetRecord(gmNext) until the window is full.
+//   Close     FreeRecordBuffer for each buffer, InternalClose.
+//   First     InternalFirst, GetRecord(gmNext)...     Last  InternalLast, GetRecord(gmPrior)...
+//   MoveBy    InternalSetToRecord/InternalFirst/InternalLast on the edge buffer (by its
+//             bookmark flag), then GetRecord(gmNext or gmPrior) beyond the window.
+//   Resync    GetRecord(gmCurrent) into the scratch buffer (then gmNext, gmPrior when not
+//             exact), then the window around it.
+//   Edit      InternalSetToRecord(active), InternalEdit.          Post    InternalPost.
+//   Insert    InternalInitRecord, bookmark of the record it goes before and bfInserted (bfBOF
+//             in an empty dataset), InternalSetToRecord, InternalInsert.
+//   Append    InternalInitRecord, bfEOF, InternalLast, InternalInsert.
+//   Cancel    InternalSetToRecord(active) (InternalFirst/InternalLast for bfBOF/bfEOF),
+//             InternalCancel, then Resync.
+//   Delete    InternalSetToRecord(active), InternalDelete, then Resync.
+//   GotoBookmark InternalGotoBookmark, then an exact, centred Resync.
+//   RecordCount GetRecordCount; RecNo GetRecNo; SetRecNo InternalSetRecNo.
+//   Fields    GetFieldData/SetFieldData on the buffer the state selects; CreateBlobStream.
+//   Filter    SetFilter/SetFiltered are virtual: a dataset that filters by text applies it in
+//             its cursor and calls the base, which stores it and re-reads from the first
+//             record. OnFilterRecord is applied by the framework (FetchRecord); a dataset
+//             counts records under it with FilterRecord.
+//   Set-key   BeginSetKey enters dsSetKey; fields then use KeyBuffer(); Post/Cancel there
+//             call InternalPostKey(apply).
 #pragma once
 
 #include <cstdint>
@@ -184,6 +210,10 @@ class TDataSet {
   // modifiable field. BlobWritten tells the links once the writing is done.
   std::unique_ptr<TStream> OpenBlobStream(TField& field, TBlobStreamMode mode);
   void BlobWritten(TField& field);
+  // Text of a memo field's bytes and back. Defaults: dtMemo holds UTF-8, dtWideMemo UTF-16LE;
+  // a dataset storing memos in a code page converts here.
+  virtual std::u16string MemoBytesToText(const TField& field, const TBytes& bytes);
+  virtual TBytes MemoTextToBytes(const TField& field, std::u16string_view text);
   int ActiveRecordIndex() const noexcept { return FActiveRecord; }
   int BufferRecordCount() const noexcept { return FRecordCount; }
   int BufferCount() const noexcept { return FBufferCount; }

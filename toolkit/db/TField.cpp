@@ -561,40 +561,22 @@ void TBlobField::SetAsBytes(const TBytes& value) {
 }
 
 std::u16string TBlobField::AsString() const {
+  if (!DataSet()) return {};
   const TBytes bytes = AsBytes();
-  switch (DataType()) {
-    case TFieldType::dtWideMemo: {
-      std::u16string out(bytes.size() / 2, u'\0');
-      for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-      return out;
-    }
-    case TFieldType::dtMemo:
-      return Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    default:
-      return std::u16string(bytes.begin(), bytes.end());
-  }
+  if (DataType() == TFieldType::dtBlob) return std::u16string(bytes.begin(), bytes.end());
+  return DataSet()->MemoBytesToText(*this, bytes);
 }
 
 void TBlobField::SetAsString(const std::u16string& value) {
+  if (!DataSet()) DatabaseError(u"Field '%s' has no dataset", {DisplayLabel()});
+  if (DataType() != TFieldType::dtBlob) {
+    SetAsBytes(DataSet()->MemoTextToBytes(*this, value));
+    return;
+  }
   TBytes bytes;
-  switch (DataType()) {
-    case TFieldType::dtWideMemo:
-      for (char16_t c : value) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-      }
-      break;
-    case TFieldType::dtMemo: {
-      const std::string utf8 = Utf16ToUtf8(value);
-      bytes.assign(utf8.begin(), utf8.end());
-      break;
-    }
-    default:
-      for (char16_t c : value) {
-        if (c > 0xFF) DatabaseError(u"Field '%s' holds bytes, not text", {DisplayLabel()});
-        bytes.push_back(static_cast<std::uint8_t>(c));
-      }
+  for (char16_t c : value) {
+    if (c > 0xFF) DatabaseError(u"Field '%s' holds bytes, not text", {DisplayLabel()});
+    bytes.push_back(static_cast<std::uint8_t>(c));
   }
   SetAsBytes(bytes);
 }

@@ -32,7 +32,7 @@ using TFieldValue = std::variant<std::monostate, bool, std::int64_t, double, std
 //   dtDate -> day number (day 1 = 0001-01-01), dtTime -> milliseconds since midnight,
 //   dtDateTime -> milliseconds since 0001-01-01 00:00                  -> std::int64_t
 //   dtMemo, dtWideMemo, dtBlob -> no value through Get/SetFieldData; content through a blob
-//   stream (memo bytes: UTF-8 unless the dataset converts, wide memo bytes: UTF-16LE).
+//   stream; memo text is decoded by the dataset (TDataSet::MemoBytesToText).
 enum class TFieldType : std::uint8_t {
   dtUnknown, dtString, dtInteger, dtSmallInt, dtFloat, dtByte, dtBoolean, dtDate, dtMemo, dtEnum,
   dtAutoInc, dtLink, dtBlob, dtTime, dtRelation, dtDateTime, dtWideString, dtWideMemo, dtLargeInt, dtGuid

@@ -160,6 +160,7 @@ TEST_F(FieldTest, PersistentFieldsBindByNameAndCalculatedFieldsFollowTheRecord) 
   EXPECT_THROW(twice.SetAsInteger(1), tk::EDatabaseError);
   id.SetAsInteger(50);
   EXPECT_EQ(twice.AsInteger(), 100);  // recalculated at once while editing
+  EXPECT_TRUE(DS.Modified());         // ...without forgetting that the record changed
   DS.Cancel();
   EXPECT_EQ(twice.AsInteger(), 8);
   EXPECT_GT(calculations, 0);

@@ -263,4 +263,27 @@ TEST_F(DBGridTest, ClosingAndFilteringKeepTheModelConsistent) {
   EXPECT_EQ(Cell(0, 1), QString());
 }
 
+TEST(DBGridLifetimeTest, ADataSetDestroyedFirstLeavesAnEmptyGrid) {
+  testwidgets::TModelTesterLog log;
+  tk::TDataSource source;
+  tk::TDBGrid grid;
+  QAbstractItemModelTester tester(grid.Model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+  grid.resize(300, 200);
+  grid.show();
+  {
+    tk::TMemDataSet ds;
+    testwidgets::FillRows(ds, 50);
+    source.SetDataSet(&ds);
+    grid.SetDataSource(&source);
+    ds.Open();
+    QApplication::processEvents();
+    EXPECT_GT(grid.Model()->rowCount(), 0);
+  }
+  EXPECT_EQ(grid.Model()->rowCount(), 0);
+  EXPECT_EQ(grid.Model()->columnCount(), 0);
+  EXPECT_EQ(grid.ScrollBar()->maximum(), 0);
+  QApplication::processEvents();
+  EXPECT_TRUE(log.Messages().isEmpty()) << log.Messages().join(QLatin1Char('\n')).toStdString();
+}
+
 }  // namespace
