@@ -625,7 +625,16 @@ void TDataSet::SetRecNo(int value) {
   InternalSetRecNo(value);
 }
 
-void TDataSet::InternalSetRecNo(int value) { MoveBy(value - RecNo()); }
+void TDataSet::InternalSetRecNo(int value) {
+  const int current = RecNo();
+  if (current > 0) {
+    MoveBy(value - current);
+    return;
+  }
+  // Without a sequence number of the current record, count from the first.
+  First();
+  MoveBy(value - 1);
+}
 
 void TDataSet::Refresh() {
   CheckBrowseMode();

@@ -271,7 +271,7 @@ class TDataSet {
   virtual int GetRecordCount() = 0;
   // Sequence number of the active record (see RecNo); default 0.
   virtual int GetRecNo() { return 0; }
-  // Default: MoveBy the difference to RecNo().
+  // Default: MoveBy the difference to RecNo(), or from the first record when RecNo() is 0.
   virtual void InternalSetRecNo(int value);
   virtual bool GetCanModify() { return true; }
   // Buffer that fields use in dsSetKey; nullptr when the dataset has no key buffers.

@@ -149,27 +149,36 @@ TEST_F(BufferWindowTest, FilterEventHidesRecordsFromWindowCountAndNavigation) {
   EXPECT_EQ(Id(), 1);
 }
 
-// A random walk over the dataset, compared after each step with a vector and a position.
-class BufferWindowRandomTest : public ::testing::TestWithParam<int> {};
+// A random walk over the dataset, compared after each step with a vector and a position;
+// parameters: window size, and whether a filter event hides every third ID.
+class BufferWindowRandomTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(BufferWindowRandomTest, WindowAlwaysMatchesTheModel) {
-  const int window = GetParam();
-  const unsigned seed = 20261210u + static_cast<unsigned>(window);
-  SCOPED_TRACE("seed " + std::to_string(seed) + ", window " + std::to_string(window));
+  const auto [window, filtered] = GetParam();
+  const unsigned seed = 20261210u + static_cast<unsigned>(window) * 2 + (filtered ? 1 : 0);
+  SCOPED_TRACE("seed " + std::to_string(seed) + ", window " + std::to_string(window) +
+               (filtered ? ", filtered" : ""));
   std::mt19937 random(seed);
   tk::TMemDataSet ds;
   testdb::FillNumbered(ds, 40);
+  auto passes = [filtered](int id) { return !filtered || id % 3 != 0; };
+  if (filtered) {
+    ds.SetOnFilterRecord([&](tk::TDataSet& d, bool& accept) { accept = passes(d.FieldByName(u"ID").AsInteger()); });
+    ds.SetFiltered(true);
+  }
   tk::TDataSource source;
   source.SetDataSet(&ds);
   testdb::TSpyLink link;
   link.SetDataSource(&source);
   link.SetBufferCount(window);
   ds.Open();
-  std::vector<int> model = Range(1, 40);
-  int position = 0, nextId = 1000;
+  std::vector<int> model;
+  for (int id = 1; id <= 40; ++id)
+    if (passes(id)) model.push_back(id);
+  int position = 0, nextId = 1000;  // new IDs all pass: 1000, 1003, ... are not multiples of 3
   auto id = [&] { return ds.FieldByName(u"ID").AsInteger(); };
   for (int step = 0; step < 400; ++step) {
-    const int op = static_cast<int>(random() % 9);
+    const int op = static_cast<int>(random() % 10);
     const int n = static_cast<int>(model.size());
     SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op));
     switch (op) {
@@ -191,13 +200,15 @@ TEST_P(BufferWindowRandomTest, WindowAlwaysMatchesTheModel) {
         ds.Insert();
         ds.FieldByName(u"ID").SetAsInteger(nextId);
         ds.Post();
-        model.insert(model.begin() + position, nextId++);
+        model.insert(model.begin() + position, nextId);
+        nextId += 3;
         break;
       case 5:
         ds.Append();
         ds.FieldByName(u"ID").SetAsInteger(nextId);
         ds.Post();
-        model.push_back(nextId++);
+        model.push_back(nextId);
+        nextId += 3;
         position = static_cast<int>(model.size()) - 1;
         break;
       case 6:
@@ -214,9 +225,20 @@ TEST_P(BufferWindowRandomTest, WindowAlwaysMatchesTheModel) {
       case 8:
         link.SetBufferCount(1 + static_cast<int>(random() % static_cast<unsigned>(2 * window)));
         break;
+      case 9:
+        ds.Edit();
+        ds.FieldByName(u"NAME").SetAsString(u"changed");
+        if (random() % 2) {
+          ds.Post();
+        } else {
+          ds.Cancel();
+        }
+        break;
     }
     ASSERT_EQ(id(), model[static_cast<std::size_t>(position)]);
-    ASSERT_EQ(ds.RecNo(), position + 1);
+    if (!filtered) {
+      ASSERT_EQ(ds.RecNo(), position + 1);
+    }
     ASSERT_EQ(ds.RecordCount(), static_cast<int>(model.size()));
     const std::vector<int> seen = Window(link, ds);
     ASSERT_EQ(seen.at(static_cast<std::size_t>(link.ActiveRecord())), id());
@@ -226,6 +248,7 @@ TEST_P(BufferWindowRandomTest, WindowAlwaysMatchesTheModel) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, BufferWindowRandomTest, ::testing::Values(1, 2, 5, 13));
+INSTANTIATE_TEST_SUITE_P(Windows, BufferWindowRandomTest,
+                         ::testing::Combine(::testing::Values(1, 2, 5, 13), ::testing::Bool()));
 
 }  // namespace
