@@ -210,6 +210,11 @@ TRecordBuffer* TDataSet::ActiveBuffer() const noexcept {
   return FBuffers[static_cast<std::size_t>(FActiveRecord)].get();
 }
 
+TRecordBuffer* TDataSet::Buffer(int index) const noexcept {
+  if (index < 0 || static_cast<std::size_t>(index) >= FBuffers.size()) return nullptr;
+  return FBuffers[static_cast<std::size_t>(index)].get();
+}
+
 TRecordBuffer* TDataSet::StateBuffer() const {
   switch (FState) {
     case TDataSetState::dsBrowse:

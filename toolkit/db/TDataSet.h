@@ -281,6 +281,11 @@ class TDataSet {
 
   // ===== Helpers for derived datasets =====
   TRecordBuffer* ActiveBuffer() const noexcept;
+  // Buffer of the window by index (0..BufferCount(), the last one being the scratch buffer),
+  // e.g. to mark the buffers of a record another cursor deleted; nullptr outside.
+  TRecordBuffer* Buffer(int index) const noexcept;
+  // The buffer the cursor stands on, -1 when unknown (see the buffer window above).
+  int CurrentRecordIndex() const noexcept { return FCurrentRecord; }
   // Runs OnCalcFields for the buffer (calc state); clears calculated values first.
   void GetCalcFields(TRecordBuffer& buffer);
   // OnFilterRecord is set and Filtered is on.

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -112,6 +113,18 @@ TEST_F(DBGridTest, ScrollsToTheEndAndBack) {
   EXPECT_EQ(Id(), kRows);
   Grid->ScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
   EXPECT_EQ(Id(), 1);
+}
+
+TEST_F(DBGridTest, DisabledControlsLeaveTheGridAloneUntilEnabled) {
+  QSignalSpy changes(Grid->Model(), &QAbstractItemModel::dataChanged);
+  DS.DisableControls();
+  for (int i = 0; i < 1000; ++i) DS.Next();
+  EXPECT_EQ(changes.count(), 0);
+  EXPECT_EQ(Grid->ScrollBar()->value(), 0);
+  DS.EnableControls();
+  EXPECT_GT(changes.count(), 0);
+  EXPECT_EQ(Cell(View()->currentIndex().row(), 0), QStringLiteral("1001"));
+  EXPECT_EQ(Grid->ScrollBar()->value(), 1000);
 }
 
 TEST_F(DBGridTest, ClickingARowMakesItsRecordCurrent) {
