@@ -251,4 +251,84 @@ TEST_P(BufferWindowRandomTest, WindowAlwaysMatchesTheModel) {
 INSTANTIATE_TEST_SUITE_P(Windows, BufferWindowRandomTest,
                          ::testing::Combine(::testing::Values(1, 2, 5, 13), ::testing::Bool()));
 
+// Fails the Nth record fetch, as a lost connection would: whichever operation meets it raises
+// the error, and afterwards the dataset still works and its window is whole again.
+class TFlakyMem : public tk::TMemDataSet {
+ public:
+  int FailAt = 0;  // 0: never
+  int Fetches = 0;
+
+ protected:
+  tk::TGetResult GetRecord(tk::TRecordBuffer& buffer, tk::TGetMode mode, bool doCheck) override {
+    if (++Fetches == FailAt) tk::DatabaseError(u"Fetching record");
+    return tk::TMemDataSet::GetRecord(buffer, mode, doCheck);
+  }
+};
+
+TEST(BufferWindowFaultTest, AFailedFetchAnywhereLeavesAUsableDataSet) {
+  const std::vector<std::function<void(tk::TDataSet&)>> script = {
+      [](tk::TDataSet& ds) { ds.Open(); },
+      [](tk::TDataSet& ds) { ds.MoveBy(7); },
+      [](tk::TDataSet& ds) { ds.Last(); },
+      [](tk::TDataSet& ds) { ds.SetRecNo(20); },
+      [](tk::TDataSet& ds) {
+        ds.Insert();
+        ds.FieldByName(u"ID").SetAsInteger(500);
+        ds.Post();
+      },
+      [](tk::TDataSet& ds) { ds.Delete(); },
+      [](tk::TDataSet& ds) { ds.MoveBy(-9); },
+      [](tk::TDataSet& ds) {
+        ds.Append();
+        ds.Cancel();
+      },
+      [](tk::TDataSet& ds) { ds.Refresh(); },
+  };
+  int failures = 0;
+  for (int failAt = 1;; ++failAt) {
+    SCOPED_TRACE("fetch " + std::to_string(failAt));
+    TFlakyMem ds;
+    testdb::FillNumbered(ds, 40);
+    tk::TDataSource source;
+    source.SetDataSet(&ds);
+    testdb::TSpyLink link;
+    link.SetBufferCount(6);
+    link.SetDataSource(&source);
+    ds.FailAt = failAt;
+    bool failed = false;
+    for (const auto& step : script) {
+      try {
+        step(ds);
+      } catch (const tk::EDatabaseError& e) {
+        EXPECT_EQ(e.Message(), u"Fetching record");
+        failed = true;
+        break;
+      }
+    }
+    if (!failed) break;  // the script needs fewer fetches than this: every point was hit
+    ++failures;
+    ds.FailAt = 0;
+    // Right after the failure the window is readable and holds the active record.
+    if (ds.Active() && link.RecordCount() > 0) {
+      EXPECT_NO_THROW(Window(link, ds));
+      EXPECT_LT(link.ActiveRecord(), link.RecordCount());
+    }
+    if (!ds.Active()) {
+      EXPECT_FALSE(link.Active());
+      ds.Open();
+    }
+    if (ds.State() != tk::TDataSetState::dsBrowse) ds.Cancel();
+    ds.First();
+    ds.MoveBy(3);
+    const std::vector<int> seen = Window(link, ds);
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(seen.at(static_cast<std::size_t>(link.ActiveRecord())), ds.FieldByName(u"ID").AsInteger());
+    for (std::size_t i = 1; i < seen.size(); ++i)
+      if (seen[i - 1] != 500 && seen[i] != 500) {
+        EXPECT_EQ(seen[i], seen[i - 1] + 1);
+      }
+  }
+  EXPECT_GT(failures, 20);
+}
+
 }  // namespace
