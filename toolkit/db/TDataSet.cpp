@@ -170,7 +170,7 @@ TField& TDataSet::AddField(std::unique_ptr<TField> field, const std::u16string& 
 void TDataSet::CreateFields() {
   for (int i = 0; i < FFieldDefs.Count(); ++i) {
     const TFieldDef& def = FFieldDefs[i];
-    std::unique_ptr<TField> field = CreateField(def.DataType, def.Size);
+    std::unique_ptr<TField> field = CreateFieldObject(def);
     field->SetFieldName(def.Name);
     field->SetRequired(def.Required);
     field->SetReadOnly(def.ReadOnly || def.DataType == TFieldType::dtAutoInc);

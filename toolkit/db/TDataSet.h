@@ -230,6 +230,9 @@ class TDataSet {
   virtual void InternalClose() = 0;
   // Fills FieldDefs() from the cursor's columns (called at opening, cursor open).
   virtual void InternalInitFieldDefs() = 0;
+  // The field object for a definition when default fields are created; the standard
+  // classes unless a dataset has its own.
+  virtual std::unique_ptr<TField> CreateFieldObject(const TFieldDef& def) { return CreateField(def.DataType, def.Size); }
   // Fetches the record at (gmCurrent), after (gmNext) or before (gmPrior) the cursor into
   // the buffer with its bookmark and bookmark flag, moving the cursor. grBOF/grEOF: no
   // such record (the cursor is then before the first / after the last record); grError:

@@ -133,10 +133,10 @@ class TField {
   bool IsNull() const;
   TFieldValue Value() const;
   virtual std::u16string AsString() const;
-  std::int32_t AsInteger() const;
-  std::int64_t AsLargeInt() const;
-  double AsFloat() const;
-  bool AsBoolean() const;
+  virtual std::int32_t AsInteger() const;
+  virtual std::int64_t AsLargeInt() const;
+  virtual double AsFloat() const;
+  virtual bool AsBoolean() const;
   // Text for display (grid cells, labels) and for editing.
   virtual std::u16string DisplayText() const;
   virtual std::u16string Text() const { return AsString(); }
@@ -145,10 +145,10 @@ class TField {
   // A value that does not fit the field raises EDatabaseError and leaves the field unchanged.
   void SetValue(const TFieldValue& value);
   virtual void SetAsString(const std::u16string& value);
-  void SetAsInteger(std::int32_t value) { SetValue(TFieldValue(std::int64_t{value})); }
-  void SetAsLargeInt(std::int64_t value) { SetValue(TFieldValue(value)); }
-  void SetAsFloat(double value) { SetValue(TFieldValue(value)); }
-  void SetAsBoolean(bool value) { SetValue(TFieldValue(value)); }
+  virtual void SetAsInteger(std::int32_t value) { SetValue(TFieldValue(std::int64_t{value})); }
+  virtual void SetAsLargeInt(std::int64_t value) { SetValue(TFieldValue(value)); }
+  virtual void SetAsFloat(double value) { SetValue(TFieldValue(value)); }
+  virtual void SetAsBoolean(bool value) { SetValue(TFieldValue(value)); }
   virtual void SetText(const std::u16string& value) { SetAsString(value); }
   void Clear() { SetValue(TFieldValue()); }
 
