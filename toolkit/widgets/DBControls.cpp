@@ -181,9 +181,9 @@ void TDBEdit::focusOutEvent(QFocusEvent* event) {
   FExiting = false;
 }
 
-// ---------------------------------------------------------------- TDBText
+// ---------------------------------------------------------------- TDBLabel
 
-TDBText::TDBText(QWidget* parent) : QLabel(parent) {
+TDBLabel::TDBLabel(QWidget* parent) : QLabel(parent) {
   FLink.OnDataChange = [this] {
     const TField* field = FLink.Field();
     setText(field ? QString::fromStdU16String(field->DisplayText()) : QString());

@@ -62,10 +62,10 @@ class TDBEdit : public QLineEdit {
   bool FExiting = false;
 };
 
-class TDBText : public QLabel {
+class TDBLabel : public QLabel {
   Q_OBJECT
  public:
-  explicit TDBText(QWidget* parent = nullptr);
+  explicit TDBLabel(QWidget* parent = nullptr);
 
   void SetDataSource(TDataSource* source) { FLink.SetDataSource(source); }
   TDataSource* DataSource() const { return FLink.DataSource(); }

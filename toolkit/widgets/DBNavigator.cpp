@@ -57,8 +57,8 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent), FLink(std::make_u
     button->setFocusPolicy(Qt::NoFocus);
     FHints.push_back(QLatin1String(kButtons[i].Hint));
     SetHint(*button, FHints.back());
-    const auto which = static_cast<TNavigateBtn>(i);
-    connect(button, &QToolButton::clicked, this, [this, which] { Guarded(this, [&] { BtnClick(which); }); });
+    const auto which = static_cast<TNavigatorButton>(i);
+    connect(button, &QToolButton::clicked, this, [this, which] { Guarded(this, [&] { Click(which); }); });
     layout->addWidget(button);
     FButtons[i] = button;
   }
@@ -81,38 +81,38 @@ void TDBNavigator::SetHints(const QStringList& hints) {
   }
 }
 
-void TDBNavigator::BtnClick(TNavigateBtn button) {
+void TDBNavigator::Click(TNavigatorButton button) {
   TDataSet* dataSet = FLink->DataSet();
   if (!dataSet || !FLink->Active()) return;
   switch (button) {
-    case TNavigateBtn::nbFirst:
+    case TNavigatorButton::nbFirst:
       dataSet->First();
       break;
-    case TNavigateBtn::nbPrior:
+    case TNavigatorButton::nbPrior:
       dataSet->Prior();
       break;
-    case TNavigateBtn::nbNext:
+    case TNavigatorButton::nbNext:
       dataSet->Next();
       break;
-    case TNavigateBtn::nbLast:
+    case TNavigatorButton::nbLast:
       dataSet->Last();
       break;
-    case TNavigateBtn::nbInsert:
+    case TNavigatorButton::nbInsert:
       dataSet->Insert();
       break;
-    case TNavigateBtn::nbDelete:
+    case TNavigatorButton::nbDelete:
       dataSet->Delete();
       break;
-    case TNavigateBtn::nbEdit:
+    case TNavigatorButton::nbEdit:
       dataSet->Edit();
       break;
-    case TNavigateBtn::nbPost:
+    case TNavigatorButton::nbPost:
       dataSet->Post();
       break;
-    case TNavigateBtn::nbCancel:
+    case TNavigatorButton::nbCancel:
       dataSet->Cancel();
       break;
-    case TNavigateBtn::nbRefresh:
+    case TNavigatorButton::nbRefresh:
       dataSet->Refresh();
       break;
   }
@@ -126,17 +126,17 @@ void TDBNavigator::UpdateButtons() {
   const bool up = active && !dataSet->Bof();
   const bool down = active && !dataSet->Eof();
   const bool empty = !active || dataSet->IsEmpty();
-  auto enable = [this](TNavigateBtn button, bool value) { Button(button)->setEnabled(value); };
-  enable(TNavigateBtn::nbFirst, up);
-  enable(TNavigateBtn::nbPrior, up);
-  enable(TNavigateBtn::nbNext, down);
-  enable(TNavigateBtn::nbLast, down);
-  enable(TNavigateBtn::nbInsert, canModify);
-  enable(TNavigateBtn::nbDelete, canModify && !empty);
-  enable(TNavigateBtn::nbEdit, canModify && !editing && !empty);
-  enable(TNavigateBtn::nbPost, canModify && editing);
-  enable(TNavigateBtn::nbCancel, canModify && editing);
-  enable(TNavigateBtn::nbRefresh, active && !editing);
+  auto enable = [this](TNavigatorButton button, bool value) { Button(button)->setEnabled(value); };
+  enable(TNavigatorButton::nbFirst, up);
+  enable(TNavigatorButton::nbPrior, up);
+  enable(TNavigatorButton::nbNext, down);
+  enable(TNavigatorButton::nbLast, down);
+  enable(TNavigatorButton::nbInsert, canModify);
+  enable(TNavigatorButton::nbDelete, canModify && !empty);
+  enable(TNavigatorButton::nbEdit, canModify && !editing && !empty);
+  enable(TNavigatorButton::nbPost, canModify && editing);
+  enable(TNavigatorButton::nbCancel, canModify && editing);
+  enable(TNavigatorButton::nbRefresh, active && !editing);
 }
 
 }  // namespace tk

@@ -15,7 +15,7 @@ class QToolButton;
 
 namespace tk {
 
-enum class TNavigateBtn { nbFirst, nbPrior, nbNext, nbLast, nbInsert, nbDelete, nbEdit, nbPost, nbCancel, nbRefresh };
+enum class TNavigatorButton { nbFirst, nbPrior, nbNext, nbLast, nbInsert, nbDelete, nbEdit, nbPost, nbCancel, nbRefresh };
 
 class TDBNavigator : public QWidget {
   Q_OBJECT
@@ -31,9 +31,9 @@ class TDBNavigator : public QWidget {
   void SetHints(const QStringList& hints);
   QStringList Hints() const { return FHints; }
   // The button's objectName is the enumeration's name ("nbFirst", ...).
-  QToolButton* Button(TNavigateBtn button) const { return FButtons[static_cast<std::size_t>(button)]; }
+  QToolButton* Button(TNavigatorButton button) const { return FButtons[static_cast<std::size_t>(button)]; }
   // Runs a button's action as a click does (without the report: errors propagate).
-  void BtnClick(TNavigateBtn button);
+  void Click(TNavigatorButton button);
 
  private:
   class TLink;

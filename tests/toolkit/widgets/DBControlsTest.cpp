@@ -32,7 +32,7 @@ class DBControlsTest : public ::testing::Test {
   tk::TDataSource Source;
   tk::TDBMemo Memo;
   tk::TDBEdit Edit;
-  tk::TDBText Label;
+  tk::TDBLabel Label;
 };
 
 TEST_F(DBControlsTest, ControlsFollowTheCurrentRecord) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-using tk::TNavigateBtn;
+using tk::TNavigatorButton;
 
 class DBNavigatorTest : public ::testing::Test {
  protected:
@@ -25,10 +25,10 @@ class DBNavigatorTest : public ::testing::Test {
   std::string Enabled() {
     std::string out;
     for (int i = 0; i < tk::TDBNavigator::ButtonCount; ++i)
-      out += Navigator.Button(static_cast<TNavigateBtn>(i))->isEnabled() ? '1' : '0';
+      out += Navigator.Button(static_cast<TNavigatorButton>(i))->isEnabled() ? '1' : '0';
     return out;
   }
-  void Click(TNavigateBtn button) { QTest::mouseClick(Navigator.Button(button), Qt::LeftButton); }
+  void Click(TNavigatorButton button) { QTest::mouseClick(Navigator.Button(button), Qt::LeftButton); }
   int Id() { return DS.FieldByName(u"ID").AsInteger(); }
 
   tk::TMemDataSet DS;
@@ -45,15 +45,15 @@ TEST_F(DBNavigatorTest, ButtonsFollowStateAndPosition) {
   const std::vector<TStep> steps = {
       {"closed", [] {}, "0000000000"},
       {"opened at the first record", [&] { DS.Open(); }, "0011111001"},
-      {"next", [&] { Click(TNavigateBtn::nbNext); }, "1111111001"},
-      {"last", [&] { Click(TNavigateBtn::nbLast); }, "1100111001"},
-      {"edit", [&] { Click(TNavigateBtn::nbEdit); }, "1100110110"},
+      {"next", [&] { Click(TNavigatorButton::nbNext); }, "1111111001"},
+      {"last", [&] { Click(TNavigatorButton::nbLast); }, "1100111001"},
+      {"edit", [&] { Click(TNavigatorButton::nbEdit); }, "1100110110"},
       // Leaving an edit re-reads the window: the dataset no longer knows it stands at the end.
-      {"cancel", [&] { Click(TNavigateBtn::nbCancel); }, "1111111001"},
-      {"first", [&] { Click(TNavigateBtn::nbFirst); }, "0011111001"},
-      {"insert", [&] { Click(TNavigateBtn::nbInsert); }, "1111110110"},
-      {"post fails without the required ID", [&] { Click(TNavigateBtn::nbPost); }, "1111110110"},
-      {"cancel the insert", [&] { Click(TNavigateBtn::nbCancel); }, "1111111001"},
+      {"cancel", [&] { Click(TNavigatorButton::nbCancel); }, "1111111001"},
+      {"first", [&] { Click(TNavigatorButton::nbFirst); }, "0011111001"},
+      {"insert", [&] { Click(TNavigatorButton::nbInsert); }, "1111110110"},
+      {"post fails without the required ID", [&] { Click(TNavigatorButton::nbPost); }, "1111110110"},
+      {"cancel the insert", [&] { Click(TNavigatorButton::nbCancel); }, "1111111001"},
       {"read-only dataset", [&] { DS.Close(); DS.ReadOnly = true; DS.Open(); }, "0011000001"},
       {"disabled source", [&] { Source.SetEnabled(false); }, "0000000000"},
   };
@@ -69,25 +69,25 @@ TEST_F(DBNavigatorTest, ButtonsFollowStateAndPosition) {
 
 TEST_F(DBNavigatorTest, ClicksRunTheirOperations) {
   DS.Open();
-  Click(TNavigateBtn::nbNext);
-  Click(TNavigateBtn::nbNext);
+  Click(TNavigatorButton::nbNext);
+  Click(TNavigatorButton::nbNext);
   EXPECT_EQ(Id(), 3);
-  Click(TNavigateBtn::nbPrior);
+  Click(TNavigatorButton::nbPrior);
   EXPECT_EQ(Id(), 2);
-  Click(TNavigateBtn::nbLast);
+  Click(TNavigatorButton::nbLast);
   EXPECT_EQ(Id(), 100'000);
-  Click(TNavigateBtn::nbEdit);
+  Click(TNavigatorButton::nbEdit);
   DS.FieldByName(u"NAME").SetAsString(u"utolsó");
-  Click(TNavigateBtn::nbPost);
+  Click(TNavigatorButton::nbPost);
   EXPECT_EQ(std::get<std::u16string>(DS.Row(99'999)[1]), u"utolsó");
-  Click(TNavigateBtn::nbInsert);
+  Click(TNavigatorButton::nbInsert);
   DS.FieldByName(u"ID").SetAsInteger(0);
-  Click(TNavigateBtn::nbPost);
+  Click(TNavigatorButton::nbPost);
   EXPECT_EQ(DS.RecordCount(), 100'001);
   EXPECT_EQ(std::get<std::int64_t>(DS.Row(99'999)[0]), 0);
-  Click(TNavigateBtn::nbRefresh);
+  Click(TNavigatorButton::nbRefresh);
   EXPECT_EQ(Id(), 0);
-  Click(TNavigateBtn::nbFirst);
+  Click(TNavigatorButton::nbFirst);
   EXPECT_EQ(Id(), 1);
 }
 
@@ -100,12 +100,12 @@ TEST_F(DBNavigatorTest, DeleteAsksNothingItselfAndHonoursTheSilentAbort) {
     if (!allow) tk::Abort();
   };
   DS.Open();
-  Click(TNavigateBtn::nbDelete);
+  Click(TNavigatorButton::nbDelete);
   EXPECT_EQ(questions, 1);
   EXPECT_EQ(DS.RecordCount(), 100'000);
   EXPECT_TRUE(boxes.Shown().empty());
   allow = true;
-  Click(TNavigateBtn::nbDelete);
+  Click(TNavigatorButton::nbDelete);
   EXPECT_EQ(DS.RecordCount(), 99'999);
   EXPECT_EQ(Id(), 2);
   EXPECT_TRUE(boxes.Shown().empty());
@@ -120,11 +120,11 @@ TEST_F(DBNavigatorTest, HintsAreShortAndLong) {
       QStringLiteral("Elvetés|Elvetés !"),           QStringLiteral("Frissítés|Frissítés !")};
   Navigator.SetHints(hints);
   EXPECT_EQ(Navigator.Hints(), hints);
-  EXPECT_EQ(Navigator.Button(TNavigateBtn::nbFirst)->objectName(), QStringLiteral("nbFirst"));
-  EXPECT_EQ(Navigator.Button(TNavigateBtn::nbRefresh)->objectName(), QStringLiteral("nbRefresh"));
-  EXPECT_EQ(Navigator.Button(TNavigateBtn::nbDelete)->toolTip(), QStringLiteral("Rekord törlése"));
-  EXPECT_EQ(Navigator.Button(TNavigateBtn::nbDelete)->statusTip(), QStringLiteral("Rekord törlése !"));
-  EXPECT_EQ(Navigator.Button(TNavigateBtn::nbCancel)->toolTip(), QStringLiteral("Elvetés"));
+  EXPECT_EQ(Navigator.Button(TNavigatorButton::nbFirst)->objectName(), QStringLiteral("nbFirst"));
+  EXPECT_EQ(Navigator.Button(TNavigatorButton::nbRefresh)->objectName(), QStringLiteral("nbRefresh"));
+  EXPECT_EQ(Navigator.Button(TNavigatorButton::nbDelete)->toolTip(), QStringLiteral("Rekord törlése"));
+  EXPECT_EQ(Navigator.Button(TNavigatorButton::nbDelete)->statusTip(), QStringLiteral("Rekord törlése !"));
+  EXPECT_EQ(Navigator.Button(TNavigatorButton::nbCancel)->toolTip(), QStringLiteral("Elvetés"));
 }
 
 }  // namespace
