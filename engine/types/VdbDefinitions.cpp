@@ -344,11 +344,7 @@ TVdbRuleResult VdbCheckNewColumn(const TVdbColumnDefs& columns, const TVdbNewCol
   for (int i = 0; i < columns.GetCount(); ++i) {
     if (columns.GetColumnDef(i).ColumnType() != vctRecordId) ++counted;
   }
-  const std::int64_t estimate = NewFieldSize(c, level);
-  if ((t != vctRecordId && counted >= VDB_MAX_COLUMNS) ||
-      columns.GetRecordSize() + estimate > VDB_MAX_RECORD_SIZE) {
-    return Refuse(errTooManyColumns, {});
-  }
+  if (t != vctRecordId && counted >= VDB_MAX_COLUMNS) return Refuse(errTooManyColumns, {});
   // 2. Identifier.
   if (!IsValidIdentifier(c.Name, level)) return Refuse(errInvalidIdentifier, {c.Name});
   // 3. Unique name.
@@ -412,6 +408,8 @@ TVdbRuleResult VdbCheckNewColumn(const TVdbColumnDefs& columns, const TVdbNewCol
       if (indexed >= VDB_MAX_INDEXED_LINKS) return Refuse(errTooManyLinkFields, {});
     }
   }
+  // The record size, once the parameters are known to be in range.
+  if (columns.GetRecordSize() + NewFieldSize(c, level) > VDB_MAX_RECORD_SIZE) return Refuse(errTooManyColumns, {});
   // Types the factories refuse, and the exact record size.
   try {
     auto def = VdbMakeColumnDef(c, level, u"");
