@@ -1,6 +1,7 @@
 #include "db/TDataSet.h"
 
 #include <algorithm>
+#include <iostream>
 
 namespace tk {
 
@@ -48,16 +49,25 @@ TDataSet::~TDataSet() {
 }
 
 void TDataSet::CloseForDestruction() noexcept {
-  // Owners close datasets themselves where an error can still be reported; a failure left
-  // for this point ends the program (noexcept) rather than vanishing.
+  // Owners close datasets themselves where an error can still be shown; a failure left for
+  // this point has no window to go to, so it is written to the error stream, never lost and
+  // never allowed to end the program.
   if (!Active()) return;
-  if (IsEditMode(FState)) {
-    UpdateCursorPos();
-    InternalCancel();
+  try {
+    if (IsEditMode(FState)) {
+      UpdateCursorPos();
+      InternalCancel();
+    }
+    FState = TDataSetState::dsInactive;
+    DataEvent(TDataEvent::deUpdateState);
+    CloseCursor();
+  } catch (const std::exception& e) {
+    FState = TDataSetState::dsInactive;
+    std::cerr << "Closing a dataset on destruction failed: " << e.what() << '\n';
+  } catch (...) {
+    FState = TDataSetState::dsInactive;
+    std::cerr << "Closing a dataset on destruction failed\n";
   }
-  FState = TDataSetState::dsInactive;
-  DataEvent(TDataEvent::deUpdateState);
-  CloseCursor();
 }
 
 // ---------------------------------------------------------------- opening and closing

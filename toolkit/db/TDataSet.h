@@ -311,7 +311,8 @@ class TDataSet {
   void CheckActive() const;
   // Enters set-key state (leaves edit modes first); fields then edit KeyBuffer().
   void BeginSetKey();
-  // Closes without events; for the destructor of the most derived class.
+  // Closes without events; for the destructor of the most derived class. A failure is
+  // written to the error stream: a destructor has nowhere else to send it.
   void CloseForDestruction() noexcept;
 
  private:
