@@ -502,6 +502,8 @@ const TVdbDataType* StoredColumnType(TVdbColumnType t, bool nullable, std::uint3
 std::int32_t TVdbDataFile::ParseDefinitionBlock(std::span<const std::uint8_t> block, int level, TvuCryptor& cryptor,
                                                 TVdbTableDefinition& def) {
   TVdbByteReader r(block, errUnknownTableVersion);
+  // A block too short for its first two fields is damage, not a wrong key.
+  if (block.size() < 2 * (2 + 2 * kCheckLength)) Corrupt();
   // A wrong key deciphers into noise: the check string and the password decide first.
   {
     TVdbByteReader c(block, errInvalidCredentials);
