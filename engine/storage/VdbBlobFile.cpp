@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "api/VdbErrorCodes.h"
 #include "api/VdbErrors.h"
@@ -298,8 +299,11 @@ std::int32_t TVdbBlockedBinaryFile::WriteChain(std::int32_t oldBlock, std::span<
   const std::size_t payload = static_cast<std::size_t>(Payload());
   std::int32_t first = 0;
   std::vector<std::uint8_t> block(static_cast<std::size_t>(FBlockSize));
+  // A free list that leads back to a block of this value is a cycle.
+  std::unordered_set<std::int32_t> taken;
   for (std::size_t done = 0; done < bytes.size();) {
     const std::int32_t number = AllocateBlock();
+    if (!taken.insert(number).second) Damaged();
     if (first == 0) first = number;
     const std::size_t n = std::min(payload, bytes.size() - done);
     const bool last = done + n == bytes.size();
@@ -437,17 +441,19 @@ std::string TVdbMemoFile::ReadStored(std::int32_t block, std::int32_t* blocks) {
   std::string text;
   std::int32_t steps = 0;
   std::vector<std::uint8_t> buffer;
+  std::unordered_set<std::int32_t> visited;
   while (block != 0) {
-    // Each block at most once: a chain longer than the file is a cycle.
-    if (++steps > LastBlock()) Damaged();
+    // Each block at most once: a revisited block is a cycle.
+    if (++steps > LastBlock() || !visited.insert(block).second) Damaged();
     ReadBlock(block, buffer);
     const auto* payload = reinterpret_cast<const char*>(buffer.data() + kVdbBlobPayloadOffset);
     const std::size_t n = static_cast<std::size_t>(Payload());
     const std::size_t end = std::find_if(payload, payload + n, [](char c) { return c == '\0' || c == kEndOfText; }) - payload;
     text.append(payload, end);
     if (end < n) break;
+    // The text goes on: the chain must too.
     const std::int32_t next = NextOf(buffer, true);
-    if (next == kVdbBlobChainEnd || next == static_cast<std::int32_t>(kMemoBlockMask)) Damaged();
+    if (!ValidBlock(next)) Damaged();
     block = next;
   }
   if (blocks) *blocks = steps;
@@ -517,13 +523,14 @@ std::vector<std::uint8_t> TVdbBlobFile::ReadData(std::int32_t block) {
   data.reserve(static_cast<std::size_t>(length));
   std::size_t offset = kVdbBlobPayloadOffset + kBlobLengthSize;
   std::int32_t steps = 1;
+  std::unordered_set<std::int32_t> visited{block};
   for (;;) {
     const std::size_t n = std::min<std::size_t>(buffer.size() - offset, static_cast<std::size_t>(length) - data.size());
     data.insert(data.end(), buffer.begin() + static_cast<std::ptrdiff_t>(offset),
                 buffer.begin() + static_cast<std::ptrdiff_t>(offset + n));
     if (data.size() == static_cast<std::size_t>(length)) break;
     const std::int32_t next = NextOf(buffer);
-    if (!ValidBlock(next) || ++steps > LastBlock()) Damaged();
+    if (!ValidBlock(next) || ++steps > LastBlock() || !visited.insert(next).second) Damaged();
     ReadBlock(next, buffer);
     offset = kVdbBlobPayloadOffset;
   }
