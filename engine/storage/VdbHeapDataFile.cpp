@@ -284,6 +284,10 @@ void TVdbHeapDataFile::ReadOldHeader(TVdbTableDefinition& def) {
     c.Name = OldName(rawName);
     cols.push_back(std::move(c));
   }
+  // The sizes must add up before the trailer is trusted.
+  std::int64_t sizes = 0;
+  for (const auto& c : cols) sizes += c.Size;
+  if (sizes != recordSize) Corrupt();
   // Names: unnamed columns become Column_k, repeated names get _2, _3, ...
   for (std::size_t i = 0; i < cols.size(); ++i) {
     if (cols[i].Name.empty()) cols[i].Name = u"Column_" + Ansi(std::to_string(i + 1));
@@ -324,8 +328,9 @@ void TVdbHeapDataFile::ReadOldHeader(TVdbTableDefinition& def) {
     const auto raw = r.Bytes(2 + 2 * kOldCheckLength);
     std::vector<std::uint8_t> check(raw.begin(), raw.end());
     if (TVdbEncryption* cipher = FCryptor->Encryption()) cipher->DecryptBlock(check.data() + 2, 2 * kOldCheckLength);
-    if (vuGetU16(check.data()) != kOldCheckLength ||
-        vuGetU16(check.data() + 2 + 2 * kOldCheckRecordSize) != static_cast<std::uint16_t>(recordSize) ||
+    // The count is stored plain: a wrong count is damage, wrong characters a wrong key.
+    if (vuGetU16(check.data()) != kOldCheckLength) Corrupt();
+    if (vuGetU16(check.data() + 2 + 2 * kOldCheckRecordSize) != static_cast<std::uint16_t>(recordSize) ||
         vuGetU16(check.data() + 2 + 2 * kOldCheckColumnCount) != static_cast<std::uint16_t>(columns)) {
       RaiseEngineError(errInvalidCredentials, {});
     }
