@@ -62,6 +62,10 @@ class TVdbColumnDef {
                                                         const TVdbDataType* dataType,
                                                         std::uint32_t options);
   virtual ~TVdbColumnDef() = default;
+  // VdbMayBeNullable.
+  static bool MayBeNullable(TVdbColumnType columnType, int tableLevel) noexcept {
+    return VdbMayBeNullable(columnType, tableLevel);
+  }
   // A deep copy of the same class.
   virtual std::unique_ptr<TVdbColumnDef> Clone() const;
   // Replaces the type by its twin for `level`; from level 6 on Date and TimeStamp columns
