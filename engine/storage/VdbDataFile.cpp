@@ -655,4 +655,21 @@ std::unique_ptr<TVdbDataFile> VdbOpenDataFile(TVdbPageManager& pageManager, TvuF
   return file;
 }
 
+std::unique_ptr<TVdbDataFile> VdbNewDataFile(TVdbPageManager& pageManager, TvuFileSystem& fs,
+                                             std::u16string fileName, std::int32_t clientHdl, int level,
+                                             TvuCryptor& cryptor, const TVdbTableDefinition& def, bool exclusive) {
+  constexpr std::int32_t kBPlusMaxRecordSize = 16384;
+  const auto& cols = def.ColumnDefs;
+  const bool bplus = level == 6 && cols.GetCount() > 0 && cols.GetColumnDef(0).ColumnType() == vctRecordId &&
+                     cols.GetColumnDef(0).Name() == u"_XXX" && cols.GetRecordSize() <= kBPlusMaxRecordSize;
+  std::unique_ptr<TVdbDataFile> file;
+  if (bplus) {
+    file = std::make_unique<TVdbBPlusDataFile>(pageManager, fs, std::move(fileName), clientHdl);
+  } else {
+    file = std::make_unique<TVdbHeapDataFile>(pageManager, fs, std::move(fileName), clientHdl);
+  }
+  file->NewFile(level, cryptor, def, exclusive);
+  return file;
+}
+
 }  // namespace vdb

@@ -234,4 +234,11 @@ std::unique_ptr<TVdbDataFile> VdbOpenDataFile(TVdbPageManager& pageManager, TvuF
                                               std::u16string fileName, std::int32_t clientHdl, bool readOnly,
                                               bool exclusive, TvuCryptor& cryptor, TVdbTableDefinition& def);
 
+// Creates a data file for a new table: a B+ data file for a level-6 table whose first column
+// is a record id named "_XXX" and whose records are at most 16384 bytes, a heap file for every
+// other table. Raises as TVdbDataFile::NewFile (187 while B+ data files are not available).
+std::unique_ptr<TVdbDataFile> VdbNewDataFile(TVdbPageManager& pageManager, TvuFileSystem& fs,
+                                             std::u16string fileName, std::int32_t clientHdl, int level,
+                                             TvuCryptor& cryptor, const TVdbTableDefinition& def, bool exclusive);
+
 }  // namespace vdb

@@ -366,5 +366,30 @@ TEST_F(VdbDataFileTest, Level5FilesReadAndWrite) {
   EXPECT_EQ(vuGetU16(bytes.data() + 4529 + 84), 0xFF - 0xE9);
 }
 
+TEST_F(VdbDataFileTest, NewTablesGetAHeapFileUnlessTheyAskForTheTree) {
+  struct TCase {
+    const char16_t* FirstName;
+    TVdbColumnType FirstType;
+    int Level;
+    int Code;
+  };
+  const TCase cases[] = {
+      {u"_XXX", vctRecordId, 6, errNotSupported},  // B+ data file: not available yet
+      {u"_XXX", vctRecordId, 5, 0},
+      {u"ID", vctRecordId, 6, 0},
+      {u"_XXX", vctInteger, 6, 0},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::u16string name = u"/N" + std::u16string(1, static_cast<char16_t>(u'0' + n++)) + u".vdbt";
+    TVdbTableDefinition def = MakeDefinition({{c.FirstName, c.FirstType}, {u"A", vctInteger}}, c.Level);
+    int code = EngineCode([&] {
+      auto file = VdbNewDataFile(World.PageManager, World.Fs, name, 1, c.Level, Cryptor, def, false);
+      EXPECT_NE(dynamic_cast<TVdbHeapDataFile*>(file.get()), nullptr);
+    });
+    EXPECT_EQ(code, c.Code) << n;
+  }
+}
+
 }  // namespace
 }  // namespace vdb
