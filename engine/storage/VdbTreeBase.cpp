@@ -159,6 +159,28 @@ int TVdbIndexOrder::ComparePart(const TVdbKeyPart& part, const std::uint8_t* a, 
     for (std::uint32_t i = 0; i < y.Count; ++i) wy[i] = static_cast<char16_t>(vuGetU16(y.Chars + 2 * i));
     return s->Collation().CompareWide(wx, wy);
   }
+  if (part.Type->IsInteger()) {
+    // Integers are most keys; reading them directly is the same order as the type's and
+    // spares a value per side. A null (null byte 0) sorts first; fields without a null byte
+    // use 0 as null, which sorts first among their non-negative values anyway.
+    const TVdbDataType& t = *part.Type;
+    if (t.HasNullByte()) {
+      const bool an = a[t.NullByteOffset()] == 0, bn = b[t.NullByteOffset()] == 0;
+      if (an || bn) return (an ? 0 : 1) - (bn ? 0 : 1);
+    }
+    const std::uint32_t off = t.DataOffset();
+    const std::size_t width = aSize - (t.HasNullByte() ? 1 : 0);
+    auto read = [&](const std::uint8_t* p) -> std::int64_t {
+      switch (width) {
+        case 1: return t.ColumnType() == vctByte || t.ColumnType() == vctBoolean ? p[off] : static_cast<std::int8_t>(p[off]);
+        case 2: return static_cast<std::int16_t>(vuGetU16(p + off));
+        case 4: return static_cast<std::int32_t>(vuGetU32(p + off));
+        default: return static_cast<std::int64_t>(vuGetU64(p + off));
+      }
+    };
+    const std::int64_t x = read(a), y = read(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
   // The type reads the bytes through a reference; it never writes through it.
   TVdbDataValue va, vb;
   part.Type->SetReference(va, std::span<std::uint8_t>(const_cast<std::uint8_t*>(a), aSize), 0);

@@ -73,6 +73,48 @@ TEST(IndexOrder, EqualKeysAreOrderedByRecordNumberAndNullsByDirection) {
   }
 }
 
+// The key order reads integers straight from the key bytes; it must agree with the value
+// types' own index order for every integer type, width, null-byte position and sign.
+TEST(IndexOrder, IntegerKeysAgreeWithTheTypesIndexOrder) {
+  const TVdbColumnType codes[] = {vctSmallInt, vctByte, vctBoolean, vctInteger, vctBigInt, vctLink, vctRecordId};
+  std::mt19937_64 rng(5);
+  for (TVdbColumnType code : codes) {
+    for (int level : {3, 4, 6}) {
+      for (bool nullable : {false, true}) {
+        const TVdbDataType* t = TVdbDataType::GetDataType(code, nullable, level);
+        SCOPED_TRACE(::testing::Message() << "type " << code << " level " << level << " nullable " << nullable);
+        TIndexHarness h(static_cast<std::int16_t>(level));
+        h.Create(TIndexHarness::Keys(static_cast<std::int16_t>(level), false, {Part(t)}), 4096);
+        // The range of the type without its null value (a nullable type's minimum is null).
+        const TVdbDataType* plain = t->GetNullableType(false);
+        TVdbDataValue lo, hi;
+        plain->GetMinimum(lo);
+        plain->GetMaximum(hi);
+        const std::int64_t minimum = plain->GetInteger(lo), maximum = plain->GetInteger(hi);
+        for (int i = 0; i < 200; ++i) {
+          auto pick = [&] {
+            const std::uint64_t span = static_cast<std::uint64_t>(maximum) - static_cast<std::uint64_t>(minimum);
+            const std::uint64_t r = span == UINT64_MAX ? rng() : rng() % (span + 1);
+            TKeyValue v;
+            v.Null = t->Nullable() && rng() % 8 == 0;
+            v.Int = static_cast<std::int64_t>(static_cast<std::uint64_t>(minimum) + r);
+            return TRow{1, {v}};
+          };
+          TRow a = pick(), b = pick();
+          const auto ea = h.Entry(a), eb = h.Entry(b);
+          std::vector<std::uint8_t> ra(ea.begin() + 4, ea.end()), rb(eb.begin() + 4, eb.end());
+          TVdbDataValue va, vb;
+          t->SetReference(va, ra, 0);
+          t->SetReference(vb, rb, 0);
+          const int expected = TVdbDataType::Compare(va, vb, *t, *t, 0, vcmIndex) - vcrEqual;
+          const int got = h.FIndex->Order().CompareKeys(ea, eb);
+          ASSERT_EQ((got > 0) - (got < 0), expected) << a.Values[0].Int << " vs " << b.Values[0].Int;
+        }
+      }
+    }
+  }
+}
+
 TEST(IndexOrder, FloatsUseTheExactOrderNotTheExpressionTolerance) {
   TIndexHarness h(6);
   h.Create(TIndexHarness::Keys(6, false, {Part(TVdbDataType::GetFloatType(vctFloat, false, 0, 6))}), 4096);
