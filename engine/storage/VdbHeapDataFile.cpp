@@ -69,6 +69,8 @@ constexpr std::int64_t kDefinitionSlack = 16384;
 // Levels 1 to 4 (stored on disk: never renumber).
 constexpr std::int64_t kOldCollationOffset = 6;
 constexpr std::int64_t kOldDefaultCapacity = 10000000;
+constexpr std::int64_t kOldHeaderWindow = 64 * 1024;
+constexpr std::int64_t kOldHeaderMax = 16 * 1024 * 1024;
 constexpr std::size_t kOldNameCapacity = 40;
 constexpr std::size_t kOldColumnSize12 = 46;
 constexpr std::size_t kOldColumnSize3 = 54;
@@ -206,13 +208,27 @@ void TVdbHeapDataFile::ReadNewHeader(TVdbTableDefinition& def) {
 }
 
 void TVdbHeapDataFile::ReadOldHeader(TVdbTableDefinition& def) {
+  // An old header has no length field: it is parsed from a window of the file's first bytes
+  // that grows while the parse runs out of bytes, up to the storage size (and 16 MB, far more
+  // than 1000 column definitions take).
+  const std::int64_t limit = std::min<std::int64_t>(StorageBytes(), kOldHeaderMax);
+  for (std::int64_t window = std::min<std::int64_t>(limit, kOldHeaderWindow);; window = std::min(limit, window * 4)) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(window));
+    ReadBytes(0, bytes.data(), window);
+    try {
+      ParseOldHeader(def, bytes);
+      return;
+    } catch (const EVdbEngine& e) {
+      // Damage stays damage in a larger window: retry only while there are more bytes.
+      if (e.Code() != errUnknownTableVersion || window >= limit) throw;
+      def = TVdbTableDefinition();
+    }
+  }
+}
+
+void TVdbHeapDataFile::ParseOldHeader(TVdbTableDefinition& def, std::span<const std::uint8_t> bytes) {
   const TOldLayout layout = OldLayout(FLevel);
-  // The fixed part and everything after it are read through one bounded reader over the
-  // storage's bytes; the header cannot be longer than the storage.
-  const std::int64_t available = StorageBytes();
-  const std::int64_t headerMax = std::min<std::int64_t>(available, 16 * 1024 * 1024);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(headerMax));
-  ReadBytes(0, bytes.data(), headerMax);
+  const auto headerMax = static_cast<std::int64_t>(bytes.size());
   TVdbByteReader fixed(bytes, errUnknownTableVersion);
   if (FLevel >= 3) {
     fixed.Skip(static_cast<std::size_t>(kOldCollationOffset));
@@ -233,8 +249,7 @@ void TVdbHeapDataFile::ReadOldHeader(TVdbTableDefinition& def) {
   }
   const std::int64_t columnsStart = layout.NamesOffset + layout.NamesSize;
   if (columnsStart > headerMax) Corrupt();
-  TVdbByteReader r(std::span<const std::uint8_t>(bytes).subspan(static_cast<std::size_t>(columnsStart)),
-                   errUnknownTableVersion);
+  TVdbByteReader r(bytes.subspan(static_cast<std::size_t>(columnsStart)), errUnknownTableVersion);
   std::vector<TOldColumn> cols;
   r.CheckCount(columns, FLevel == 4 ? 9 : (FLevel == 3 ? kOldColumnSize3 : kOldColumnSize12));
   for (int i = 0; i < columns; ++i) {

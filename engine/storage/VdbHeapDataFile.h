@@ -56,6 +56,7 @@ class TVdbHeapDataFile final : public TVdbDataFile {
   static constexpr std::int32_t errRecordNotFoundResult = 19;
   void ReadNewHeader(TVdbTableDefinition& def);
   void ReadOldHeader(TVdbTableDefinition& def);
+  void ParseOldHeader(TVdbTableDefinition& def, std::span<const std::uint8_t> bytes);
   // Reads the stored count and lowers it to what the storage holds.
   void LoadRecordCount();
   void WriteCount();

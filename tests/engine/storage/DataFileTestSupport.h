@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "api/VdbErrors.h"
 #include "storage/VdbDataFile.h"
 #include "storage/VdbHeapDataFile.h"
@@ -63,6 +65,10 @@ class TStorageWorld {
   // Replaces a file's bytes (the file must not be open).
   void Store(const std::u16string& name, const std::vector<std::uint8_t>& bytes) {
     const TvuFileHandle h = Fs.CreateFile(name);
+    if (!TvuFileSystem::IsValidHandle(h)) {
+      ADD_FAILURE() << "cannot replace a file that is still open";
+      return;
+    }
     if (!bytes.empty()) Fs.FileWrite(h, 0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
     Fs.CloseFile(h);
   }

@@ -47,7 +47,8 @@ std::string Scrambled(std::string_view password) {
 }
 
 // Level 4: IRSZ integer, TELEP string(20), TERULET nullable float (scale 2), ID record id.
-std::vector<std::uint8_t> Level4File(std::uint32_t count = 2, std::uint16_t checkRecordSize = 38) {
+std::vector<std::uint8_t> Level4File(std::uint32_t count = 2, std::uint16_t checkRecordSize = 38,
+                                     std::u16string computation = u"1.5") {
   TBytes b;
   b.U32(kVdbHeapMagic).U16(4).Short("ANS", 3).U32(count).U16(38).U16(4).U32(5000);
   const std::size_t area = b.Size();
@@ -63,7 +64,7 @@ std::vector<std::uint8_t> Level4File(std::uint32_t count = 2, std::uint16_t chec
   check[7] = static_cast<char16_t>(checkRecordSize);
   check[31] = 4;
   b.Str16(check);
-  b.U16(1).U16(3).Str16(u"1.5");            // computations
+  b.U16(1).U16(3).Str16(computation);       // computations
   b.U16(1).U8(1).Str16A("PK").Str16A("IRSZ");  // keys
   b.U16(1).Str16A("CHK").Str16(u"IRSZ > 0");   // checks
   b.U16(1).Str16A("FK").Str16A("Parent").Str16(u"PID").Str16(u"IRSZ").U8(3).U8(3).U8(1);
@@ -173,6 +174,17 @@ TEST_F(VdbOldHeaderTest, Level4HeaderAndRecords) {
     cols.GetColumnDef(2).DataType()->SetReference(v, record, 25);
     EXPECT_EQ(cols.GetColumnDef(2).DataType()->IsNull(v), r == 2);
   }
+}
+
+TEST_F(VdbOldHeaderTest, HeaderLongerThanTheFirstReadWindow) {
+  const std::u16string longText(50000, u'x');  // 100,000 bytes of header
+  auto file = Open(Level4File(2, 38, longText));
+  EXPECT_EQ(Def.ColumnDefs.GetColumnDef(2).CalculationSource(), longText);
+  EXPECT_EQ(file->GetRecordCount(), 2);
+  file->Close();
+  auto bytes = Level4File(2, 38, longText);
+  bytes.resize(90000);  // cut inside the long text
+  EXPECT_EQ(EngineCode([&] { Open(bytes); }), errUnknownTableVersion);
 }
 
 TEST_F(VdbOldHeaderTest, Level3NamesLinksAndPassword) {
