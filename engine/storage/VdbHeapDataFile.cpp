@@ -459,8 +459,12 @@ void TVdbHeapDataFile::ParseOldHeader(TVdbTableDefinition& def, std::span<const 
   if (FRecordIdPosition >= 0) {
     const auto vector = r.Bytes(VDB_SORT_VECTOR_SIZE);
     TVdbSortDef sort;
-    sort.SetVectorData(std::span<const std::uint8_t, VDB_SORT_VECTOR_SIZE>(vector.data(), VDB_SORT_VECTOR_SIZE),
-                       FLevel, &def.ColumnDefs);
+    try {
+      sort.SetVectorData(std::span<const std::uint8_t, VDB_SORT_VECTOR_SIZE>(vector.data(), VDB_SORT_VECTOR_SIZE),
+                         FLevel, &def.ColumnDefs);
+    } catch (const EVdbEngine&) {
+      Corrupt();  // an index definition naming no column is a damaged header
+    }
     for (int i = def.ColumnDefs.GetCount() - 1; i >= 0; --i) {
       if (auto* rid = dynamic_cast<TVdbRecordIdColumnDef*>(&def.ColumnDefs.GetColumnDef(i))) {
         rid->SetIndexSpec(sort.GetSource());

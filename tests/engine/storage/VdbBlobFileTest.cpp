@@ -309,6 +309,42 @@ TEST_F(VdbBlobFileTest, OldLevelsFreeChainsByContent) {
   EXPECT_EQ(blob->FreeBlocks(), (std::vector<std::int32_t>{2, 3}));
 }
 
+// Adds a running key to every byte, so that a block deciphered at the wrong place is noise.
+class TShiftCipher final : public TVdbEncryption {
+ public:
+  void EncryptBlock(std::uint8_t* d, std::size_t n) override {
+    for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<std::uint8_t>(d[i] + 17 + i);
+  }
+  void DecryptBlock(std::uint8_t* d, std::size_t n) override {
+    for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<std::uint8_t>(d[i] - 17 - i);
+  }
+};
+
+TEST_F(VdbBlobFileTest, DataBlocksAreEncipheredWholeAndBlockZeroStaysPlain) {
+  TShiftCipher cipher;
+  const auto data = Data(1000);
+  {
+    TVdbBlobFile blob(World.PageManager, World.Fs, kBlob, 1, 6, u"T");
+    blob.SetBlockSize(512);
+    blob.SetEncryption(&cipher);
+    blob.NewFile(false);
+    const std::int32_t ref = blob.WriteData(0, data);
+    ASSERT_EQ(ref, 1);
+    blob.WriteData(blob.WriteData(0, Data(600)), {});  // a freed chain: pointers enciphered too
+    blob.Flush();
+  }
+  const auto bytes = World.Bytes(kBlob);
+  EXPECT_EQ(vuGetU32(bytes.data() + 8), 512u);  // block 0 plain
+  EXPECT_NE(vuGetU32(bytes.data() + 512), 2u);  // next pointer of block 1 enciphered
+  TVdbBlobFile blob(World.PageManager, World.Fs, kBlob, 1, 6, u"T");
+  blob.SetEncryption(&cipher);
+  blob.Open(false, false);
+  EXPECT_EQ(blob.ReadData(1), data);
+  EXPECT_EQ(blob.FreeBlocks(), (std::vector<std::int32_t>{3, 4}));
+  EXPECT_EQ(blob.WriteData(0, Data(700)), 3);
+  EXPECT_TRUE(blob.Check({{1, u"PIC", 1}, {2, u"PIC", 3}}).empty());
+}
+
 TEST_F(VdbBlobFileTest, FullFileRefusesNewBlocks) {
   {
     auto memo = NewMemo();

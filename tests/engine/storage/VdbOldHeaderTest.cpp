@@ -254,6 +254,8 @@ TEST_F(VdbOldHeaderTest, CountBeyondTheFileAndDamagedOldHeaders) {
       {"field size does not fit the type", [](auto& b) { vuPutU16(b.data() + 2274 + 6, 9); }, errUnknownTableVersion},
       {"index-name count 51", [](auto& b) { vuPutU16(b.data() + 22, 51); }, errUnknownTableVersion},
       {"cut after the columns", [](auto& b) { b.resize(2330); }, errUnknownTableVersion},
+      {"record-id index names column 9", [](auto& b) { b[b.size() - 2 * 38 - 4 - 50] = 9; }, errUnknownTableVersion},
+      {"record-id index is empty", [](auto& b) { b[b.size() - 2 * 38 - 4 - 50] = 0; }, errUnknownTableVersion},
   };
   for (const auto& c : cases) {
     auto bytes = Level4File();
