@@ -381,6 +381,15 @@ void TVdbIndexFile::Undo() {
   FTree->Open();
 }
 
+void TVdbIndexFile::Update() {
+  RequireOpen();
+  Guard(FStorage.Name(), [&] { FStorage.Invalidate(); });
+  std::vector<std::uint8_t> page(static_cast<std::size_t>(FStorage.GetPageSize()));
+  Guard(FStorage.Name(), [&] { FStorage.ReadPage(0, page.data()); });
+  DecodeDefinition(page);
+  FTree->Open();
+}
+
 void TVdbIndexFile::SetUnique(bool value) {
   RequireOpen();
   FDef.IsUnique = value;

@@ -132,6 +132,9 @@ class TVdbIndexFile {
   void Flush();
   // Drops unflushed changes and rereads the header.
   void Undo();
+  // Drops every cached page and rereads the header, so that changes another process flushed
+  // become visible (called after taking the table's lock). Unflushed changes are lost.
+  void Update();
   bool IsOpen() const noexcept { return FTree != nullptr; }
   bool IsLost() const noexcept { return FLost; }
 

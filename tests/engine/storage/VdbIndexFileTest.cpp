@@ -617,6 +617,32 @@ TEST_P(IndexKinds, RandomlyDamagedFilesNeverCrash) {
   EXPECT_GT(opened, 0);
 }
 
+TEST_P(IndexKinds, UndoDropsUnflushedEntriesAndUpdateSeesAnotherWritersEntries) {
+  TIndexHarness h(6);
+  h.Create(Keys(), 256);
+  for (int i = 0; i < 50; ++i) h.FIndex->Add_Index(h.Entry(StrRow(i + 1, "a" + std::to_string(i))));
+  h.FIndex->Flush();
+  const auto flushed = h.Walk();
+  for (int i = 50; i < 400; ++i) h.FIndex->Add_Index(h.Entry(StrRow(i + 1, "a" + std::to_string(i))));
+  h.FIndex->Undo();
+  EXPECT_EQ(h.FIndex->GetItemCount(), 50);
+  EXPECT_EQ(h.Walk(), flushed);
+  EXPECT_TRUE(h.FIndex->Tree().Check().Ok());
+
+  // A second table object on the same file.
+  TVdbClientStorage otherStorage(h.FPm, nullptr, 2, h.FFs);
+  otherStorage.SetName(h.FStorage->Name());
+  TVdbIndexFile other(otherStorage, h.FFs, 6);
+  other.Open(h.FKeys);
+  for (int i = 50; i < 120; ++i) h.FIndex->Add_Index(h.Entry(StrRow(i + 1, "a" + std::to_string(i))));
+  h.FIndex->Flush();
+  EXPECT_EQ(other.GetItemCount(), 50);
+  other.Update();
+  EXPECT_EQ(other.GetItemCount(), 120);
+  EXPECT_TRUE(other.Check(120).empty());
+  other.Close();
+}
+
 // ---- collator versions
 
 TEST(IndexCollatorVersions, NamedCollationsAreRecordedBesideTheFile) {
