@@ -213,6 +213,100 @@ TStrCmpOptions TVdbColumnDef::StrCmpOptions() const noexcept {
   return s ? s->StrCmpOptions() : 0;
 }
 
+namespace {
+
+void PutI32(std::vector<std::uint8_t>& out, std::int32_t v) {
+  std::uint8_t b[4];
+  vuPutU32(b, static_cast<std::uint32_t>(v));
+  out.insert(out.end(), b, b + 4);
+}
+
+void PutText(std::vector<std::uint8_t>& out, std::u16string_view s) {
+  PutI32(out, static_cast<std::int32_t>(s.size()));
+  for (char16_t c : s) {
+    out.push_back(static_cast<std::uint8_t>(c));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+}
+
+// Bounded reading of a transferred definition.
+class TTransferReader {
+ public:
+  explicit TTransferReader(std::span<const std::uint8_t> in) : FIn(in) {}
+  const std::uint8_t* Take(std::size_t n) {
+    if (n > FIn.size() - FPos) RaiseEngineError(errInvalidParameterValue, {u"column definition"});
+    const std::uint8_t* p = FIn.data() + FPos;
+    FPos += n;
+    return p;
+  }
+  std::int32_t I32() { return static_cast<std::int32_t>(vuGetU32(Take(4))); }
+  std::uint16_t U16() { return vuGetU16(Take(2)); }
+  std::u16string Text() {
+    const std::int32_t count = I32();
+    if (count < 0) RaiseEngineError(errInvalidParameterValue, {u"column definition"});
+    const std::uint8_t* p = Take(static_cast<std::size_t>(count) * 2);
+    std::u16string s(static_cast<std::size_t>(count), u'\0');
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char16_t>(vuGetU16(p + 2 * i));
+    return s;
+  }
+  std::size_t Position() const noexcept { return FPos; }
+
+ private:
+  std::span<const std::uint8_t> FIn;
+  std::size_t FPos = 0;
+};
+
+}  // namespace
+
+void TVdbColumnDef::SaveToStream(std::vector<std::uint8_t>& out) const {
+  PutI32(out, ColumnType());
+  PutText(out, FName);
+  PutI32(out, static_cast<std::int32_t>(FOptions));
+  out.push_back(static_cast<std::uint8_t>(FSize));
+  out.push_back(static_cast<std::uint8_t>(FSize >> 8));
+  if (const auto* n = dynamic_cast<const TVdbNumberColumnDef*>(this)) {
+    PutI32(out, n->Precision());
+    PutI32(out, n->Scale());
+  } else if (const auto* e = dynamic_cast<const TVdbEnumColumnDef*>(this)) {
+    PutI32(out, static_cast<std::int32_t>(e->Items().size()));
+    for (const auto& item : e->Items()) PutText(out, item.Name);
+  } else if (const auto* r = dynamic_cast<const TVdbRecordIdColumnDef*>(this)) {
+    PutI32(out, r->StartValue());
+    PutText(out, r->IndexSpec());
+  } else if (const auto* a = dynamic_cast<const TVdbAdlColumnDef*>(this)) {
+    PutText(out, a->LinkedTable());
+  } else if (const auto* t = dynamic_cast<const TVdbTimeColumnDef*>(this)) {
+    PutI32(out, t->Precision());
+  }
+}
+
+std::size_t TVdbColumnDef::LoadFromStream(std::span<const std::uint8_t> in) {
+  TTransferReader r(in);
+  r.I32();  // the type reference: the receiver chose the type already
+  std::u16string name = r.Text();
+  const auto options = static_cast<std::uint32_t>(r.I32());
+  const std::uint16_t size = r.U16();
+  if (dynamic_cast<TVdbNumberColumnDef*>(this)) {
+    r.I32();
+    r.I32();
+  } else if (dynamic_cast<TVdbEnumColumnDef*>(this)) {
+    const std::int32_t count = r.I32();
+    if (count < 0) RaiseEngineError(errInvalidParameterValue, {u"column definition"});
+    for (std::int32_t i = 0; i < count; ++i) r.Text();
+  } else if (auto* rid = dynamic_cast<TVdbRecordIdColumnDef*>(this)) {
+    rid->SetStartValue(r.I32());
+    rid->SetIndexSpec(r.Text());
+  } else if (auto* adl = dynamic_cast<TVdbAdlColumnDef*>(this)) {
+    adl->SetLinkedTable(r.Text());
+  } else if (dynamic_cast<TVdbTimeColumnDef*>(this)) {
+    r.I32();
+  }
+  FName = std::move(name);
+  FOptions = options;
+  FSize = size;
+  return r.Position();
+}
+
 std::unique_ptr<TVdbColumnDef> TVdbTextColumnDef::Clone() const {
   return std::unique_ptr<TVdbColumnDef>(new TVdbTextColumnDef(*this));
 }

@@ -71,6 +71,16 @@ class TVdbColumnDef {
   // Replaces the type by its twin for `level`; from level 6 on Date and TimeStamp columns
   // lose coHasNullByte.
   virtual void SetTableLevel(int level);
+  // Transfer between processes (not table files). Appends: the type code as 4 bytes (written,
+  // not read back: the receiver makes the definition for the type first), the name as a
+  // 32-bit character count and UTF-16LE characters, options (4), size (2), then the class's
+  // extra fields (precision, scale, item list, start value and index specification, linked
+  // table). All little-endian.
+  virtual void SaveToStream(std::vector<std::uint8_t>& out) const;
+  // Reads what SaveToStream wrote into a definition made for the same type and returns the
+  // bytes consumed. Fields that belong to the type (precision, scale, items) are skipped.
+  // Raises 49 when the bytes end early.
+  virtual std::size_t LoadFromStream(std::span<const std::uint8_t> in);
 
   const std::u16string& Name() const noexcept { return FName; }
   void SetName(std::u16string name) { FName = std::move(name); }

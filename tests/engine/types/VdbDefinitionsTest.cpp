@@ -135,6 +135,53 @@ TEST(VdbColumnDefTest, CreateColumnDefPicksTheClassByTypeCode) {
   }
 }
 
+TEST(VdbColumnDefTest, TransferFormRoundTripsPerClass) {
+  TVdbNewColumn rid;
+  rid.Name = u"ID";
+  rid.ColumnType = vctRecordId;
+  rid.StartValue = 42;
+  rid.IndexSpec = u"ID";
+  TVdbNewColumn link;
+  link.Name = u"L";
+  link.ColumnType = vctLink;
+  link.LinkedTable = u"Megye";
+  TVdbNewColumn e;
+  e.Name = u"E";
+  e.ColumnType = vctEnum;
+  e.EnumNames = u"Falu,Varos";
+  std::vector<std::unique_ptr<TVdbColumnDef>> defs;
+  defs.push_back(VdbMakeColumnDef(rid, 6, u""));
+  defs.push_back(VdbMakeColumnDef(link, 6, u""));
+  defs.push_back(VdbMakeColumnDef(e, 6, u""));
+  defs.push_back(Column(u"TELEP", vctString, true, 20));
+  defs.push_back(Column(u"F", vctFloat, true));
+  defs.push_back(Column(u"T", vctTime));
+  for (const auto& def : defs) {
+    std::vector<std::uint8_t> bytes;
+    def->SaveToStream(bytes);
+    EXPECT_EQ(bytes[0], def->ColumnType());
+    auto back = TVdbColumnDef::CreateColumnDef(u"", def->DataType(), 0);
+    EXPECT_EQ(back->LoadFromStream(bytes), bytes.size());
+    EXPECT_EQ(back->Name(), def->Name());
+    EXPECT_EQ(back->Options(), def->Options());
+    EXPECT_EQ(back->Size(), def->Size());
+    for (std::size_t cut = 0; cut < bytes.size(); cut += 3) {
+      EXPECT_THROW(back->LoadFromStream(std::span(bytes).first(cut)), EVdbEngine);
+    }
+  }
+  auto back = TVdbColumnDef::CreateColumnDef(u"", defs[0]->DataType(), 0);
+  std::vector<std::uint8_t> bytes;
+  defs[0]->SaveToStream(bytes);
+  back->LoadFromStream(bytes);
+  EXPECT_EQ(static_cast<TVdbRecordIdColumnDef&>(*back).StartValue(), 42);
+  EXPECT_EQ(static_cast<TVdbRecordIdColumnDef&>(*back).IndexSpec(), u"ID");
+  back = TVdbColumnDef::CreateColumnDef(u"", defs[1]->DataType(), 0);
+  bytes.clear();
+  defs[1]->SaveToStream(bytes);
+  back->LoadFromStream(bytes);
+  EXPECT_EQ(static_cast<TVdbAdlColumnDef&>(*back).LinkedTable(), u"Megye");
+}
+
 // ---- Rules for a new column
 
 struct TRuleCase {
