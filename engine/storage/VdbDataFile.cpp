@@ -406,9 +406,9 @@ std::vector<std::uint8_t> TVdbDataFile::BuildDefinitionBlock(int level, TvuCrypt
   for (int i = def.ColumnDefs.GetCount() - 1; i >= 0 && !recordId; --i) {
     recordId = dynamic_cast<const TVdbRecordIdColumnDef*>(&def.ColumnDefs.GetColumnDef(i));
   }
-  const std::u16string spec = recordId ? recordId->IndexSpec() : std::u16string();
-  w.Str16(spec);
-  if (!spec.empty()) w.U8(recordId->UniqueIdInfo());
+  const std::u16string indexText = recordId ? recordId->IndexSpec() : std::u16string();
+  w.Str16(indexText);
+  if (!indexText.empty()) w.U8(recordId->UniqueIdInfo());
   if (level >= 6) w.I16(0);  // user types: the heap file keeps none
   w.I16(static_cast<std::int16_t>(def.ColumnDefs.GetCount()));
   for (int i = 0; i < def.ColumnDefs.GetCount(); ++i) {

@@ -169,7 +169,7 @@ class TVdbRecordIdColumnDef : public TVdbColumnDef {
   using TVdbColumnDef::TVdbColumnDef;
   std::unique_ptr<TVdbColumnDef> Clone() const override;
   const std::u16string& IndexSpec() const noexcept { return FIndexSpec; }
-  void SetIndexSpec(std::u16string spec) { FIndexSpec = std::move(spec); }
+  void SetIndexSpec(std::u16string text) { FIndexSpec = std::move(text); }
   // First id handed out (at least 1).
   std::int32_t StartValue() const noexcept { return FStartValue; }
   void SetStartValue(std::int32_t value) noexcept { FStartValue = value; }
