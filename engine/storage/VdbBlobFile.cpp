@@ -141,6 +141,7 @@ void TVdbBlockedBinaryFile::ReadHeader() {
   FStorage->ReadDirect(0, head, kHeaderBytes);
   FNextBlock = static_cast<std::int32_t>(vuGetU32(head + kVdbBlobFreeOffset));
   FLastBlock = static_cast<std::int32_t>(vuGetU32(head + kVdbBlobLastOffset));
+  FStoredLastBlock = FLastBlock;
   const std::int64_t blocks = FStorage->GetSize() / FBlockSize;
   // Chains may only name blocks the file has; the free list may point one past the last.
   if (FLastBlock < 0 || FLastBlock > blocks - 1 || FNextBlock < 1 || FNextBlock > blocks) FDamaged = true;
@@ -223,6 +224,7 @@ void TVdbBlockedBinaryFile::CheckWritable() {
 }
 
 void TVdbBlockedBinaryFile::WriteHeader() {
+  FStoredLastBlock = FLastBlock;
   std::uint8_t head[kHeaderBytes];
   vuPutU32(head + kVdbBlobFreeOffset, static_cast<std::uint32_t>(FNextBlock));
   vuPutU32(head + kVdbBlobLastOffset, static_cast<std::uint32_t>(FLastBlock));
@@ -377,7 +379,7 @@ std::vector<std::u16string> TVdbBlockedBinaryFile::Check(const std::vector<TVdbC
     return problems;
   }
   const std::int64_t fileBlocks = FStorage->GetSize() / FBlockSize - 1;
-  if (FLastBlock > fileBlocks) report(u"Wrong block count");
+  if (FStoredLastBlock > fileBlocks || FStoredLastBlock < 0) report(u"Wrong block count");
   const std::int32_t count = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(fileBlocks, FLastBlock)));
   // 0: unused, 1: free, 2: in a chain.
   std::vector<std::uint8_t> state(static_cast<std::size_t>(count) + 1, 0);

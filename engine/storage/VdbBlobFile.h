@@ -133,6 +133,7 @@ class TVdbBlockedBinaryFile {
   std::int32_t FBlockSize = kVdbDefaultBlockSize;
   std::int32_t FNextBlock = 1;
   std::int32_t FLastBlock = 0;
+  std::int32_t FStoredLastBlock = 0;  // as block 0 says, before it was bounded by the file
   bool FDamaged = false;
   bool FReadOnly = false;
   std::vector<std::uint8_t> FWorkBlock;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "DataFileTestSupport.h"
@@ -253,6 +254,14 @@ TEST_F(VdbBlobFileTest, DamagedFreeListAndHeader) {
     World.Store(kMemo, bytes);
     auto memo = Reopen<TVdbMemoFile>(kMemo);
     EXPECT_EQ(memo->IsDamaged(), c.DamagedOnOpen) << c.What;
+    if (c.Offset == 4) {
+      const auto problems = memo->Check({});
+      EXPECT_NE(std::find(problems.begin(), problems.end(), u"Memo: Wrong block count"), problems.end());
+    }
+    if (c.Value == 1 && c.Offset == 3 * 512) {
+      const auto problems = memo->Check({});
+      EXPECT_NE(std::find(problems.begin(), problems.end(), u"Memo: Freelist contains cycles"), problems.end());
+    }
     // Writing a long value walks the whole free list.
     EXPECT_EQ(EngineCode([&] { memo->WriteString(0, std::string(2000, 'w')); }), c.WriteCode) << c.What;
   }
