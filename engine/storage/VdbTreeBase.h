@@ -163,8 +163,8 @@ class TVdbTreeBase {
   TVdbTreeBase& operator=(const TVdbTreeBase&) = delete;
 
   // Writes an empty tree's header into page 0 (which must exist) for `pageSize` (the storage's
-  // page size) and entries of up to `entrySize` bytes, then opens it. Raises 98-style engine
-  // error 28 when the page size cannot hold the entries.
+  // page size) and entries of up to `entrySize` bytes, then opens it. Raises EVdbEngine 28
+  // when the page size cannot hold the entries.
   virtual void New(std::int32_t pageSize, std::int32_t entrySize) = 0;
   // Reads and checks the header. Raises 95 when it is inconsistent with itself or the file.
   virtual void Open() = 0;
@@ -208,7 +208,8 @@ class TVdbTreeBase {
   // Bytes of page 0 at the tree header.
   void ReadHeaderBytes(std::uint8_t* dest, std::int32_t count);
   void WriteHeaderBytes(const std::uint8_t* source, std::int32_t count);
-  // Raises EVdbEngine 95 naming the storage, with `what` in the diagnostic log text.
+  // Raises EVdbEngine 95 naming the storage. `what` names the damaged structure at the call
+  // site; the message has room for the file name only.
   [[noreturn]] void Corrupt(std::u16string_view what) const;
   // Runs `fn`, turning page-manager failures into the engine errors of the file.
   template <class F>
