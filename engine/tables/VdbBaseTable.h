@@ -1,0 +1,258 @@
+// The stored table: a relation kept in a set of files (data file, one file per index, memo and
+// blob files) named by the table's level. It creates its files from definitions (columns,
+// candidate keys, checks, foreign keys, user indexes, and the engine's own system indexes),
+// opens and sets them up, keeps the index slots, opens indexes on first use and rebuilds an
+// automatic index whose file is missing or unreadable (or whose collation now orders text
+// differently), reports a lost user index instead, hands out record ids, and makes every lock
+// call of the table (through TVdbTableLocks).
+//
+// Life cycle: construct → SetRights / SetFileName / SetKey → Open(force) → Setup(force) → use
+// → Close. NewTable makes the files of a new table on a fresh object and leaves it closed.
+// Writing records with index maintenance belongs to the write path, which uses DataFile(),
+// the index slots and RequireRecordWriteSupport().
+//
+// Threads: see VdbRelation.h. The lock calls may come from any thread; everything else from
+// one thread at a time under the table locks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/VdbBlobFile.h"
+#include "storage/VdbDataFile.h"
+#include "storage/VdbPageMan.h"
+#include "storage/vuCrypt.h"
+#include "storage/vuServices.h"
+#include "tables/VdbRelation.h"
+#include "tables/VdbTableNames.h"
+
+namespace vdb {
+
+// What a stored table gets from its session. All references must outlive the table.
+struct TVdbTableEnvironment {
+  TVdbPageManager& PageManager;
+  // The file system of the table's directory.
+  TvuFileSystem& FileSystem;
+  // The session owning the table's changes in the page manager (> 0).
+  std::int32_t ClientHdl;
+  TVdbLastError& LastError;
+  TvuServices Services;
+  TVdbIsolationLevel IsolationLevel = tilNone;
+  // Block size of new blob files.
+  std::int32_t BlobBlockSize = kVdbDefaultBlockSize;
+};
+
+// A user index given with a new table.
+struct TVdbNewIndex {
+  std::u16string Name;
+  std::u16string Specification;
+  bool Unique = false;
+};
+
+// Everything a new table is made of.
+struct TVdbNewTable {
+  std::u16string Path;  // with or without extension
+  int Level = VDB_NEW_TABLE_LEVEL;
+  std::int32_t Capacity = 10000000;
+  std::u16string CollationName;
+  std::vector<TVdbNewColumn> Columns;
+  TVdbCandidateKeyDefs KeyDefs;
+  TVdbCheckDefs CheckDefs;
+  TVdbForeignKeyDefs ForeignKeyDefs;
+  std::vector<TVdbNewIndex> Indexes;
+  TvuEncryptionMethod EncryptionMethod = emNone;
+  std::u16string Key;
+};
+
+class TVdbBaseTable final : public TVdbRelation {
+ public:
+  explicit TVdbBaseTable(TVdbTableEnvironment& env);
+  // Closes the files (errors of that close go to the session's last error).
+  ~TVdbBaseTable() override;
+
+  // ---- before opening
+  void SetFileName(std::u16string path) { FFileName = std::move(path); }
+  const std::u16string& FileName() const noexcept { return FFileName; }
+  void SetKey(std::u16string key) { FCryptor.SetKey(key); }
+
+  // ---- life cycle (status results)
+  // Creates the files of the table described by `spec` and leaves the object closed: data
+  // file, memo and blob files when needed, the given user indexes and the system indexes
+  // (all empty), and the index-name list. Codes: 117 no columns, 58 extension or name does
+  // not fit the level, 173 invalid name for levels 1..3, 138 unknown collation, 71 duplicate
+  // key/check/foreign-key name, 88 foreign-key parent not open (there is no catalog yet), the
+  // column rules' codes, and the file errors. A failure removes the files made so far.
+  std::int16_t NewTable(const TVdbNewTable& spec);
+  // Opens the data, memo and blob files. `force`: a memo or blob file that cannot be opened
+  // is left out instead of failing. 37 when the data file is missing. A failure leaves nothing
+  // open.
+  std::int16_t Open(bool force);
+  // Registers and opens the indexes named in the data file, finds or makes the system
+  // indexes and rebuilds missing automatic ones. A user index that cannot be opened is
+  // marked lost (its error recorded) and the table stays usable. 184 for a table with foreign
+  // keys unless `force` (their parent tables need the catalog).
+  std::int16_t Setup(bool force);
+  // Drops droppable indexes (temporary ones no listener reads in, lost automatic ones),
+  // flushes, releases every lock and closes every file. Safe when not open.
+  std::int16_t Close();
+  bool GetActive() const override { return FDataFile != nullptr && FDataFile->IsOpen(); }
+
+  // ---- TVdbRelation
+  std::u16string GetFullName() const override { return FFileName; }
+  int GetLevel() const override { return FLevel; }
+  std::int32_t GetRecordCount() const override { return FDataFile ? FDataFile->GetRecordCount() : 0; }
+  std::u16string GetDirectory() const { return FileNames().Directory(); }
+  bool IsRelFile() const noexcept { return FIsRelFile; }
+  std::int32_t GetCapacity() const noexcept { return FCapacity; }
+  const std::u16string& CollationName() const noexcept { return FCollationName; }
+  void RequireRecordWriteSupport() const override;
+
+  std::int32_t GetFirstRecordNo() override;
+  std::int32_t GetNextRecordNo(std::int32_t recNo) override;
+  std::int32_t GetPrevRecordNo(std::int32_t recNo) override;
+  std::int32_t GetLastRecordNo() override;
+  std::int16_t ReadRecord(std::int32_t recNo, std::span<std::uint8_t> buffer) override;
+
+  std::int16_t BeginRead(bool wait) override { return FLocks.BeginRead(wait); }
+  std::int16_t BeginUpgrade(bool wait) override { return FLocks.BeginUpgrade(wait); }
+  std::int16_t BeginWrite(bool wait) override { return FLocks.BeginWrite(wait); }
+  std::int16_t BeginExclusive() override { return FLocks.BeginExclusive(); }
+  std::int16_t EndRead() override { return FLocks.EndRead(); }
+  std::int16_t EndUpgrade() override { return FLocks.EndUpgrade(); }
+  std::int16_t EndWrite() override { return FLocks.EndWrite(); }
+  std::int16_t EndExclusive() override { return FLocks.EndExclusive(); }
+  std::int16_t CheckEdit(std::int32_t recNo, const IRelationListener* excluded) override {
+    return FLocks.CheckEdit(recNo, excluded);
+  }
+  std::int16_t EndEdit(std::int32_t recNo) override { return FLocks.EndEdit(recNo); }
+  void SwitchEdit(std::int32_t fromRecNo, std::int32_t toRecNo) override { FLocks.SwitchEdit(fromRecNo, toRecNo); }
+  TVdbTableLocks& Locks() noexcept { return FLocks; }
+  // 1 when another session changed the table (and it was refreshed), else 0.
+  std::int16_t CheckUpdate();
+
+  std::u16string GetIndexName(TVdbIndexNo indexNo) const override;
+  const TVdbSortDef* GetIndexDef(TVdbIndexNo indexNo) const override;
+  void CheckIndexOpen(TVdbIndexNo indexNo) override;
+  using TVdbRelation::CheckIndexOpen;
+  TVdbIndexFile& GetIndexFile(TVdbIndexNo indexNo) override;
+  TVdbIndexKeys& GetIndexKeys(TVdbIndexNo indexNo) override;
+  std::int16_t CreateTempIndex(const TVdbSortDef& def) override;
+  // Whether index `indexNo` failed to open or rebuild and is not used until the table closes.
+  bool IsIndexLost(TVdbIndexNo indexNo) const;
+  TVdbIndexKind GetIndexKind(TVdbIndexNo indexNo) const;
+
+  // ---- indexes (status results)
+  // Builds a new index from the records; its number, or 149 (no right $0008 for a
+  // non-temporary index), 67 (no free slot), 23 (name registered), 22 (file exists), 28 or
+  // 98 (definition), 30 (not unique). A failure leaves no file and no slot.
+  std::int16_t NewIndex(std::u16string_view name, const TVdbSortDef& def, std::int32_t capacity = 0,
+                        const TVdbProgressFunc& progress = {});
+  // NewIndex for a user index given by specification text; 176 for a name that is not a
+  // user index name.
+  std::int16_t CreateUserIndex(std::u16string_view name, std::u16string_view spec, bool unique,
+                               std::int32_t capacity = 0, const TVdbProgressFunc& progress = {});
+  // Removes index `indexNo` and its file. 34 for an automatic index or a non-temporary one
+  // without right $0008, 116 when a listener reads in it. Higher index numbers move down.
+  std::int16_t DeleteIndex(TVdbIndexNo indexNo);
+  // Rebuilds every index from the records, under the exclusive lock.
+  std::int16_t RegenIndex(const TVdbProgressFunc& progress = {});
+
+  // ---- record ids
+  // Copies the record id of `buffer`; -1 and $80000000 without a record-id column.
+  std::int16_t GetRecordId(std::span<const std::uint8_t> buffer, std::int32_t& recordId) const;
+  // Stores `recordId` (below 1: the empty id). Raises 64 without a record-id column.
+  void SetRecordId(std::span<std::uint8_t> buffer, std::int32_t recordId) const;
+  // The record number holding `recordId`, 0 when none (or below 1, or no record-id index).
+  std::int32_t FindRecordId(std::int32_t recordId);
+  // The id of record `recNo`, or a negated code (64 without a record-id column).
+  std::int32_t ReadRecordId(std::int32_t recNo);
+  // Draws a new id into `buffer` under a write lock. 64 without a record-id column, 160
+  // without write right $0001.
+  std::int16_t SetAutoNum(std::span<std::uint8_t> buffer);
+  // An id at or above the next id moves the next id beyond it.
+  std::int16_t AdjustRecordId(std::span<const std::uint8_t> buffer);
+  // Gives a drawn id back (only the last one drawn is reused).
+  std::int16_t CancelAutoNum(std::int32_t recordId);
+  std::int32_t ReadNextRecordId();
+  std::int16_t SetNextRecordId(std::int32_t value);
+  // The next id becomes the highest id in the record-id index plus 1.
+  std::int16_t RecalcAutoInc();
+
+  // The data file, index, full-text, memo and blob files in that order.
+  void GetFileNames(std::vector<std::u16string>& list) const;
+  TVdbTableFileNames FileNames() const { return TVdbTableFileNames(FFileName, FLevel); }
+  // For the write path and tests: the open data, memo and blob files (null when absent).
+  TVdbDataFile* DataFile() const noexcept { return FDataFile.get(); }
+  TVdbMemoFile* MemoFile() const noexcept { return FMemo.get(); }
+  TVdbBlobFile* BlobFile() const noexcept { return FBlob.get(); }
+  // Writes buffered changes of every file (deep: also the files' final sizes). Raises 3.
+  void Flush(bool resize);
+
+  // ---- IVdbLockOwner
+  void FlushTable(bool resize) override;
+  void CatchUp() override;
+  TVdbIsolationLevel IsolationLevel() const override { return FEnv.IsolationLevel; }
+
+ private:
+  struct TIndexSlot {
+    std::u16string Name;
+    TVdbIndexKind Kind = tikUnknown;
+    std::unique_ptr<TVdbSortDef> Def;
+    std::unique_ptr<TVdbClientStorage> Storage;
+    std::unique_ptr<TVdbIndexFile> File;
+    std::unique_ptr<TVdbIndexKeys> Keys;
+    bool Lost = false;
+    bool Unsupported = false;  // needs a calculation that does not exist yet
+    bool Primary = false;
+    bool InUse() const noexcept { return !Name.empty(); }
+  };
+
+  TIndexSlot& Slot(TVdbIndexNo indexNo);
+  const TIndexSlot* FindSlot(TVdbIndexNo indexNo) const;
+  TVdbIndexNo FindSlotByName(std::u16string_view name) const;
+  // InitIndex: the lowest free slot for `name` with `def` (null: read from the file). 67.
+  TVdbIndexNo InitIndex(std::u16string_view name, const TVdbSortDef* def);
+  void EnsureKeys(TIndexSlot& s);
+  // Builds the index file of slot `indexNo` from the records (ErzeugeIndexFile).
+  void BuildIndexFile(TVdbIndexNo indexNo, std::int32_t capacity, const TVdbProgressFunc& progress);
+  void CloseSlotQuietly(TIndexSlot& s) noexcept;
+  // Frees slot `indexNo`, moving higher slots down; `deleteFile` removes its file.
+  void RemoveInd(TVdbIndexNo indexNo, bool deleteFile);
+  void WriteIndNames();
+  void InitSystemIndexes();
+  TVdbIndexNo FindOrInitSystemIndex(std::u16string_view name, const TVdbSortDef& def);
+  TVdbSortDef ColumnsDef(const std::vector<std::u16string>& columns, bool unique) const;
+  void AnalyzeColumns();
+  // ClearDefinitions: columns, keys, checks, foreign keys and what was derived from them.
+  void ClearDefinitions();
+  void OpenFilesLocked(bool force);
+  void CloseFiles() noexcept;
+  void DropDroppableIndexes();
+  bool Writable() const noexcept { return !GetReadOnly(); }
+  TVdbClientStorage& NewIndexStorage(TIndexSlot& s);
+
+  TVdbTableEnvironment& FEnv;
+  std::u16string FFileName;
+  int FLevel = VDB_NEW_TABLE_LEVEL;
+  std::int32_t FCapacity = 10000000;
+  std::u16string FCollationName;
+  TvuCryptor FCryptor;
+  TVdbTypeDefs FTypes;
+  TVdbCandidateKeyDefs FKeyDefs;
+  TVdbCheckDefs FChecks;
+  TVdbForeignKeyDefs FForeignKeyDefs;
+  std::unique_ptr<TVdbDataFile> FDataFile;
+  std::unique_ptr<TVdbMemoFile> FMemo;
+  std::unique_ptr<TVdbBlobFile> FBlob;
+  std::vector<TIndexSlot> FIndexes;
+  TVdbTableLocks FLocks;
+  bool FIsRelFile = false;
+  std::uint32_t FFlushCounter = 0;
+  // Kinds of texts that writing needs compiled but that cannot be compiled yet.
+  std::vector<std::u16string> FMissingCalculations;
+};
+
+}  // namespace vdb

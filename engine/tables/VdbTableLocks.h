@@ -1,0 +1,169 @@
+// The lock calls of a stored table: nesting counters of this table object's read, upgrade,
+// write, exclusive and edit locks, the level it holds in the lock file (which may lag behind
+// the counters until it is settled), the delayed release by the unlock thread, and the edit
+// lock checks cursors make.
+//
+// The multi-user protocol itself lives behind IVdbTableLockFile. A table opened exclusively or
+// shared read-only has no lock file; then every request succeeds at once and only the counters
+// move, which is also how every table behaves until the lock file is plugged in.
+//
+// Results: 0 for success or a negated engine error code that was recorded in the session's
+// last error (104 table locked, 103 table in use, 105 record in edit, 110 an End… without its
+// Begin…, or a remembered flush failure). Engine exceptions of the lock file pass through.
+//
+// Threads: any thread of the process. One re-entrant mutex per table object serialises the
+// counters, the held level and all calls into the lock file; the unlock thread only tries it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "api/VdbLastError.h"
+#include "storage/vuServices.h"
+
+namespace vdb {
+
+enum TVdbTableLockType : std::uint8_t { tltNone = 0, tltRead = 1, tltUpgrade = 2, tltWrite = 3 };
+
+// Which locks outlive their End… call (tilNone: no transaction).
+enum TVdbIsolationLevel : std::uint8_t { tilNone, tilDirtyRead, tilReadCommited, tilRepeatableRead };
+
+// Report of the sessions using a table.
+struct TVdbTableUsage {
+  std::int32_t ItemCount = 0;
+  std::int32_t UserCount = 0;
+  std::int32_t ReadCount = 0;
+  std::int32_t UpgradeCount = 0;
+  std::int32_t WriteCount = 0;
+  std::int32_t WaitCount = 0;
+  std::int32_t WaitWriteCount = 0;
+  std::int32_t UpdateCount = 0;
+};
+
+// The shared lock file of one table as one table object sees it. Implemented by the locking
+// unit; every call may raise EVdbEngine for stream failures.
+class IVdbTableLockFile {
+ public:
+  virtual ~IVdbTableLockFile() = default;
+  // Moves this session's table lock from `from` to `to`; `immediate`: one attempt only.
+  // False when refused.
+  virtual bool LockTable(TVdbTableLockType from, TVdbTableLockType to, bool immediate) = 0;
+  // Gives `from` up and keeps the lower level `to`.
+  virtual void UnlockTable(TVdbTableLockType from, TVdbTableLockType to) = 0;
+  // After a lock was obtained: whether another session changed the table since this one last
+  // caught up, or the table has more index names than `knownIndexCount`.
+  virtual bool TableChanged(std::int32_t knownIndexCount) = 0;
+  virtual bool LockRecord(std::int32_t recNo) = 0;
+  virtual void UnlockRecord(std::int32_t recNo) = 0;
+  virtual void SwitchRecordLock(std::int32_t fromRecNo, std::int32_t toRecNo) = 0;
+  // The record this session has in edit, 0 for none.
+  virtual std::int32_t GetLockedRecord() = 0;
+  // True when this session is the only one; the header lock then stays taken.
+  virtual bool LockExclusive() = 0;
+  virtual void UnlockExclusive() = 0;
+  virtual void GetLockInfo(TVdbTableUsage& usage) = 0;
+};
+
+// What the lock layer asks of the table that owns it.
+class IVdbLockOwner {
+ public:
+  virtual ~IVdbLockOwner() = default;
+  // Writes buffered changes; `resize` also sets the files' final sizes. Called before a held
+  // write lock is given up and when exclusive use ends.
+  virtual void FlushTable(bool resize) = 0;
+  // Another session changed the table: refresh caches and tell the listeners.
+  virtual void CatchUp() = 0;
+  // Whether a listener other than `excluded` has `recNo` in edit.
+  virtual bool ListenerIsEditing(std::int32_t recNo, const void* excluded) = 0;
+  virtual TVdbIsolationLevel IsolationLevel() const = 0;
+  // Index names the table knows (for the change check).
+  virtual std::int32_t KnownIndexCount() const = 0;
+  // The table's name for messages.
+  virtual std::u16string LockTableName() const = 0;
+};
+
+class TVdbTableLocks {
+ public:
+  // `owner`, `lastError` and the services must outlive the object.
+  TVdbTableLocks(IVdbLockOwner& owner, TVdbLastError& lastError, TvuServices services);
+  TVdbTableLocks(const TVdbTableLocks&) = delete;
+  TVdbTableLocks& operator=(const TVdbTableLocks&) = delete;
+
+  // The lock file (null: none). Set while no lock is counted.
+  void SetLockFile(std::unique_ptr<IVdbTableLockFile> lockFile);
+  IVdbTableLockFile* LockFile() const noexcept { return FLockFile.get(); }
+
+  // Table locks. A Begin… that returns 0 must be matched by its End…. `wait`: wait for other
+  // sessions instead of one attempt. A read lock counted by this object is never converted:
+  // BeginUpgrade and BeginWrite then fail with 104.
+  std::int16_t BeginRead(bool wait);
+  std::int16_t BeginUpgrade(bool wait);
+  std::int16_t BeginWrite(bool wait);
+  std::int16_t BeginExclusive();
+  std::int16_t EndRead();
+  std::int16_t EndUpgrade();
+  std::int16_t EndWrite();
+  std::int16_t EndExclusive();
+
+  // Edit locks: at most one record per table object. CheckEdit refuses (105) a record another
+  // listener edits, and a second record while one is held.
+  std::int16_t CheckEdit(std::int32_t recNo, const void* excludedListener);
+  std::int16_t EndEdit(std::int32_t recNo);
+  void SwitchEdit(std::int32_t fromRecNo, std::int32_t toRecNo);
+  void ActivateEditLocks(bool value) { FUseEditLocks = value; }
+  bool UseEditLocks() const noexcept { return FUseEditLocks; }
+
+  // Called by the unlock thread: gives the held level back once 10 ms have passed since the
+  // last End… call. Never waits for a busy table.
+  void CheckUnlock(std::uint32_t ticks);
+  // Gives the held level down to what the counters need (flushing first when a write lock is
+  // given up).
+  void Settle();
+  // Opening and closing: starts / stops the delayed release.
+  void StartUnlockClock();
+  // Closing: ends every edit lock and releases every counted lock, then settles to none.
+  void ReleaseAll();
+  // A failed flush is reported by the next BeginWrite.
+  void SetWriteError(std::int16_t code) { FWriteError = code; }
+
+  std::int32_t CountReadLocks() const noexcept { return FReadLocks; }
+  std::int32_t CountUpgradeLocks() const noexcept { return FUpgradeLocks; }
+  std::int32_t CountWriteLocks() const noexcept { return FWriteLocks; }
+  std::int32_t CountExclusiveLocks() const noexcept { return FExclusiveLocks; }
+  std::int32_t CountEditLocks() const noexcept { return FEditLocks; }
+  TVdbTableLockType HeldLevel() const noexcept { return FUnlockAction; }
+  bool UnlockActive() const noexcept { return FUnlockActive; }
+  // Sessions using the table; 0 without a lock file.
+  std::int32_t NetUsers();
+  // Without a lock file: one user and nothing else.
+  void GetUsage(TVdbTableUsage& usage);
+
+ private:
+  std::int16_t Fail(std::int16_t code);
+  TVdbTableLockType NeededLevel() const noexcept;
+  void SettleLocked();
+  // The 1-in-3000 early release after an End….
+  void MaybeReleaseEarly(bool flushWhileHeld, std::int32_t counter);
+
+  IVdbLockOwner& FOwner;
+  TVdbLastError& FLastError;
+  TvuServices FServices;
+  std::unique_ptr<IVdbTableLockFile> FLockFile;
+  std::recursive_mutex FLockingMutex;
+  std::int32_t FLockingMutexCounter = 0;
+  std::int32_t FEditLocks = 0;
+  std::int32_t FReadLocks = 0;
+  std::int32_t FUpgradeLocks = 0;
+  std::int32_t FWriteLocks = 0;
+  std::int32_t FExclusiveLocks = 0;
+  std::int32_t FEditRecNo = 0;
+  TVdbTableLockType FUnlockAction = tltNone;
+  bool FUnlockActive = false;
+  std::uint32_t FUnlockTime = 0;
+  std::int16_t FWriteError = 0;
+  bool FUseEditLocks = true;
+};
+
+}  // namespace vdb
