@@ -96,11 +96,59 @@ void BuildIndex(benchmark::State& state, bool strings) {
   state.counters["build_s"] = seconds;
 }
 
+// Looking a name up and stepping through the next 20 entries of the million-key name index,
+// as the search box of the maintenance window does.
+void BM_LookupNameIndex(benchmark::State& state) {
+  std::mt19937 rng(7);
+  const TVdbDataType* type = TVdbDataType::GetStringType(vctString, false, 40, u"Hungarian", 6);
+  TVdbKeyDesc keys;
+  keys.VarSize = true;
+  TVdbKeyPart part;
+  part.Type = type;
+  part.KeyLength = static_cast<std::int32_t>(type->DataSize());
+  keys.Parts.push_back(part);
+  TVdbIndexDefinition def;
+  def.Parts.push_back({1, static_cast<std::int16_t>(part.KeyLength), static_cast<std::uint8_t>(vctString), false});
+  def.EntrySize = keys.EntrySize();
+  TvuMemoryFileSystem fs(8192);
+  TVdbPageManager pm;
+  pm.RegisterClient(1, 1 << 20);
+  TVdbClientStorage storage(pm, nullptr, 1, fs);
+  storage.SetName(u"lookup.vdbx");
+  TVdbIndexFile index(storage, fs, 6);
+  index.NewStorage(keys, def, kKeys);
+  std::vector<std::uint8_t> record(type->DataSize(), 0);
+  auto entryOf = [&](const std::string& name, std::int32_t recNo, std::vector<std::uint8_t>& item) {
+    TVdbDataValue v;
+    type->SetReference(v, record, 0);
+    type->SetAnsiString(v, name);
+    index.Order().BuildEntry(record, recNo, item);
+  };
+  std::int64_t n = 0;
+  index.BulkInsert(kKeys, {}, [&](std::vector<std::uint8_t>& item) {
+    if (n == kKeys) return false;
+    entryOf(RandomName(rng), static_cast<std::int32_t>(++n), item);
+    return true;
+  });
+  std::vector<std::uint8_t> key;
+  for (auto _ : state) {
+    entryOf(RandomName(rng).substr(0, 3), 0, key);
+    if (index.Suche_Index(key) == 0) {
+      for (int i = 0; i < 20 && index.Naechster_Index(key) == 0; ++i) {
+      }
+    }
+    benchmark::DoNotOptimize(key.data());
+  }
+  state.SetItemsProcessed(state.iterations() * 21);
+  index.Close();
+}
+
 void BM_BulkBuildNameIndex(benchmark::State& state) { BuildIndex(state, true); }
 void BM_BulkBuildIntegerIndex(benchmark::State& state) { BuildIndex(state, false); }
 
 BENCHMARK(BM_BulkBuildNameIndex)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BulkBuildIntegerIndex)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LookupNameIndex)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
