@@ -274,14 +274,14 @@ std::int16_t TVdbBaseTable::NewIndex(std::u16string_view name, const TVdbSortDef
   });
 }
 
-std::int16_t TVdbBaseTable::CreateUserIndex(std::u16string_view name, std::u16string_view spec, bool unique,
+std::int16_t TVdbBaseTable::CreateUserIndex(std::u16string_view name, std::u16string_view specification, bool unique,
                                             std::int32_t capacity, const TVdbProgressFunc& progress) {
   TVdbSortDef def;
   const std::int16_t status = Guard([&] {
     if (VdbGetIndexKind(name, FLevel) != tikUser || VdbIsReservedIndexName(name)) {
       RaiseEngineError(errInvalidIndexName, {std::u16string(name)});
     }
-    def = TVdbSortDef::FromSpecification(spec, FColumnDefs, FLevel);
+    def = TVdbSortDef::FromSpecification(specification, FColumnDefs, FLevel);
     def.IsUnique = unique;
     def.SetName(std::u16string(name));
   });
@@ -432,32 +432,32 @@ void TVdbBaseTable::InitSystemIndexes() {
 
 // ---- creating
 
-std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& spec) {
+std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& table) {
   std::vector<std::u16string> created;
   const std::int16_t status = Guard([&] {
     if (GetActive()) RaiseEngineError(errTableAlreadyOpen, {FFileName});
-    FLevel = spec.Level >= 1 && spec.Level <= VDB_NEW_TABLE_LEVEL ? spec.Level : VDB_NEW_TABLE_LEVEL;
-    if (spec.Columns.empty()) RaiseEngineError(errFeatureNotAtLevel, {spec.Path, u"No columns"});
-    if (!VdbExtensionFitsLevel(spec.Path, FLevel)) RaiseEngineError(errInvalidTableOrIndexName, {spec.Path});
-    const std::u16string_view file = VdbExtractFileName(spec.Path);
+    FLevel = table.Level >= 1 && table.Level <= VDB_NEW_TABLE_LEVEL ? table.Level : VDB_NEW_TABLE_LEVEL;
+    if (table.Columns.empty()) RaiseEngineError(errFeatureNotAtLevel, {table.Path, u"No columns"});
+    if (!VdbExtensionFitsLevel(table.Path, FLevel)) RaiseEngineError(errInvalidTableOrIndexName, {table.Path});
+    const std::u16string_view file = VdbExtractFileName(table.Path);
     const std::u16string_view base = file.substr(0, file.size() - VdbExtractExt(file).size());
-    if (base.empty()) RaiseEngineError(errInvalidTableOrIndexName, {spec.Path});
+    if (base.empty()) RaiseEngineError(errInvalidTableOrIndexName, {table.Path});
     if (FLevel <= 3 && !base.starts_with(u'~') && !IsValidIdentifier(base)) {
       RaiseEngineError(errInvalidIdentifier, {std::u16string(base)});
     }
-    TVdbCollation::Resolve(spec.CollationName);  // 138 for an unknown collation
-    FCapacity = spec.Capacity > 0 ? spec.Capacity : 10000000;
-    FCollationName = spec.CollationName;
-    FFileName = VdbDataFileNameFor(spec.Path, FLevel);
+    TVdbCollation::Resolve(table.CollationName);  // 138 for an unknown collation
+    FCapacity = table.Capacity > 0 ? table.Capacity : 10000000;
+    FCollationName = table.CollationName;
+    FFileName = VdbDataFileNameFor(table.Path, FLevel);
     FStdName = VdbCalcStdTableName(FFileName);
     FColumnDefs.Clear();
-    for (const TVdbNewColumn& column : spec.Columns) {
+    for (const TVdbNewColumn& column : table.Columns) {
       const TVdbRuleResult rule = VdbCheckNewColumn(FColumnDefs, column, FLevel);
       if (!rule.Ok()) throw EVdbEngine::CreateMsg(rule.Code, rule.Message);
       FColumnDefs.Add(VdbMakeColumnDef(column, FLevel, FCollationName));
     }
     AnalyzeColumns();
-    FKeyDefs = spec.KeyDefs;
+    FKeyDefs = table.KeyDefs;
     RequireUniqueNames(FKeyDefs);
     for (int k = 0; k < FKeyDefs.GetCount(); ++k) {
       TVdbCandidateKeyDef& key = FKeyDefs.GetNamedDef(k);
@@ -469,10 +469,10 @@ std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& spec) {
       }
       key.IndexDef = ColumnsDef(key.ColumnNames(), true);
     }
-    FChecks = spec.CheckDefs;
+    FChecks = table.CheckDefs;
     NameUnnamed(FChecks, u"Check");
     RequireUniqueNames(FChecks);
-    FForeignKeyDefs = spec.ForeignKeyDefs;
+    FForeignKeyDefs = table.ForeignKeyDefs;
     NameUnnamed(FForeignKeyDefs, u"FK");
     RequireUniqueNames(FForeignKeyDefs);
     for (int f = 0; f < FForeignKeyDefs.GetCount(); ++f) {
@@ -481,8 +481,8 @@ std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& spec) {
       // The parent must be open in the catalog, which does not exist yet.
       RaiseEngineError(errTableNotFound, {fk.ParentTableName});
     }
-    FCryptor.SetEncryptionMethod(spec.EncryptionMethod);
-    FCryptor.SetKey(spec.Key);
+    FCryptor.SetEncryptionMethod(table.EncryptionMethod);
+    FCryptor.SetKey(table.Key);
     FRights = kVdbRightsNewTable;
 
     TVdbTableDefinition def;
@@ -514,7 +514,7 @@ std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& spec) {
     FDataFile->Flush();
     if (FMemo) FMemo->Flush();
     if (FBlob) FBlob->Flush();
-    for (const TVdbNewIndex& index : spec.Indexes) {
+    for (const TVdbNewIndex& index : table.Indexes) {
       if (VdbGetIndexKind(index.Name, FLevel) != tikUser || VdbIsReservedIndexName(index.Name)) {
         RaiseEngineError(errInvalidIndexName, {index.Name});
       }
@@ -741,7 +741,9 @@ std::int16_t TVdbBaseTable::Close() {
   return FLastError.Generation() == start ? std::int16_t{0} : static_cast<std::int16_t>(-FLastError.Code());
 }
 
-void TVdbBaseTable::Flush(bool resize) {
+void TVdbBaseTable::Flush(bool) {
+  // Every flush writes the files whole and at their final sizes, so a deep flush and a plain
+  // one differ only in the storage's own deep-flush right.
   if (!GetActive() || !Writable()) return;
   ++FFlushCounter;
   FDataFile->Flush();
@@ -750,7 +752,6 @@ void TVdbBaseTable::Flush(bool resize) {
   for (TIndexSlot& s : FIndexes) {
     if (s.InUse() && s.File->IsOpen()) s.File->Flush();
   }
-  (void)resize;
 }
 
 void TVdbBaseTable::FlushTable(bool resize) {
@@ -758,7 +759,7 @@ void TVdbBaseTable::FlushTable(bool resize) {
     Flush(resize);
   } catch (const EVdbEngine& e) {
     // Remembered and reported by the next BeginWrite, which is where a writer can react.
-    FLocks.SetWriteError(e.Code() == errFileWrite ? errFileWrite : e.Code());
+    FLocks.SetWriteError(e.Code());
   }
 }
 

@@ -79,13 +79,13 @@ class TVdbBaseTable final : public TVdbRelation {
   void SetKey(std::u16string key) { FCryptor.SetKey(key); }
 
   // ---- life cycle (status results)
-  // Creates the files of the table described by `spec` and leaves the object closed: data
+  // Creates the files of the table described by `table` and leaves the object closed: data
   // file, memo and blob files when needed, the given user indexes and the system indexes
   // (all empty), and the index-name list. Codes: 117 no columns, 58 extension or name does
   // not fit the level, 173 invalid name for levels 1..3, 138 unknown collation, 71 duplicate
   // key/check/foreign-key name, 88 foreign-key parent not open (there is no catalog yet), the
   // column rules' codes, and the file errors. A failure removes the files made so far.
-  std::int16_t NewTable(const TVdbNewTable& spec);
+  std::int16_t NewTable(const TVdbNewTable& table);
   // Opens the data, memo and blob files. `force`: a memo or blob file that cannot be opened
   // is left out instead of failing. 37 when the data file is missing. A failure leaves nothing
   // open.
@@ -152,7 +152,7 @@ class TVdbBaseTable final : public TVdbRelation {
                         const TVdbProgressFunc& progress = {});
   // NewIndex for a user index given by specification text; 176 for a name that is not a
   // user index name.
-  std::int16_t CreateUserIndex(std::u16string_view name, std::u16string_view spec, bool unique,
+  std::int16_t CreateUserIndex(std::u16string_view name, std::u16string_view specification, bool unique,
                                std::int32_t capacity = 0, const TVdbProgressFunc& progress = {});
   // Removes index `indexNo` and its file. 34 for an automatic index or a non-temporary one
   // without right $0008, 116 when a listener reads in it. Higher index numbers move down.

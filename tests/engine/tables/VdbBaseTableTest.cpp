@@ -30,13 +30,13 @@ class TListener final : public IRelationListener {
 };
 
 // People: an id column (record id), a name and an age; a user index on the name.
-TVdbNewTable PeopleSpec(const std::u16string& path = u"/db/People") {
-  TVdbNewTable spec;
-  spec.Path = path;
-  spec.CollationName = u"Hungarian";
-  spec.Columns = {Column(u"ID", vctRecordId), Column(u"NAME", vctString, 30), Column(u"AGE", vctInteger, 0, true)};
-  spec.Indexes = {{u"ByName", u"NAME", false}};
-  return spec;
+TVdbNewTable PeopleTable(const std::u16string& path = u"/db/People") {
+  TVdbNewTable newTable;
+  newTable.Path = path;
+  newTable.CollationName = u"Hungarian";
+  newTable.Columns = {Column(u"ID", vctRecordId), Column(u"NAME", vctString, 30), Column(u"AGE", vctInteger, 0, true)};
+  newTable.Indexes = {{u"ByName", u"NAME", false}};
+  return newTable;
 }
 
 class BaseTableTest : public ::testing::Test {
@@ -44,7 +44,7 @@ class BaseTableTest : public ::testing::Test {
   // Creates People with `names`, their ids drawn from the table, and rebuilds the indexes.
   std::unique_ptr<TVdbBaseTable> MakePeople(const std::vector<std::u16string>& names) {
     auto creator = World.NewTableObject();
-    EXPECT_EQ(creator->NewTable(PeopleSpec()), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+    EXPECT_EQ(creator->NewTable(PeopleTable()), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
     auto t = World.OpenTable(u"/db/People.vdbt");
     std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
     for (const auto& name : names) {
@@ -83,6 +83,78 @@ TEST_F(BaseTableTest, NewTableMakesItsFileSetAndSystemIndexes) {
   EXPECT_EQ(t->GetIndexNo(u"BYNAME"), t->GetIndexNo(u"ByName"));
   EXPECT_EQ(t->GetIndexNo(u"nope"), -errIndexNotFound);
   EXPECT_EQ(World.LastError.Msg(), u"Index \"nope\" was not found or is invalid");
+}
+
+TEST_F(BaseTableTest, LocateNearestAndExactName) {
+  struct TCase {
+    std::vector<std::u16string> Names;
+    bool ExactAsked;
+    std::u16string Found;  // empty: nothing found
+    bool Exact;
+  };
+  const std::vector<TCase> cases = {
+      {{u"Budakeszi", u"Budapesti"}, false, u"Budapesti", false},
+      {{u"Budakeszi", u"Budapesti", u"Budapest"}, false, u"Budapest", true},
+      {{u"Budakeszi"}, false, u"", false},
+      {{u"Budakeszi", u"Budapesti"}, true, u"", true},
+      {{u"Budapesti", u"Budapest", u"budapest"}, true, u"Budapest", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Names.size());
+    auto t = MakePeople(c.Names);
+    const TVdbIndexNo byName = t->GetIndexNo(u"ByName");
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(t->GetRecordSize()), 0);
+    test::SetText(*t, buffer, 1, u"Budapest");
+    std::vector<std::uint8_t> key;
+    t->CalcIndexInfo(buffer, byName, 0, key);
+    bool exact = c.ExactAsked;
+    const std::int32_t found = t->LocateRecord2(byName, key, kVdbAllKeyItems, exact);
+    if (c.Found.empty()) {
+      EXPECT_EQ(found, 0);
+    } else {
+      ASSERT_GT(found, 0);
+      ASSERT_EQ(t->ReadRecord(found, buffer), 0);
+      EXPECT_EQ(test::GetText(*t, buffer, 1), c.Found);
+    }
+    EXPECT_EQ(exact, c.Exact);
+    t->Close();
+    for (const char16_t* f : {u"/db/People.vdbt", u"/db/People!ByName.vdbi", u"/db/People!ByName.vdbi.collver",
+                              u"/db/People!sys_Inr.vdbi"}) {
+      World.Fs.DeleteFile(f);
+    }
+  }
+}
+
+TEST_F(BaseTableTest, LevelFiveTableKeepsItsIndexesInOldFiles) {
+  TVdbNewTable newTable = PeopleTable(u"/db/Old");
+  newTable.Level = 5;
+  newTable.Columns[1].Nullable = true;
+  ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_TRUE(World.Fs.FileExists(u"/db/Old.dat"));
+  EXPECT_TRUE(World.Fs.FileExists(u"/db/Old!ByName.ind"));
+  EXPECT_TRUE(World.Fs.FileExists(u"/db/Old!sys_Inr.ind"));
+  auto t = World.OpenTable(u"/db/Old.dat");
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()), 0);
+  for (std::u16string name : {u"Zala", u"Abony", u""}) {
+    std::fill(record.begin(), record.end(), std::uint8_t{0});
+    ASSERT_EQ(t->SetAutoNum(record), 0);
+    if (name.empty()) {
+      test::SetNullField(*t, record, 1);
+    } else {
+      test::SetText(*t, record, 1, name);
+    }
+    test::AppendRaw(*t, record);
+  }
+  ASSERT_EQ(t->RegenIndex(), 0);
+  const TVdbIndexNo byName = t->GetIndexNo(u"ByName");
+  EXPECT_FALSE(t->GetIndexFile(byName).IsVariableSize());
+  std::vector<std::uint8_t> entry;
+  std::vector<std::int32_t> order;
+  for (auto r = t->GetIndexFile(byName).Erster_Index(entry); r == 0; r = t->GetIndexFile(byName).Naechster_Index(entry)) {
+    order.push_back(VdbEntryRecNo(entry));
+  }
+  EXPECT_EQ(order, (std::vector<std::int32_t>{3, 2, 1}));  // null first, then Abony, Zala
+  EXPECT_EQ(t->FindRecordId(2), 2);
 }
 
 TEST_F(BaseTableTest, DeletedSystemIndexIsRebuiltOnFirstUse) {
@@ -153,51 +225,51 @@ TEST_F(BaseTableTest, CreationRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(VdbUtf16ToUtf8(c.Path));
-    TVdbNewTable spec;
-    spec.Path = c.Path;
-    spec.Level = c.Level;
-    if (c.Columns) spec.Columns = {Column(u"N", vctInteger)};
+    TVdbNewTable newTable;
+    newTable.Path = c.Path;
+    newTable.Level = c.Level;
+    if (c.Columns) newTable.Columns = {Column(u"N", vctInteger)};
     auto t = World.NewTableObject();
-    EXPECT_EQ(t->NewTable(spec), c.Result) << VdbUtf16ToUtf8(World.LastError.Msg());
+    EXPECT_EQ(t->NewTable(newTable), c.Result) << VdbUtf16ToUtf8(World.LastError.Msg());
   }
   // Level 9 became level 6.
   auto nine = World.OpenTable(u"/db/nine.vdbt");
   EXPECT_EQ(nine->GetLevel(), 6);
   EXPECT_EQ(World.OpenTable(u"/db/old.dat")->GetLevel(), 5);
   // An unknown collation, and a table that exists already (its files stay as they were).
-  TVdbNewTable spec;
-  spec.Path = u"/db/c";
-  spec.Columns = {Column(u"N", vctInteger)};
-  spec.CollationName = u"Klingon";
-  EXPECT_EQ(World.NewTableObject()->NewTable(spec), -errUnknownCollation);
+  TVdbNewTable newTable;
+  newTable.Path = u"/db/c";
+  newTable.Columns = {Column(u"N", vctInteger)};
+  newTable.CollationName = u"Klingon";
+  EXPECT_EQ(World.NewTableObject()->NewTable(newTable), -errUnknownCollation);
   EXPECT_FALSE(World.Fs.FileExists(u"/db/c.vdbt"));
-  spec.CollationName.clear();
-  spec.Path = u"/db/nine";
+  newTable.CollationName.clear();
+  newTable.Path = u"/db/nine";
   const auto before = World.Fs.Contents(u"/db/nine.vdbt");
   nine->Close();
-  EXPECT_EQ(World.NewTableObject()->NewTable(spec), -errFileExists);
+  EXPECT_EQ(World.NewTableObject()->NewTable(newTable), -errFileExists);
   EXPECT_EQ(World.Fs.Contents(u"/db/nine.vdbt"), before);
   // Duplicate key names.
-  spec.Path = u"/db/d";
-  spec.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"K", false, std::vector<std::u16string>{u"N"}));
-  spec.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"k", false, std::vector<std::u16string>{u"N"}));
-  EXPECT_EQ(World.NewTableObject()->NewTable(spec), -errDuplicateIdentifier);
+  newTable.Path = u"/db/d";
+  newTable.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"K", false, std::vector<std::u16string>{u"N"}));
+  newTable.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"k", false, std::vector<std::u16string>{u"N"}));
+  EXPECT_EQ(World.NewTableObject()->NewTable(newTable), -errDuplicateIdentifier);
   EXPECT_FALSE(World.Fs.FileExists(u"/db/d.vdbt"));
 }
 
 TEST_F(BaseTableTest, FailedIndexCreationLeavesNothingBehind) {
-  TVdbNewTable spec = PeopleSpec();
-  spec.Indexes.push_back({u"sys_Mine", u"NAME", false});
-  EXPECT_EQ(World.NewTableObject()->NewTable(spec), -errInvalidIndexName);
+  TVdbNewTable newTable = PeopleTable();
+  newTable.Indexes.push_back({u"sys_Mine", u"NAME", false});
+  EXPECT_EQ(World.NewTableObject()->NewTable(newTable), -errInvalidIndexName);
   EXPECT_FALSE(World.Fs.FileExists(u"/db/People.vdbt"));
   EXPECT_FALSE(World.Fs.FileExists(u"/db/People!ByName.vdbi"));
 }
 
 TEST_F(BaseTableTest, PrimaryKeyIndexStandsForTheIdIndex) {
-  TVdbNewTable spec = PeopleSpec();
-  spec.Indexes.clear();
-  spec.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"", true, std::vector<std::u16string>{u"NAME"}));
-  ASSERT_EQ(World.NewTableObject()->NewTable(spec), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  TVdbNewTable newTable = PeopleTable();
+  newTable.Indexes.clear();
+  newTable.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"", true, std::vector<std::u16string>{u"NAME"}));
+  ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
   auto t = World.OpenTable(u"/db/People.vdbt");
   ASSERT_GE(t->PrimaryIndexNo(), 0);
   EXPECT_EQ(t->GetIndexName(t->PrimaryIndexNo()), u"sys_Primary");
@@ -210,9 +282,9 @@ TEST_F(BaseTableTest, PrimaryKeyIndexStandsForTheIdIndex) {
 }
 
 TEST_F(BaseTableTest, PrimaryKeyReusesAnIndexWithItsDefinition) {
-  TVdbNewTable spec = PeopleSpec(u"/db/Keyed");
-  spec.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"", true, std::vector<std::u16string>{u"NAME"}));
-  ASSERT_EQ(World.NewTableObject()->NewTable(spec), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  TVdbNewTable newTable = PeopleTable(u"/db/Keyed");
+  newTable.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"", true, std::vector<std::u16string>{u"NAME"}));
+  ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
   EXPECT_FALSE(World.Fs.FileExists(u"/db/Keyed!sys_Primary.vdbi"));
   auto t = World.OpenTable(u"/db/Keyed.vdbt");
   EXPECT_EQ(t->GetIndexName(t->PrimaryIndexNo()), u"ByName");
@@ -337,10 +409,10 @@ TEST_F(BaseTableTest, RecordIds) {
 }
 
 TEST_F(BaseTableTest, TableWithoutRecordId) {
-  TVdbNewTable spec;
-  spec.Path = u"/db/Plain";
-  spec.Columns = {Column(u"N", vctInteger)};
-  ASSERT_EQ(World.NewTableObject()->NewTable(spec), 0);
+  TVdbNewTable newTable;
+  newTable.Path = u"/db/Plain";
+  newTable.Columns = {Column(u"N", vctInteger)};
+  ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0);
   auto t = World.OpenTable(u"/db/Plain.vdbt");
   std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()), 0);
   std::int32_t id = 7;
@@ -382,9 +454,9 @@ TEST_F(BaseTableTest, WritingIsRefusedWhenConstraintsCannotBeCompiled) {
   auto plain = MakePeople({u"Anna"});
   EXPECT_NO_THROW(plain->RequireRecordWriteSupport());
   plain->Close();
-  TVdbNewTable spec = PeopleSpec(u"/db/Checked");
-  spec.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"AGE >= 0"));
-  ASSERT_EQ(World.NewTableObject()->NewTable(spec), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  TVdbNewTable newTable = PeopleTable(u"/db/Checked");
+  newTable.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"AGE >= 0"));
+  ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
   auto t = World.OpenTable(u"/db/Checked.vdbt");
   try {
     t->RequireRecordWriteSupport();
@@ -404,10 +476,10 @@ TEST_F(BaseTableTest, OpenFailures) {
   EXPECT_EQ(t->Open(false), -errFileNotFoundOrDenied);
   EXPECT_FALSE(t->GetActive());
   // A memo column whose memo file is gone: refused, or opened without it under force.
-  TVdbNewTable spec;
-  spec.Path = u"/db/Notes";
-  spec.Columns = {Column(u"N", vctInteger), Column(u"M", vctMemo, 0, true)};
-  ASSERT_EQ(World.NewTableObject()->NewTable(spec), 0);
+  TVdbNewTable newTable;
+  newTable.Path = u"/db/Notes";
+  newTable.Columns = {Column(u"N", vctInteger), Column(u"M", vctMemo, 0, true)};
+  ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0);
   ASSERT_TRUE(World.Fs.DeleteFile(u"/db/Notes.vdbm"));
   auto notes = World.NewTableObject();
   notes->SetFileName(u"/db/Notes.vdbt");

@@ -70,8 +70,8 @@ class TRecord {
   std::vector<std::uint8_t> Bytes;
 };
 
-TVdbIndexKeys Keys(const TVdbColumnDefs& cols, int level, std::u16string_view spec) {
-  const TVdbSortDef def = TVdbSortDef::FromSpecification(spec, cols, level);
+TVdbIndexKeys Keys(const TVdbColumnDefs& cols, int level, std::u16string_view specification) {
+  const TVdbSortDef def = TVdbSortDef::FromSpecification(specification, cols, level);
   return TVdbIndexKeys(VdbKeyDescOf(def, cols, level, u"ix"), u"ix", cols.GetRecordSize());
 }
 

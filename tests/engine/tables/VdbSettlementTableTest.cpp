@@ -16,13 +16,13 @@ using test::Column;
 enum TCol { cIrsz, cTelep, cTelk, cRang, cRegio, cMegye, cKisters, cTerulet, cNepess, cLakas, cEgyeb, cCount };
 const std::u16string kPath = u"/db/Irsz.vdbt";
 
-TVdbNewTable SettlementSpec() {
-  TVdbNewTable spec;
-  spec.Path = u"/db/Irsz";
-  spec.Level = 6;
-  spec.Capacity = 5000;
-  spec.CollationName = u"Hungarian";
-  spec.Columns = {Column(u"IRSZ", vctInteger),
+TVdbNewTable SettlementTable() {
+  TVdbNewTable newTable;
+  newTable.Path = u"/db/Irsz";
+  newTable.Level = 6;
+  newTable.Capacity = 5000;
+  newTable.CollationName = u"Hungarian";
+  newTable.Columns = {Column(u"IRSZ", vctInteger),
                   Column(u"TELEP", vctString, 40),
                   Column(u"TELK", vctSmallInt, 0, true),
                   Column(u"RANG", vctString, 30, true),
@@ -33,8 +33,8 @@ TVdbNewTable SettlementSpec() {
                   Column(u"NEPESS", vctInteger, 0, true),
                   Column(u"LAKAS", vctInteger, 0, true),
                   Column(u"EGYEB", vctMemo, 0, true)};
-  spec.Indexes = {{u"TELEP", u"TELEP", false}, {u"IRSZ", u"IRSZ", false}};
-  return spec;
+  newTable.Indexes = {{u"TELEP", u"TELEP", false}, {u"IRSZ", u"IRSZ", false}};
+  return newTable;
 }
 
 class SettlementTableTest : public ::testing::Test {
@@ -48,7 +48,7 @@ class SettlementTableTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(Rows->size(), 3155u) << test::SettlementsCsv();
     auto creator = World.NewTableObject();
-    ASSERT_EQ(creator->NewTable(SettlementSpec()), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+    ASSERT_EQ(creator->NewTable(SettlementTable()), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
     auto t = World.OpenTable(kPath);
     std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
     for (const auto& row : *Rows) {
@@ -322,7 +322,7 @@ TEST_F(SettlementTableTest, ReadOnlyOpenSearchesToo) {
   bool exact = false;
   EXPECT_GT(Table->LocateRecord2(Telep, NameKey(u"Budapest"), kVdbAllKeyItems, exact), 0);
   EXPECT_TRUE(exact);
-  // Asking for a sort order that no index serves, with creation allowed, on a read-only table.
+  // Asking for a sort order that no index serves, with creation allowed, on a read-only newTable.
   bool reverse = false;
   EXPECT_EQ(Table->FindIndex(u"MEGYE", tifoCreate, reverse), -1);
   EXPECT_EQ(Table->FindIndex(u"TELEP", tifoCreate, reverse), Telep);
