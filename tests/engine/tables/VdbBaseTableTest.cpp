@@ -207,6 +207,61 @@ TEST_F(BaseTableTest, DeletedUserIndexIsReportedLost) {
   EXPECT_EQ(again->DeleteIndex(again->GetIndexNo(u"ByName")), 0);
 }
 
+TEST_F(BaseTableTest, DamagedUserIndexIsLostWithItsDefinitionError) {
+  MakePeople({u"Anna", u"Béla"})->Close();
+  std::vector<std::uint8_t> junk(4096, 0x5A);
+  const TvuFileHandle h = World.Fs.CreateFile(u"/db/People!ByName.vdbi");
+  World.Fs.FileWrite(h, 0, junk.data(), static_cast<std::int64_t>(junk.size()));
+  World.Fs.CloseFile(h);
+  auto t = World.OpenTable(u"/db/People.vdbt");
+  EXPECT_EQ(World.LastError.Code(), errInconsistentIndexDefinition);
+  const std::int16_t byName = t->GetIndexNo(u"ByName");
+  ASSERT_GE(byName, 0);
+  EXPECT_TRUE(t->IsIndexLost(byName));
+  EXPECT_EQ(World.Fs.Contents(u"/db/People!ByName.vdbi"), junk);  // left for the user to inspect
+  bool reverse = false;
+  EXPECT_EQ(t->FindIndex(u"NAME", 0, reverse), -1);  // a lost index serves no order
+}
+
+TEST_F(BaseTableTest, EveryOperationGivesItsLocksBack) {
+  auto t = MakePeople({u"Anna", u"Béla", u"Cecil"});
+  auto expectNoLocks = [&](const char* after) {
+    EXPECT_EQ(t->Locks().CountReadLocks(), 0) << after;
+    EXPECT_EQ(t->Locks().CountUpgradeLocks(), 0) << after;
+    EXPECT_EQ(t->Locks().CountWriteLocks(), 0) << after;
+    EXPECT_EQ(t->Locks().CountExclusiveLocks(), 0) << after;
+  };
+  expectNoLocks("creation");
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()), 0);
+  EXPECT_EQ(t->ReadRecord(2, record), 0);
+  EXPECT_EQ(t->ReadRecord(9, record), -errRecordNotFound);
+  expectNoLocks("reads");
+  const TVdbIndexNo byName = t->GetIndexNo(u"ByName");
+  std::vector<std::uint8_t> key;
+  t->CalcIndexInfo(record, byName, 0, key);
+  bool exact = false;
+  EXPECT_EQ(t->LocateRecord2(byName, key, kVdbAllKeyItems, exact), 2);
+  // A validator that fails (as a filter may) ends the locate with its error.
+  EXPECT_EQ(t->LocateRecord2(byName, key, kVdbAllKeyItems, exact,
+                             [](std::int32_t) -> bool { RaiseEngineError(errDivisionByZero); }),
+            -errDivisionByZero);
+  EXPECT_EQ(t->LocateRecord(record, byName), 2);
+  expectNoLocks("locates");
+  EXPECT_GE(t->CreateUserIndex(u"ByAge", u"AGE", false), 0);
+  EXPECT_EQ(t->CreateUserIndex(u"ByAge", u"AGE", false), -errIndexAlreadyOpen);
+  EXPECT_EQ(t->DeleteIndex(t->GetIndexNo(u"ByAge")), 0);
+  EXPECT_EQ(t->SetAutoNum(record), 0);
+  EXPECT_EQ(t->RecalcAutoInc(), 0);
+  EXPECT_EQ(t->RegenIndex(), 0);
+  expectNoLocks("index and id operations");
+  // A table that counts a read lock refuses the write lock of an index build.
+  ASSERT_EQ(t->BeginRead(true), 0);
+  EXPECT_EQ(t->CreateUserIndex(u"ByAge", u"AGE", false), -errTableLocked);
+  EXPECT_FALSE(World.Fs.FileExists(u"/db/People!ByAge.vdbi"));
+  EXPECT_EQ(t->EndRead(), 0);
+  expectNoLocks("refused build");
+}
+
 TEST_F(BaseTableTest, CreationRules) {
   struct TCase {
     std::u16string Path;
