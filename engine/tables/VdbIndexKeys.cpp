@@ -238,6 +238,24 @@ void TVdbIndexKeys::Complete(std::vector<std::uint8_t>& entry, int levelCount, b
   BuildEntry(FScratch, recNo, entry);
 }
 
+void TVdbIndexKeys::FromText(const std::vector<std::u16string>& parts, std::int32_t recNo,
+                             std::vector<std::uint8_t>& entry) {
+  std::fill(FScratch.begin(), FScratch.end(), std::uint8_t{0});
+  for (std::size_t i = 0; i < Desc().Parts.size(); ++i) {
+    const TVdbKeyPart& part = Desc().Parts[i];
+    const auto offset = static_cast<std::size_t>(part.FieldOffset);
+    if (i < parts.size()) {
+      TVdbDataValue field;
+      part.Type->SetReference(field, FScratch, offset);
+      part.Type->ConvertFromString(field, parts[i], TvuFormats::Invariant());
+    } else {
+      const bool maximum = part.Descending ? recNo == kVdbLowerBoundRecNo : recNo == kVdbUpperBoundRecNo;
+      VdbSetExtremeValue(*part.Type, FScratch, offset, maximum);
+    }
+  }
+  BuildEntry(FScratch, recNo, entry);
+}
+
 int TVdbIndexKeys::LeadingEqualItems(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) const {
   for (std::size_t n = 0; n < FOrders.size(); ++n) {
     if (FOrders[n]->CompareKeys(a, b) != 0) return static_cast<int>(n);

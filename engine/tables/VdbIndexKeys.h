@@ -68,6 +68,11 @@ class TVdbIndexKeys {
   // value (ascending item of a lower bound, descending item of an upper bound) or largest value
   // (the other two cases); the record number is kept.
   void Complete(std::vector<std::uint8_t>& entry, int levelCount, bool upper);
+  // StringToIndex: the entry with record number `recNo` whose items are `parts` converted from
+  // text into each item's type (the engine's invariant text forms). An item without a part
+  // becomes its type's largest value when it is ascending and `recNo` is $7FFFFFFF or it is
+  // descending and `recNo` is 1, its smallest value otherwise. Raises the conversion errors.
+  void FromText(const std::vector<std::u16string>& parts, std::int32_t recNo, std::vector<std::uint8_t>& entry);
   // FindSortKeyDiff: how many leading items of the two keys are equal.
   int LeadingEqualItems(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) const;
   // Keys without record numbers / whole entries.

@@ -134,6 +134,44 @@ int TVdbRelation::TestFilterRange(TVdbIndexNo indexNo, std::span<const std::uint
   return GetIndexKeys(indexNo).TestRange(lower, upper, test);
 }
 
+std::int16_t TVdbRelation::StringToIndex(TVdbIndexNo indexNo, std::u16string_view text, std::int32_t recNo,
+                                         char16_t separator, std::vector<std::uint8_t>& entry) {
+  if (!CheckIndexOpen(indexNo, false)) return FLastError.SetLastError(errInconsistentIndexDefinition, {GetIndexName(indexNo)});
+  return Guard([&] {
+    std::vector<std::u16string> parts;
+    if (!text.empty()) {
+      std::size_t start = 0;
+      for (;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.emplace_back(text.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start));
+        if (end == std::u16string_view::npos) break;
+        start = end + 1;
+      }
+    }
+    GetIndexKeys(indexNo).FromText(parts, recNo, entry);
+  });
+}
+
+std::int16_t TVdbRelation::CalcRangeInfo(TVdbIndexNo indexNo, std::u16string_view text, char16_t separator, bool first,
+                                         std::vector<std::uint8_t>& entry) {
+  if (indexNo >= 0) {
+    return StringToIndex(indexNo, text, first ? kVdbLowerBoundRecNo : kVdbUpperBoundRecNo, separator, entry);
+  }
+  std::int64_t recNo = 0;
+  bool digits = !text.empty() && text.size() <= 10;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') {
+      digits = false;
+      break;
+    }
+    recNo = recNo * 10 + (c - u'0');
+  }
+  if (!digits || recNo > 0x7FFFFFFF) return FLastError.SetLastError(errInvalidNumber, {std::u16string(text)});
+  entry.assign(static_cast<std::size_t>(kVdbRecNoSize), 0);
+  VdbSetEntryRecNo(entry, static_cast<std::int32_t>(recNo));
+  return 0;
+}
+
 std::int32_t TVdbRelation::LocateRecord2(TVdbIndexNo indexNo, std::span<const std::uint8_t> entry, int itemCount,
                                          bool& exact, const TVdbRecordValidator& valid) {
   return Guard([&]() -> std::int32_t {

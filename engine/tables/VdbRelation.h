@@ -194,6 +194,17 @@ class TVdbRelation : public IVdbLockOwner {
   int TestFilterRange(TVdbIndexNo indexNo, std::span<const std::uint8_t> lower, std::span<const std::uint8_t> upper,
                       std::span<const std::uint8_t> test);
 
+  // StringToIndex: the entry of index `indexNo` for `text`, its items separated by
+  // `separator` (see TVdbIndexKeys::FromText), with record number `recNo`. 0, -28 when the
+  // index cannot be opened, or the conversion's negated code.
+  std::int16_t StringToIndex(TVdbIndexNo indexNo, std::u16string_view text, std::int32_t recNo, char16_t separator,
+                             std::vector<std::uint8_t>& entry);
+  // CalcRangeInfo: a range bound from text. In an index (`indexNo` >= 0) the key of the text
+  // with record number 1 (`first`) or $7FFFFFFF; in natural order (`indexNo` -1) the text is
+  // the record number the bound carries (46 when it is not a number). 0 or a negated code.
+  std::int16_t CalcRangeInfo(TVdbIndexNo indexNo, std::u16string_view text, char16_t separator, bool first,
+                             std::vector<std::uint8_t>& entry);
+
   // ---- locating (status results)
   // LocateRecord2 without the cursor's position: under a read lock, the first entry of index
   // `indexNo` not below `entry` (callers give record number 0 to land on the first equal

@@ -185,6 +185,33 @@ TEST(VdbIndexKeysTest, PartialKeysCompleteIntoBoundsByDirection) {
   EXPECT_EQ(same, lower);
 }
 
+TEST(VdbIndexKeysTest, KeysFromTextFillMissingItemsByBoundDirection) {
+  const TVdbColumnDefs cols = Columns(6, {Col(u"NAME", vctString, 20), Col(u"AGE", vctInteger)});
+  TVdbIndexKeys keys = Keys(cols, 6, u"NAME, -AGE");
+  struct TCase {
+    std::vector<std::u16string> Parts;
+    std::int32_t RecNo;
+    std::int64_t Age;
+  };
+  const std::vector<TCase> cases = {
+      {{u"A"}, kVdbLowerBoundRecNo, 2147483647},        // descending item of a lower bound
+      {{u"A"}, kVdbUpperBoundRecNo, -2147483647 - 1},   // descending item of an upper bound
+      {{u"A"}, 0, -2147483647 - 1},                     // a search key takes the smallest
+      {{u"A", u"42"}, kVdbLowerBoundRecNo, 42},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> entry;
+    keys.FromText(c.Parts, c.RecNo, entry);
+    EXPECT_EQ(VdbEntryRecNo(entry), c.RecNo);
+    TRecord r(cols);
+    keys.KeyToRecord(entry, r.Bytes);
+    EXPECT_EQ(r.GetText(0), u"A");
+    EXPECT_EQ(r.GetInt(1), c.Age) << c.Parts.size() << " " << c.RecNo;
+  }
+  std::vector<std::uint8_t> entry;
+  EXPECT_THROW(keys.FromText({u"A", u"forty"}, 1, entry), EVdbEngine);
+}
+
 TEST(VdbIndexKeysTest, CompletedTextItemsBracketEveryText) {
   // A range over the first item only: the second (text) item is completed with the smallest
   // and the largest text, which must bracket every name under the Hungarian collation,

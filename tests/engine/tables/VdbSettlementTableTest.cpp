@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "TableTestSupport.h"
+#include "api/VdbErrorCodes.h"
 
 namespace vdb {
 namespace {
@@ -280,6 +281,27 @@ TEST_F(SettlementTableTest, PostalCodeRangeIncludesBothBounds) {
   // An absent bound does not limit.
   EXPECT_EQ(Table->TestFilterRange(Irsz, {}, upper, PostalKey(1000, 1)), 0);
   EXPECT_EQ(Table->TestFilterRange(Irsz, lower, {}, PostalKey(9999, 1)), 0);
+}
+
+TEST_F(SettlementTableTest, KeysAndRangesFromText) {
+  std::vector<std::uint8_t> key;
+  ASSERT_EQ(Table->StringToIndex(Telep, u"Budapest", 0, u';', key), 0);
+  EXPECT_EQ(key, NameKey(u"Budapest"));
+  bool exact = false;
+  const std::int32_t found = Table->LocateRecord2(Telep, key, kVdbAllKeyItems, exact);
+  EXPECT_TRUE(exact);
+  EXPECT_EQ(NameOf(found), u"Budapest");
+  std::vector<std::uint8_t> lower, upper;
+  ASSERT_EQ(Table->CalcRangeInfo(Irsz, u"2000", u';', true, lower), 0);
+  ASSERT_EQ(Table->CalcRangeInfo(Irsz, u"2999", u';', false, upper), 0);
+  EXPECT_EQ(lower, PostalKey(2000, kVdbLowerBoundRecNo));
+  EXPECT_EQ(upper, PostalKey(2999, kVdbUpperBoundRecNo));
+  EXPECT_EQ(Table->StringToIndex(Irsz, u"20x0", 0, u';', key), -errInvalidNumber);
+  // Natural order: the text is a record number.
+  ASSERT_EQ(Table->CalcRangeInfo(kVdbNoIndex, u"17", u';', true, lower), 0);
+  EXPECT_EQ(VdbEntryRecNo(lower), 17);
+  EXPECT_EQ(Table->CalcRangeInfo(kVdbNoIndex, u"1x", u';', true, lower), -errInvalidNumber);
+  EXPECT_EQ(World.LastError.Msg(), u"\"1x\" is not a valid number");
 }
 
 TEST_F(SettlementTableTest, PostalCodeLocateIsExactOnlyForPresentCodes) {
