@@ -4,8 +4,11 @@
 // be computed yet.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "TableTestSupport.h"
 #include "api/VdbErrorCodes.h"
+#include "storage/vuOSFileSystem.h"
 
 namespace vdb {
 namespace {
@@ -543,6 +546,68 @@ TEST_F(BaseTableTest, OpenFailures) {
   EXPECT_EQ(notes->Open(true), 0);
   EXPECT_TRUE(notes->GetActive());
   EXPECT_EQ(notes->MemoFile(), nullptr);
+}
+
+TEST(BaseTableOnDiskTest, TableOnTheOperatingSystemsFiles) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vidora-tables-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::u16string base = VdbUtf8ToUtf16(dir.string()) + u"/";
+  {
+    TvuOSFileSystem fs;
+    TVdbPageManager pm;
+    pm.RegisterClient(1, 4096);
+    TVdbLastError lastError;
+    TvuFakeClock clock;
+    TvuFakeSleeper sleeper{clock};
+    TvuFakeRandom random;
+    TVdbTableEnvironment env{pm, fs, 1, lastError, TvuServices{clock, sleeper, random}};
+    {
+      TVdbBaseTable creator(env);
+      ASSERT_EQ(creator.NewTable(PeopleTable(base + u"People")), 0) << VdbUtf16ToUtf8(lastError.Msg());
+    }
+    {
+      TVdbBaseTable t(env);
+      t.SetRights(0x010F);
+      t.SetFileName(base + u"People.vdbt");
+      ASSERT_EQ(t.Open(false), 0);
+      ASSERT_EQ(t.Setup(false), 0);
+      std::vector<std::uint8_t> record(static_cast<std::size_t>(t.GetRecordSize()));
+      for (std::u16string name : {u"Őrbottyán", u"Ócsa", u"Orosháza"}) {
+        std::fill(record.begin(), record.end(), std::uint8_t{0});
+        ASSERT_EQ(t.SetAutoNum(record), 0);
+        test::SetText(t, record, 1, name);
+        test::AppendRaw(t, record);
+      }
+      ASSERT_EQ(t.RegenIndex(), 0);
+    }
+    ASSERT_TRUE(std::filesystem::remove(dir / "People!sys_Inr.vdbi"));
+    {
+      TVdbBaseTable t(env);
+      t.SetRights(0x0000);
+      t.SetFileName(base + u"People.vdbt");
+      ASSERT_EQ(t.Open(false), 0);
+      ASSERT_EQ(t.Setup(false), 0) << VdbUtf16ToUtf8(lastError.Msg());
+      EXPECT_EQ(t.FindRecordId(3), 3);
+      const TVdbIndexNo byName = t.GetIndexNo(u"ByName");
+      std::vector<std::uint8_t> entry;
+      std::vector<std::u16string> names;
+      std::vector<std::uint8_t> record(static_cast<std::size_t>(t.GetRecordSize()));
+      for (auto r = t.GetIndexFile(byName).Erster_Index(entry); r == 0; r = t.GetIndexFile(byName).Naechster_Index(entry)) {
+        ASSERT_EQ(t.ReadRecord(VdbEntryRecNo(entry), record), 0);
+        names.push_back(test::GetText(t, record, 1));
+      }
+      // The names come in Hungarian order, read back from files on disk.
+      EXPECT_EQ(names.size(), 3u);
+      for (std::size_t i = 1; i < names.size(); ++i) {
+        EXPECT_LE(TVdbCollation::Resolve(u"Hungarian").CompareWide(names[i - 1], names[i]), 0);
+      }
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "People!sys_Inr.vdbi"));
+    pm.UnregisterClient(1, 4096);
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
