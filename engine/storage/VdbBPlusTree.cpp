@@ -91,35 +91,50 @@ std::int64_t TVdbBPlusTree::Used(const TPage& p) const {
   return used;
 }
 
-std::int64_t TVdbBPlusTree::ChildOf(const TPage& p, std::size_t i) const {
+template <class P>
+std::int64_t TVdbBPlusTree::ChildOf(const P& p, std::size_t i) {
   if (i == 0) return p.Link0;
-  const TItem& item = p.Items[i - 1];
+  const TVdbBytes item = Item(p, i - 1);
   return static_cast<std::int32_t>(vuGetU32(item.data() + item.size() - kChildSize));
 }
 
-TVdbBytes TVdbBPlusTree::KeyOf(const TPage& p, std::size_t i) {
-  const TItem& item = p.Items[i];
-  return TVdbBytes(item.data(), item.size() - (p.Leaf ? 0 : kChildSize));
+template <class P>
+TVdbBytes TVdbBPlusTree::KeyOf(const P& p, std::size_t i) {
+  const TVdbBytes item = Item(p, i);
+  return item.first(item.size() - (p.Leaf ? 0 : kChildSize));
 }
 
 void TVdbBPlusTree::Load(std::int64_t no, std::int32_t depth, TPage& p) {
+  TView v;
+  Load(no, depth, v);
+  p.No = v.No;
+  p.Leaf = v.Leaf;
+  p.Link0 = v.Link0;
+  p.Link1 = v.Link1;
+  p.Items.clear();
+  p.Items.reserve(v.Ends.size());
+  for (std::size_t i = 0; i < v.Ends.size(); ++i) p.Items.emplace_back(Item(v, i).begin(), Item(v, i).end());
+}
+
+void TVdbBPlusTree::Load(std::int64_t no, std::int32_t depth, TView& p) {
   if (no < 1 || no >= FPageCount || depth < 1 || depth > FHeight) Corrupt(u"page number");
-  std::vector<std::uint8_t> b;
+  std::vector<std::uint8_t>& b = p.Raw;
   ReadPageBuf(no, b);
   p.No = no;
   p.Leaf = depth == FHeight;
-  p.Items.clear();
+  p.Ends.clear();
   const std::int32_t start = ItemStart(p.Leaf);
+  p.Start = start;
   const std::int32_t count = vuGetU16(b.data() + FPageSize - kSlotSize);
   const std::int32_t slotsStart = FPageSize - kSlotSize - kSlotSize * count;
   if (slotsStart < start) Corrupt(u"item count");
   const std::int32_t minimum = p.Leaf ? kVdbRecNoSize + 1 : kVdbRecNoSize + 1 + kChildSize;
   std::int32_t prevEnd = start;
-  p.Items.reserve(static_cast<std::size_t>(count));
+  p.Ends.reserve(static_cast<std::size_t>(count));
   for (std::int32_t k = 1; k <= count; ++k) {
     const std::int32_t end = vuGetU16(b.data() + FPageSize - kSlotSize - kSlotSize * k);
     if (end - prevEnd < minimum || end > slotsStart) Corrupt(u"slot");
-    p.Items.emplace_back(b.begin() + prevEnd, b.begin() + end);
+    p.Ends.push_back(static_cast<std::uint16_t>(end));
     prevEnd = end;
   }
   if (p.Leaf) {
@@ -128,7 +143,7 @@ void TVdbBPlusTree::Load(std::int64_t no, std::int32_t depth, TPage& p) {
   } else {
     p.Link0 = static_cast<std::int32_t>(vuGetU32(b.data() + kBpInnerLeftChild));
     p.Link1 = 0;
-    for (std::size_t i = 0; i <= p.Items.size(); ++i) {
+    for (std::size_t i = 0; i <= p.Ends.size(); ++i) {
       const std::int64_t c = ChildOf(p, i);
       if (c < 1 || c >= FPageCount || c == no) Corrupt(u"child page number");
     }
@@ -185,8 +200,9 @@ void TVdbBPlusTree::ReleasePage(std::int64_t no) {
 
 // ---- search
 
-std::size_t TVdbBPlusTree::LowerBound(const TPage& leaf, TVdbBytes key) const {
-  std::size_t lo = 0, hi = leaf.Items.size();
+template <class P>
+std::size_t TVdbBPlusTree::LowerBound(const P& leaf, TVdbBytes key) const {
+  std::size_t lo = 0, hi = Count(leaf);
   while (lo < hi) {
     const std::size_t mid = (lo + hi) / 2;
     if (FOrder.Compare(KeyOf(leaf, mid), key) < 0) {
@@ -198,8 +214,9 @@ std::size_t TVdbBPlusTree::LowerBound(const TPage& leaf, TVdbBytes key) const {
   return lo;
 }
 
-std::size_t TVdbBPlusTree::UpperBound(const TPage& page, TVdbBytes key) const {
-  std::size_t lo = 0, hi = page.Items.size();
+template <class P>
+std::size_t TVdbBPlusTree::UpperBound(const P& page, TVdbBytes key) const {
+  std::size_t lo = 0, hi = Count(page);
   while (lo < hi) {
     const std::size_t mid = (lo + hi) / 2;
     if (FOrder.Compare(KeyOf(page, mid), key) <= 0) {
@@ -211,19 +228,20 @@ std::size_t TVdbBPlusTree::UpperBound(const TPage& page, TVdbBytes key) const {
   return lo;
 }
 
-void TVdbBPlusTree::Descend(TVdbBytes key, TSeek seek, std::vector<TPage>& path,
+template <class P>
+void TVdbBPlusTree::Descend(TVdbBytes key, TSeek seek, std::vector<P>& path,
                             std::vector<std::size_t>& idx) {
-  path.assign(static_cast<std::size_t>(FHeight), TPage{});
+  path.assign(static_cast<std::size_t>(FHeight), P{});
   idx.assign(static_cast<std::size_t>(FHeight), 0);
   std::int64_t no = FRoot;
   for (std::int32_t depth = 1; depth <= FHeight; ++depth) {
-    TPage& p = path[static_cast<std::size_t>(depth - 1)];
+    P& p = path[static_cast<std::size_t>(depth - 1)];
     Load(no, depth, p);
     if (p.Leaf) break;
     std::size_t c = 0;
     switch (seek) {
       case TSeek::skFirst: c = 0; break;
-      case TSeek::skLast: c = p.Items.size(); break;
+      case TSeek::skLast: c = Count(p); break;
       default: c = UpperBound(p, key); break;  // separators <= key lead right
     }
     idx[static_cast<std::size_t>(depth - 1)] = c;
@@ -231,17 +249,18 @@ void TVdbBPlusTree::Descend(TVdbBytes key, TSeek seek, std::vector<TPage>& path,
   }
 }
 
-bool TVdbBPlusTree::StepLeaf(std::vector<TPage>& path, std::vector<std::size_t>& idx, bool forward) {
+template <class P>
+bool TVdbBPlusTree::StepLeaf(std::vector<P>& path, std::vector<std::size_t>& idx, bool forward) {
   std::size_t level = path.size() - 1;
   while (level-- > 0) {
-    const std::size_t n = path[level].Items.size();
+    const std::size_t n = Count(path[level]);
     if (forward ? idx[level] < n : idx[level] > 0) {
       idx[level] += forward ? 1 : std::size_t(-1);
       std::int64_t no = ChildOf(path[level], idx[level]);
       for (std::size_t l = level + 1; l < path.size(); ++l) {
         Load(no, static_cast<std::int32_t>(l + 1), path[l]);
         if (path[l].Leaf) break;
-        idx[l] = forward ? 0 : path[l].Items.size();
+        idx[l] = forward ? 0 : Count(path[l]);
         no = ChildOf(path[l], idx[l]);
       }
       return true;
@@ -253,30 +272,32 @@ bool TVdbBPlusTree::StepLeaf(std::vector<TPage>& path, std::vector<std::size_t>&
 bool TVdbBPlusTree::Seek(TVdbBytes key, TSeek seek, bool forward, std::vector<std::uint8_t>& found) {
   RequireOpen();
   if (FRoot == 0) return false;
-  std::vector<TPage> path;
+  std::vector<TView> path;
   std::vector<std::size_t> idx;
   Descend(key, seek, path, idx);
-  const TPage* leaf = &path.back();
+  const TView* leaf = &path.back();
   std::size_t pos;
   switch (seek) {
     case TSeek::skFirst: pos = 0; break;
-    case TSeek::skLast: pos = leaf->Items.size(); break;
+    case TSeek::skLast: pos = Count(*leaf); break;
     case TSeek::skUpper: pos = UpperBound(*leaf, key); break;
     default: pos = LowerBound(*leaf, key); break;
   }
   // Every step loads a new page; a damaged tree cannot make this run longer than its pages.
   for (std::int64_t steps = 0; steps <= FPageCount; ++steps) {
     leaf = &path.back();
-    if (forward && pos < leaf->Items.size()) {
-      found = leaf->Items[pos];
+    if (forward && pos < Count(*leaf)) {
+      const TVdbBytes item = Item(*leaf, pos);
+      found.assign(item.begin(), item.end());
       return true;
     }
     if (!forward && pos > 0) {
-      found = leaf->Items[pos - 1];
+      const TVdbBytes item = Item(*leaf, pos - 1);
+      found.assign(item.begin(), item.end());
       return true;
     }
     if (!StepLeaf(path, idx, forward)) return false;
-    pos = forward ? 0 : path.back().Items.size();
+    pos = forward ? 0 : Count(path.back());
   }
   Corrupt(u"leaf walk");
 }
@@ -294,18 +315,18 @@ bool TVdbBPlusTree::FindPrev(TVdbBytes key, std::vector<std::uint8_t>& found) {
 }
 
 std::int64_t TVdbBPlusTree::CountSubtree(std::int64_t no, std::int32_t depth) {
-  TPage p;
+  TView p;
   Load(no, depth, p);
-  if (p.Leaf) return static_cast<std::int64_t>(p.Items.size());
+  if (p.Leaf) return static_cast<std::int64_t>(Count(p));
   std::int64_t total = 0;
-  for (std::size_t i = 0; i <= p.Items.size(); ++i) total += CountSubtree(ChildOf(p, i), depth + 1);
+  for (std::size_t i = 0; i <= Count(p); ++i) total += CountSubtree(ChildOf(p, i), depth + 1);
   return total;
 }
 
 std::int64_t TVdbBPlusTree::CalcItemSequenceNo(TVdbBytes key) {
   RequireOpen();
   if (FRoot == 0) return 1;
-  std::vector<TPage> path;
+  std::vector<TView> path;
   std::vector<std::size_t> idx;
   Descend(key, TSeek::skLower, path, idx);
   std::int64_t rank = 0;

@@ -97,13 +97,35 @@ class TVdbBPlusTree final : public TVdbTreeBase {
     std::int64_t Link1 = 0;  // leaf: next leaf
     std::vector<TItem> Items;
   };
+  // A page read for searching: its bytes and the end of each item, no copy per item.
+  struct TView {
+    std::int64_t No = 0;
+    bool Leaf = true;
+    std::int64_t Link0 = 0;
+    std::int64_t Link1 = 0;
+    std::int32_t Start = 0;  // where item 1 begins
+    std::vector<std::uint8_t> Raw;
+    std::vector<std::uint16_t> Ends;
+  };
   enum class TSeek { skLower, skUpper, skFirst, skLast };
+
+  static std::size_t Count(const TPage& p) noexcept { return p.Items.size(); }
+  static std::size_t Count(const TView& p) noexcept { return p.Ends.size(); }
+  static TVdbBytes Item(const TPage& p, std::size_t i) noexcept { return p.Items[i]; }
+  static TVdbBytes Item(const TView& p, std::size_t i) noexcept {
+    const std::uint16_t start = i == 0 ? static_cast<std::uint16_t>(p.Start) : p.Ends[i - 1];
+    return TVdbBytes(p.Raw.data() + start, static_cast<std::size_t>(p.Ends[i] - start));
+  }
 
   std::int32_t ItemStart(bool leaf) const noexcept { return leaf ? kBpLeafItems : kBpInnerItems; }
   std::int64_t Used(const TPage& p) const;
-  std::int64_t ChildOf(const TPage& p, std::size_t i) const;  // 0 = leftmost
-  static TVdbBytes KeyOf(const TPage& p, std::size_t i);  // the entry or separator key
-  // Loads page `no` for depth `depth` (1 = root) and checks page number, slots and item sizes.
+  template <class P>
+  static std::int64_t ChildOf(const P& p, std::size_t i);  // 0 = leftmost
+  template <class P>
+  static TVdbBytes KeyOf(const P& p, std::size_t i);  // the entry or separator key
+  // Loads page `no` for depth `depth` (1 = root) and checks page number, slots, item sizes
+  // and child page numbers.
+  void Load(std::int64_t no, std::int32_t depth, TView& p);
   void Load(std::int64_t no, std::int32_t depth, TPage& p);
   void Store(const TPage& p, bool fresh);
   std::int64_t AllocPage();
@@ -111,11 +133,15 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   void WriteHeader();
   // Descends to the leaf for `key` (or the first/last leaf), filling the path and the child
   // index taken at each inner level.
-  void Descend(TVdbBytes key, TSeek seek, std::vector<TPage>& path, std::vector<std::size_t>& idx);
+  template <class P>
+  void Descend(TVdbBytes key, TSeek seek, std::vector<P>& path, std::vector<std::size_t>& idx);
   // Moves the path to the next/previous leaf; false at the end.
-  bool StepLeaf(std::vector<TPage>& path, std::vector<std::size_t>& idx, bool forward);
-  std::size_t LowerBound(const TPage& leaf, TVdbBytes key) const;
-  std::size_t UpperBound(const TPage& page, TVdbBytes key) const;
+  template <class P>
+  bool StepLeaf(std::vector<P>& path, std::vector<std::size_t>& idx, bool forward);
+  template <class P>
+  std::size_t LowerBound(const P& leaf, TVdbBytes key) const;
+  template <class P>
+  std::size_t UpperBound(const P& page, TVdbBytes key) const;
   bool TryMerge(TPage& left, TPage& right, TPage& parent, std::size_t sepIndex);
   std::int64_t CountSubtree(std::int64_t no, std::int32_t depth);
   bool Seek(TVdbBytes key, TSeek seek, bool forward, std::vector<std::uint8_t>& found);
