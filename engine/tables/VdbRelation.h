@@ -245,7 +245,8 @@ class TVdbRelation : public IVdbLockOwner {
   auto Guard(F&& op) {
     return GuardEngineCall(FLastError, std::forward<F>(op));
   }
-  // The entry scratch of index `indexNo` used by locate operations (work info 1).
+  // The scratch entry of locate operations (work info 1), shared by every cursor of the
+  // relation: a locate copies its key before it searches.
   std::vector<std::uint8_t>& WorkEntry() { return FWorkEntry; }
 
   TVdbLastError& FLastError;
@@ -266,7 +267,6 @@ class TVdbRelation : public IVdbLockOwner {
   std::int32_t FNotificationDisableCount = 0;
   std::vector<IRelationListener*> FClientAccessors;
   std::vector<std::uint8_t> FWorkEntry;
-  std::vector<std::uint8_t> FFoundEntry;
 };
 
 }  // namespace vdb
