@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "TableTestSupport.h"
 #include "api/VdbErrorCodes.h"
@@ -189,6 +190,30 @@ TEST_F(SettlementTableTest, LocateByNameFindsFirstAtOrAfterTheKey) {
     if (!c.Prefix.empty()) {
       EXPECT_TRUE(name.starts_with(c.Prefix)) << VdbUtf16ToUtf8(name);
     }
+  }
+}
+
+TEST_F(SettlementTableTest, RandomPrefixesAgainstTheCollation) {
+  const std::uint32_t seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const std::u16string letters = u"aábcdeéfghiíjklmnoóöőpqrstuúüűvwxyzACSŐZ ";
+  for (int i = 0; i < 60; ++i) {
+    const std::u16string& name = (*Rows)[random() % Rows->size()][cTelep];
+    std::u16string key = name.substr(0, 1 + random() % name.size());
+    if (random() % 2 == 0) key += letters[random() % letters.size()];
+    SCOPED_TRACE(VdbUtf16ToUtf8(key));
+    bool exact = false;
+    const std::int32_t found = Table->LocateRecord2(Telep, NameKey(key), kVdbAllKeyItems, exact);
+    const std::int32_t expected = ExpectedAtOrAfter(key);
+    if (expected == 0) {
+      EXPECT_EQ(found, 0);
+      continue;
+    }
+    ASSERT_GT(found, 0);
+    // Equal names may stand in either record; the name is what must match.
+    EXPECT_EQ(Collate(NameOf(found), (*Rows)[static_cast<std::size_t>(expected - 1)][cTelep]), 0);
+    EXPECT_EQ(exact, Collate(NameOf(found), key) == 0);
   }
 }
 
