@@ -2,10 +2,9 @@
 // the memo file, written, closed, reopened and read back value for value.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 
 #include "DataFileTestSupport.h"
+#include "SettlementsCsv.h"
 #include "StorageTestSupport.h"
 #include "storage/VdbBlobFile.h"
 #include "storage/vuOSFileSystem.h"
@@ -14,74 +13,9 @@
 namespace vdb {
 namespace {
 
-std::filesystem::path SettlementsCsv() {
-  // The shared data directory lies beside the repository.
-  return std::filesystem::path(__FILE__).parent_path() / "../../../../shared/data/settlements.csv";
-}
-
-std::u16string FromUtf8(std::string_view s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    char32_t cp = c;
-    int n = 1;
-    if (c >= 0xF0) { cp = c & 0x07; n = 4; }
-    else if (c >= 0xE0) { cp = c & 0x0F; n = 3; }
-    else if (c >= 0xC0) { cp = c & 0x1F; n = 2; }
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
-
-// Fields of one CSV line; double quotes enclose fields with commas.
-std::vector<std::string> SplitCsv(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '"') {
-      if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-        fields.back() += '"';
-        ++i;
-      } else {
-        quoted = !quoted;
-      }
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else if (c != '\r') {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-std::vector<std::vector<std::u16string>> ReadSettlements() {
-  std::ifstream in(SettlementsCsv());
-  std::vector<std::vector<std::u16string>> rows;
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    std::vector<std::u16string> row;
-    for (const auto& f : SplitCsv(line)) row.push_back(FromUtf8(f));
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-std::int64_t ToInt(const std::u16string& s) {
-  std::int64_t v = 0;
-  for (char16_t c : s) v = v * 10 + (c - u'0');
-  return v;
-}
+using testsupport::ReadSettlements;
+using testsupport::SettlementsCsv;
+using testsupport::ToInt;
 
 enum TCol { cIrsz, cTelep, cTelk, cRang, cRegio, cMegye, cKisters, cTerulet, cNepess, cLakas, cEgyeb, cCount };
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "SettlementsCsv.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "tables/VdbBaseTable.h"
 #include "types/vuCodePage.h"
@@ -102,47 +103,8 @@ inline std::int32_t AppendRaw(TVdbBaseTable& t, const std::vector<std::uint8_t>&
 
 // ---- the settlement data set
 
-inline std::filesystem::path SettlementsCsv() {
-  // The shared data directory lies beside the repository.
-  return std::filesystem::path(__FILE__).parent_path() / "../../../../shared/data/settlements.csv";
-}
-
-inline std::vector<std::vector<std::u16string>> ReadSettlements() {
-  std::ifstream in(SettlementsCsv());
-  std::vector<std::vector<std::u16string>> rows;
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      const char c = line[i];
-      if (c == '"') {
-        if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-          fields.back() += '"';
-          ++i;
-        } else {
-          quoted = !quoted;
-        }
-      } else if (c == ',' && !quoted) {
-        fields.emplace_back();
-      } else {
-        fields.back() += c;
-      }
-    }
-    std::vector<std::u16string> row;
-    for (const auto& f : fields) row.push_back(VdbUtf8ToUtf16(f));
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-inline std::int64_t ToInt(const std::u16string& s) {
-  std::int64_t v = 0;
-  for (char16_t c : s) v = v * 10 + (c - u'0');
-  return v;
-}
+using testsupport::ReadSettlements;
+using testsupport::SettlementsCsv;
+using testsupport::ToInt;
 
 }  // namespace vdb::test

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <thread>
 
+#include "SettlementsCsv.h"
 #include "api/VdbErrorCodes.h"
 #include "api/VdbErrors.h"
 #include "types/VdbCollation.h"
@@ -24,33 +23,7 @@ int Sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 std::string Cp1252(std::u16string_view s) { return TvuCodePage::FromUnicode(1252, s); }
 
-std::filesystem::path SettlementsCsv() {
-  // The shared data directory lies beside the repository.
-  return std::filesystem::path(__FILE__).parent_path() / "../../../../shared/data/settlements.csv";
-}
 
-std::u16string FromUtf8(const std::string& s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0;
-    int n = 0;
-    if (c < 0x80) { cp = c; n = 1; }
-    else if ((c >> 5) == 6) { cp = c & 0x1F; n = 2; }
-    else if ((c >> 4) == 14) { cp = c & 0x0F; n = 3; }
-    else { cp = c & 0x07; n = 4; }
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
 
 bool HasDoubledDigraph(std::u16string name) {
   for (auto& c : name)
@@ -210,17 +183,8 @@ TEST(VdbHungarianCollation, CaseAndAccentOptions) {
 }
 
 TEST(VdbHungarianCollation, SettlementListIsInCollationOrderAndSurvivesCodePage1250) {
-  std::ifstream in(SettlementsCsv());
-  ASSERT_TRUE(in) << SettlementsCsv();
-  std::string line;
-  std::getline(in, line);  // header
   std::vector<std::u16string> names;
-  while (std::getline(in, line)) {
-    const std::size_t a = line.find(',');
-    const std::size_t b = line.find(',', a + 1);
-    if (a == std::string::npos || b == std::string::npos) continue;
-    names.push_back(FromUtf8(line.substr(a + 1, b - a - 1)));
-  }
+  for (const auto& row : testsupport::ReadSettlements()) names.push_back(row[testsupport::scTELEP]);
   ASSERT_GT(names.size(), 3000u);
   const auto* t = TVdbDataType::GetStringType(vctString, false, 60, u"Hungarian", 6);
   std::vector<TVdbDataValue> values(names.size());
