@@ -177,8 +177,12 @@ std::int64_t TVdbBPlusTree::AllocPage() {
     if (no < 1 || no >= FPageCount) Corrupt(u"free list");
     std::vector<std::uint8_t> b;
     ReadPageBuf(no, b);
+    // A freed page is zero but for its link: a page with items is in use, and taking it
+    // would overwrite live entries.
     const std::int64_t next = static_cast<std::int32_t>(vuGetU32(b.data()));
-    if (next < 0 || next >= FPageCount || next == no) Corrupt(u"free list");
+    if (next < 0 || next >= FPageCount || next == no || vuGetU16(b.data() + FPageSize - kSlotSize) != 0) {
+      Corrupt(u"free list");
+    }
     FFreeHead = next;
     return no;
   }

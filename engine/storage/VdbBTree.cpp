@@ -363,8 +363,12 @@ std::int64_t TVdbBTree::AllocPage() {
     TBuf b;
     if (page < 2 || page > FPages) Corrupt(u"free list");
     ReadPageBuf(page, b);
+    // A freed page is zero but for its marker: a page with items is in use, and taking it
+    // would overwrite live entries.
     const std::int64_t marker = Child(b, 0);
-    if (marker > 0 || -marker > FPages || -marker == page || -marker == 1) Corrupt(u"free list");
+    if (marker > 0 || -marker > FPages || -marker == page || -marker == 1 || Count(b) != 0) {
+      Corrupt(u"free list");
+    }
     FFreeHead = -marker;
     return page;
   }

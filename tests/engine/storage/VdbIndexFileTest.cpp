@@ -336,6 +336,38 @@ TEST_P(IndexKinds, CorruptChildPageNumberRaisesTheDamagedIndexError) {
   }
 }
 
+// A free list that leads to a page in use stops with the damaged-index error instead of
+// handing out the page a second time.
+TEST_P(IndexKinds, FreeListReachingAPageInUseRaisesTheDamagedIndexError) {
+  TIndexHarness h(6);
+  h.Create(Keys(), 256);
+  for (int i = 0; i < 300; ++i) h.FIndex->Add_Index(h.Entry(StrRow(i + 1, "k" + std::to_string(1000 + i))));
+  h.FIndex->Flush();
+  const std::int64_t root = GetParam().Var ? static_cast<TVdbBPlusTree&>(h.FIndex->Tree()).GetRoot() : 1;
+  h.Release();
+  std::vector<std::uint8_t> bytes = h.FileBytes();
+  // The free-list head names a page in use: the B+ root, or the classic tree's leftmost leaf
+  // (its marker field, the leftmost child, is 0 like that of a free page).
+  std::uint32_t inUse = static_cast<std::uint32_t>(root);
+  if (!GetParam().Var) {
+    while (vuGetU32(bytes.data() + inUse * 256) != 0) inUse = vuGetU32(bytes.data() + inUse * 256);
+  }
+  vuPutU32(bytes.data() + 6 + (GetParam().Var ? kBpHdrFreeHead : kBtHdrFreeHead), inUse);
+  h.PutFileBytes(bytes);
+  h.FIndex->Open(h.FKeys);
+  std::int16_t code = 0;
+  std::size_t added = 0;
+  for (int i = 0; i < 400 && code == 0; ++i) {
+    code = CodeOf([&] { h.FIndex->Add_Index(h.Entry(StrRow(5000 + i, "k" + std::to_string(1000 + i % 300)))); });
+    if (code == 0) ++added;
+  }
+  EXPECT_EQ(code, errIndexCorrupt) << "a split needed a page and met the damaged free list";
+  // The page in use was not handed out: every entry is still there.
+  std::vector<std::vector<std::uint8_t>> walked;
+  EXPECT_EQ(CodeOf([&] { walked = h.Walk(); }), 0);
+  EXPECT_EQ(walked.size(), 300 + added);
+}
+
 // Bulk build: progress at 0, every 1000 and at the end; a correct tree; the same content as
 // inserting one by one.
 TEST_P(IndexKinds, BulkInsertBuildsAValidTreeAndReportsProgress) {
