@@ -380,6 +380,8 @@ bool TVdbAccessor::DoLast() {
 // the last record it showed.
 bool TVdbAccessor::DoStep(bool forward) {
   if (FRecordNo < 0) return forward && DoFirst();
+  // The pending new record of an append lies after the last record.
+  if (FRecordNo == 0) return !forward && DoLast();
   const TVdbAccessorState before = SaveState();
   const bool rawForward = forward != FReverse;
   for (;;) {

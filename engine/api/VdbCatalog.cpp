@@ -274,6 +274,54 @@ std::int16_t TVdbCatalog::TryOpenTable(std::u16string_view tableName, std::u16st
   return r;
 }
 
+// ---- temporary tables
+
+std::int16_t TVdbCatalog::CreateAndOpenTempTable(std::u16string_view tableName,
+                                                 const std::vector<TVdbNewColumn>& columns) {
+  if (!IsOpen()) return FLastError.SetLastError(errFileNotFoundOrDenied, {FLocation});
+  std::u16string dir = FPrivateDir.empty() ? FLocation : FPrivateDir;
+  while (dir.size() > 1 && dir.back() == u'/') dir.pop_back();
+  // Names are drawn at random; a bounded number of draws keeps a directory that refuses
+  // every name from looping for ever.
+  constexpr int kMaxDraws = 100;
+  std::int16_t created = -errFileExists;
+  std::u16string path;
+  for (int draw = 0; draw < kMaxDraws; ++draw) {
+    std::u16string name(tableName);
+    name += u'_';
+    for (int i = 0; i < 8; ++i) name += static_cast<char16_t>(u'a' + FServices.Random.NextBelow(26));
+    path = dir + u"/" + name;
+    TVdbNewTable table;
+    table.Path = path;
+    table.Capacity = 1000000;
+    table.Columns = columns;
+    created = TVdbBaseTable(*FEnv).NewTable(table);
+    if (created != -errFileExists && created != -errTableAlreadyOpen && created != -errFileWrite) break;
+  }
+  if (created < 0) return created;
+  const std::u16string dataFile = VdbDataFileNameFor(path, VDB_NEW_TABLE_LEVEL);
+  const std::int16_t slot = OpenTable(dataFile, u"", static_cast<std::uint16_t>(kVdbRightExclusive | 0x0009), false, true);
+  if (slot < 0) {
+    std::vector<std::u16string> files{dataFile};
+    const TVdbTableFileNames names(dataFile, VDB_NEW_TABLE_LEVEL);
+    for (const auto& f : {names.MemoFile(), names.BlobFile()}) files.push_back(f);
+    for (const auto& f : files) {
+      if (FDataFs->FileExists(f)) FDataFs->DeleteFile(f);
+    }
+    return stsCannotExecuteSql;
+  }
+  SetTemporary(slot, true);
+  return slot;
+}
+
+std::u16string TVdbCatalog::CalcTemporaryTableName(std::u16string_view baseName) const {
+  std::u16string name(baseName);
+  while (FindRltnIdx(name) > 0) {
+    name = std::u16string(baseName) + VdbUtf8ToUtf16(std::to_string(FServices.Random.NextBelow(1000000)));
+  }
+  return name;
+}
+
 // ---- closing
 
 void TVdbCatalog::FreeRelation(TVdbRltnIdx rltnIdx) {

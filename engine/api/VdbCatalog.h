@@ -93,6 +93,21 @@ class TVdbCatalog {
   bool IsInUse(TVdbRltnIdx rltnIdx) const;
   void SetTemporary(TVdbRltnIdx rltnIdx, bool temporary);
 
+  // ---- temporary tables
+  // The directory of temporary tables (the session's private directory).
+  void SetPrivateDir(std::u16string dir) { FPrivateDir = std::move(dir); }
+  // Creates "<tableName>_<8 random lower-case letters>" in the private directory with
+  // `columns` (drawing a new name while the name is taken or the file cannot be written) and
+  // opens it exclusively (rights $0109) as a temporary table, which is deleted with its
+  // files when it is closed. The slot, the creation's negated code, or -60 when the new
+  // table cannot be opened (its files are removed again).
+  std::int16_t CreateAndOpenTempTable(std::u16string_view tableName, const std::vector<TVdbNewColumn>& columns);
+  // `baseName`, or while a table of that name is open `baseName` followed by a random number.
+  std::u16string CalcTemporaryTableName(std::u16string_view baseName) const;
+  bool IsTemporary(TVdbRltnIdx rltnIdx) const noexcept {
+    return IsValidRltnIdx(rltnIdx) && FSlots[static_cast<std::size_t>(rltnIdx)].Temporary;
+  }
+
   // ---- lookup
   // The first open relation (slots 1..254) whose name is the same table as `relationName`
   // (standard names equal, and directory and extension when the name gives them); 0 none.
@@ -141,6 +156,7 @@ class TVdbCatalog {
   std::int16_t FSessionHdl;
   std::u16string FLocation;
   std::u16string FKey;
+  std::u16string FPrivateDir;
   TvuFileSystem* FDataFs = nullptr;
   std::int32_t FRegisteredCacheSize = 0;
   std::unique_ptr<TVdbTableEnvironment> FEnv;

@@ -301,9 +301,63 @@ TEST_F(AccessorTest, OrderErrorsAndAppendPosition) {
   EXPECT_EQ(a.SequenceNo(), -2);
   EXPECT_EQ(a.GotoRecord(0), 0) << "the pending new record can be reached";
   EXPECT_TRUE(a.IsValidRecord());
+  EXPECT_EQ(a.Next(), -errRecordNotFound) << "the new record lies after the last one";
+  EXPECT_EQ(a.Prior(), 0);
+  EXPECT_EQ(a.RecordNo(), 3155);
+  EXPECT_EQ(a.Next(), 0) << "running off the end while appending reaches the new record";
+  EXPECT_EQ(a.RecordNo(), 0);
   ASSERT_EQ(a.Cancel(), 0);
   EXPECT_EQ(a.EditState(), esBrowse);
   EXPECT_EQ(a.RecordNo(), 10) << "cancel returns to where the append started";
+}
+
+// The reactions to a delete, told directly as the write path will tell them: the record at
+// `moved` (the last one) now lives at `deleted`.
+TEST_F(AccessorTest, ReactsToDeletesByRenumberingTheMovedRecord) {
+  // Bookmark order on the deleted record: the next bookmark, which is the moved record under
+  // its new number; the list drops the deleted entry and renumbers the moved one.
+  TVdbAccessor a(*W->Table, u"listener");
+  TVdbBookmarkList list;
+  for (const std::int32_t r : {5, 3155, 9}) list.Append(r);
+  a.SetBookmarks(list);
+  ASSERT_EQ(a.SetAccess(kVdbBookmarkOrder, false), 0);
+  ASSERT_EQ(a.First(), 0);
+  std::vector<std::pair<std::int32_t, std::int32_t>> told;
+  a.OnRecordDeleted = [&](std::int32_t d, std::int32_t m) { told.emplace_back(d, m); };
+  a.RecordDeleted(5, 3155);
+  EXPECT_EQ(a.RecordNo(), 5);
+  EXPECT_TRUE(a.RecordDeletedUnderCursor());
+  EXPECT_EQ(a.Bookmarks().Count(), 2);
+  EXPECT_EQ(a.Bookmarks().Find(3155), -1);
+  EXPECT_EQ(a.Next(), 0);
+  EXPECT_EQ(a.RecordNo(), 9);
+  EXPECT_EQ(told, (std::vector<std::pair<std::int32_t, std::int32_t>>{{5, 3155}}));
+  // Deleting the last bookmarked record moves to the previous one.
+  a.RecordDeleted(9, 0);
+  EXPECT_EQ(a.RecordNo(), 5);
+
+  // Another accessor sitting on the moved record follows it to its new number.
+  TVdbAccessor b(*W->Table, u"listener");
+  ASSERT_EQ(b.GotoRecord(3155), 0);
+  b.RecordDeleted(12, 3155);
+  EXPECT_EQ(b.RecordNo(), 12);
+  EXPECT_FALSE(b.RecordDeletedUnderCursor());
+
+  // An index removed under an accessor: its own index falls back to natural order, a higher
+  // number moves down.
+  TVdbAccessor c(*W->Table, u"listener");
+  ASSERT_EQ(c.SetAccess(Irsz, false), 0);
+  bool allowed = true;
+  c.CanRemoveIndex(Irsz, allowed);
+  EXPECT_FALSE(allowed);
+  c.IndexRemoved(static_cast<TVdbIndexNo>(Irsz - 1));
+  EXPECT_EQ(c.CurrentIndexNo(), Irsz - 1);
+  c.IndexRemoved(static_cast<TVdbIndexNo>(Irsz - 1));
+  EXPECT_EQ(c.AccessType(), tatRecordNo);
+  // Emptied: BoT and no bookmarks.
+  a.RelationEmptied();
+  EXPECT_EQ(a.RecordNo(), -1);
+  EXPECT_EQ(a.Bookmarks().Count(), 0);
 }
 
 TEST(BookmarkListTest, HolesCountsSequencesAndSorting) {

@@ -150,6 +150,29 @@ TEST_F(CatalogTest, The255thTableClosesUnusedTablesOrFails) {
   EXPECT_EQ(Catalog.CloseUnneededTables(false, true), 1);
 }
 
+TEST_F(CatalogTest, TemporaryTablesLiveInThePrivateDirectoryUntilClosed) {
+  World.Fs.ForcePath(u"/private");
+  Catalog.SetPrivateDir(u"/private/");
+  const std::int16_t slot = Catalog.CreateAndOpenTempTable(u"Scratch", {test::Column(u"N", vctInteger)});
+  ASSERT_GT(slot, 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_TRUE(Catalog.IsTemporary(slot));
+  const TVdbRelation& t = *Catalog.GetRelation(slot);
+  const std::u16string file = static_cast<const TVdbBaseTable&>(t).FileName();
+  EXPECT_EQ(file.substr(0, 17), u"/private/Scratch_");
+  ASSERT_EQ(file.size(), 17u + 8u + 5u) << VdbUtf16ToUtf8(file);
+  for (std::size_t i = 17; i < 25; ++i) EXPECT_TRUE(file[i] >= u'a' && file[i] <= u'z');
+  EXPECT_TRUE(t.GetExclusive());
+  EXPECT_TRUE(World.Fs.FileExists(file));
+  // A second one gets a name of its own.
+  const std::int16_t second = Catalog.CreateAndOpenTempTable(u"Scratch", {test::Column(u"N", vctInteger)});
+  ASSERT_GT(second, 0);
+  EXPECT_NE(static_cast<const TVdbBaseTable&>(*Catalog.GetRelation(second)).FileName(), file);
+  // Unneeded temporary tables go first; closing deletes the files.
+  EXPECT_EQ(Catalog.CloseUnneededTables(true, false), 2);
+  EXPECT_FALSE(World.Fs.FileExists(file));
+  EXPECT_EQ(Catalog.CalcTemporaryTableName(u"Work"), u"Work");
+}
+
 TEST_F(CatalogTest, UnlockThreadLivesWithTheOpenCatalog) {
   EXPECT_TRUE(Catalog.UnlockThreadRunning());
   MakeTable(u"/db/Irsz");
