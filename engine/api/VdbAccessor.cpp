@@ -5,6 +5,7 @@
 
 #include "api/VdbErrorCodes.h"
 #include "storage/VdbTreeBase.h"
+#include "tables/VdbBaseTable.h"
 
 namespace vdb {
 
@@ -741,6 +742,119 @@ std::int16_t TVdbAccessor::SetRecord(std::span<const std::uint8_t> buffer) {
   return 0;
 }
 
+// ---- memo and blob transfer
+
+TVdbBlobData* TVdbAccessor::FindPending(std::int32_t fieldNo) {
+  for (auto& b : FPendingBlobs) {
+    if (b.FieldNo == fieldNo) return &b;
+  }
+  return nullptr;
+}
+
+bool TVdbAccessor::HasPendingBlob(std::int32_t fieldNo) const {
+  return std::any_of(FPendingBlobs.begin(), FPendingBlobs.end(), [&](const TVdbBlobData& b) { return b.FieldNo == fieldNo; });
+}
+
+void TVdbAccessor::ReleasePendingBlobs() noexcept {
+  FPendingBlobs.clear();
+  FBlobTransferFieldNo = 0;
+  FBlobTransferWriting = false;
+}
+
+std::vector<std::uint8_t> TVdbAccessor::LoadStoredBlob(std::int32_t fieldNo) {
+  // Only stored tables keep memo and blob files.
+  auto* table = dynamic_cast<TVdbBaseTable*>(&FRelation);
+  if (table == nullptr) RaiseEngineError(errNotSupported, {u"memo and blob values of this relation"});
+  const TVdbColumnDef& col = FRelation.ColumnDefs().GetColumnDef(fieldNo - 1);
+  TReadLock lock(FRelation);
+  const std::span<std::uint8_t> record = RecordPtrExc();
+  TVdbDataValue ref;
+  col.DataType()->SetReference(ref, record, static_cast<std::size_t>(col.Position()));
+  const auto block = static_cast<std::int32_t>(col.DataType()->IsNull(ref) ? 0 : col.DataType()->GetInteger(ref));
+  if (block <= 0) return {};
+  if (col.DataType()->ColumnType() == vctMemo) {
+    if (table->MemoFile() == nullptr) RaiseEngineError(errFileNotFoundOrDenied, {table->FileNames().MemoFile()});
+    const std::string text = table->MemoFile()->ReadMemo(block);
+    return {text.begin(), text.end()};
+  }
+  if (table->BlobFile() == nullptr) RaiseEngineError(errFileNotFoundOrDenied, {table->FileNames().BlobFile()});
+  return table->BlobFile()->ReadData(block);
+}
+
+std::int32_t TVdbAccessor::InitGetBlob(std::int32_t fieldNo, std::int32_t /*maxSize*/, std::uint16_t& blobType) {
+  blobType = 0;
+  return Guard([&]() -> std::int32_t {
+    if (fieldNo < 1 || fieldNo > FRelation.ColumnDefs().GetCount()) RaiseEngineError(errBlobFieldExpected);
+    const TVdbColumnType type = FRelation.ColumnDefs().GetColumnDef(fieldNo - 1).DataType()->ColumnType();
+    if (type != vctMemo && type != vctWideMemo && type != vctBlob) RaiseEngineError(errBlobFieldExpected);
+    TVdbBlobData* pending = FindPending(fieldNo);
+    if (pending == nullptr) {
+      TVdbBlobData loaded;
+      loaded.FieldNo = fieldNo;
+      loaded.Transient = true;
+      loaded.Data = LoadStoredBlob(fieldNo);
+      FPendingBlobs.push_back(std::move(loaded));
+      pending = &FPendingBlobs.back();
+    }
+    FBlobTransferFieldNo = fieldNo;
+    FBlobTransferWriting = false;
+    const auto size = static_cast<std::int32_t>(pending->Data.size());
+    if (type != vctBlob) return size;
+    if (size < 2) return 0;
+    blobType = static_cast<std::uint16_t>(pending->Data[0] | (pending->Data[1] << 8));
+    return size - 2;
+  });
+}
+
+std::int32_t TVdbAccessor::GetBlobChunk(std::int32_t start, std::span<std::uint8_t> data) {
+  const TVdbBlobData* pending = FBlobTransferFieldNo > 0 ? FindPending(FBlobTransferFieldNo) : nullptr;
+  if (pending == nullptr || start < 0) return kNoRecord;
+  const TVdbColumnType type = FRelation.ColumnDefs().GetColumnDef(FBlobTransferFieldNo - 1).DataType()->ColumnType();
+  std::size_t from = static_cast<std::size_t>(start);
+  if (type == vctBlob) from += pending->Data.size() >= 2 ? 2 : pending->Data.size();
+  if (type == vctWideMemo) from &= ~std::size_t{1};
+  if (from >= pending->Data.size()) return 0;
+  const std::size_t n = std::min(data.size(), pending->Data.size() - from);
+  std::copy_n(pending->Data.begin() + static_cast<std::ptrdiff_t>(from), n, data.begin());
+  return static_cast<std::int32_t>(n);
+}
+
+void TVdbAccessor::DoneGetBlob() {
+  std::erase_if(FPendingBlobs, [&](const TVdbBlobData& b) { return b.FieldNo == FBlobTransferFieldNo && b.Transient; });
+  FBlobTransferFieldNo = 0;
+}
+
+std::int16_t TVdbAccessor::InitSetBlob(std::int32_t fieldNo, std::int32_t size) {
+  return Guard([&] {
+    if (fieldNo < 1 || fieldNo > FRelation.ColumnDefs().GetCount() || size < 0) RaiseEngineError(errBlobFieldExpected);
+    const TVdbColumnType type = FRelation.ColumnDefs().GetColumnDef(fieldNo - 1).DataType()->ColumnType();
+    if (type != vctMemo && type != vctWideMemo && type != vctBlob) RaiseEngineError(errBlobFieldExpected);
+    TVdbBlobData* pending = FindPending(fieldNo);
+    if (pending == nullptr) {
+      FPendingBlobs.push_back(TVdbBlobData{fieldNo, {}, false});
+      pending = &FPendingBlobs.back();
+    }
+    pending->Transient = false;
+    pending->Data.assign(static_cast<std::size_t>(size), 0);
+    FBlobTransferFieldNo = fieldNo;
+    FBlobTransferWriting = true;
+  });
+}
+
+std::int16_t TVdbAccessor::SetBlobChunk(std::int32_t start, std::span<const std::uint8_t> data) {
+  TVdbBlobData* pending = FBlobTransferWriting ? FindPending(FBlobTransferFieldNo) : nullptr;
+  if (pending == nullptr || start < 0 || static_cast<std::size_t>(start) + data.size() > pending->Data.size()) {
+    return kNoRecord;
+  }
+  std::copy(data.begin(), data.end(), pending->Data.begin() + start);
+  return 0;
+}
+
+void TVdbAccessor::DoneSetBlob() {
+  FBlobTransferFieldNo = 0;
+  FBlobTransferWriting = false;
+}
+
 // ---- editing
 
 std::int16_t TVdbAccessor::Append() {
@@ -762,6 +876,7 @@ std::int16_t TVdbAccessor::Cancel() {
     const std::int32_t work = FWorkRecordNo;
     FEditState = esBrowse;
     FWorkRecordNo = -1;
+    ReleasePendingBlobs();
     if (state == esEdit) Check(FRelation.EndEdit(work));
     if (state == esAppend) {
       if (FSavedRecordNo < 1 || FSavedRecordNo > FRelation.GetRecordCount()) {

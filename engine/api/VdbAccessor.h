@@ -43,6 +43,14 @@ class IVdbAccessorFilter {
   virtual bool Accepts(TVdbAccessor& accessor) = 0;
 };
 
+// A memo, wide-memo or blob value held in memory until it is posted or released: the stored
+// bytes (memo: 8-bit text; wide memo: UTF-16LE; blob: the type word and the data).
+struct TVdbBlobData {
+  std::int32_t FieldNo = 0;  // 1-based
+  std::vector<std::uint8_t> Data;
+  bool Transient = false;  // loaded for reading only; dropped by DoneGetBlob
+};
+
 // Everything Push saves: order, bounds, current key and position.
 struct TVdbAccessorState {
   TVdbAccessType AccessType = tatRecordNo;
@@ -156,6 +164,27 @@ class TVdbAccessor final : public IRelationListener {
   // Copies `buffer` into the work record; -19 when nothing is being edited or appended.
   std::int16_t SetRecord(std::span<const std::uint8_t> buffer);
 
+  // ---- memo and blob transfer (fields numbered from 1)
+  // Starts reading field `fieldNo`: a value not pending yet is loaded from the stored record.
+  // Returns the length in bytes (memo: 8-bit characters; wide memo: 2 bytes a character;
+  // blob: without its leading 2-byte type word, which goes to `blobType`; a blob shorter than
+  // 2 bytes is empty with type 0), or a negated code: 168 for a field of another type.
+  std::int32_t InitGetBlob(std::int32_t fieldNo, std::int32_t maxSize, std::uint16_t& blobType);
+  // Copies up to `data.size()` bytes from offset `start` of the value being read (a wide
+  // memo's start rounded down to even). Returns the bytes copied, or -19 when no transfer runs.
+  std::int32_t GetBlobChunk(std::int32_t start, std::span<std::uint8_t> data);
+  void DoneGetBlob();
+  // Starts writing field `fieldNo` with a pending value of `size` stored bytes (zeroed).
+  std::int16_t InitSetBlob(std::int32_t fieldNo, std::int32_t size);
+  // Writes `data` at `start` of the pending value; -19 when no writing transfer runs or the
+  // bytes do not fit.
+  std::int16_t SetBlobChunk(std::int32_t start, std::span<const std::uint8_t> data);
+  void DoneSetBlob();
+  bool HasPendingBlob(std::int32_t fieldNo) const;
+  const std::vector<TVdbBlobData>& PendingBlobs() const noexcept { return FPendingBlobs; }
+  // Drops every pending value (after posting or cancelling).
+  void ReleasePendingBlobs() noexcept;
+
   // ---- editing (the stored side belongs to the write path)
   TVdbEditState EditState() const noexcept { return FEditState; }
   std::int32_t WorkRecordNo() const noexcept { return FWorkRecordNo; }
@@ -211,6 +240,9 @@ class TVdbAccessor final : public IRelationListener {
   std::int32_t ForwardSequenceNo();
   std::int32_t NaturalLowest() const noexcept;
   std::int32_t DoGotoSequenceNo(std::int32_t sequenceNo);
+  TVdbBlobData* FindPending(std::int32_t fieldNo);
+  // The stored bytes of memo, wide-memo or blob field `fieldNo` of the current record.
+  std::vector<std::uint8_t> LoadStoredBlob(std::int32_t fieldNo);
 
   TVdbRelation& FRelation;
   std::u16string FTag;
@@ -231,6 +263,9 @@ class TVdbAccessor final : public IRelationListener {
   TVdbEditState FEditState = esBrowse;
   bool FRecordDeleted = false;
   std::vector<TVdbAccessorState> FStack;
+  std::vector<TVdbBlobData> FPendingBlobs;
+  std::int32_t FBlobTransferFieldNo = 0;
+  bool FBlobTransferWriting = false;
 };
 
 }  // namespace vdb
