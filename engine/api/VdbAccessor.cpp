@@ -870,6 +870,37 @@ std::int16_t TVdbAccessor::Append() {
   });
 }
 
+std::int16_t TVdbAccessor::Edit(const TVdbEditWait* wait) {
+  return Guard([&] {
+    constexpr std::uint16_t kRightEdit = 0x0002;
+    constexpr std::uint32_t kRetryMs = 100;
+    if ((FRelation.GetRights() & kRightEdit) == 0) RaiseEngineError(errNoWritePermission, {FRelation.GetName()});
+    if (FEditState != esBrowse) Check(Cancel());
+    if (FRecordNo < 1) RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(FRecordNo))});
+    const std::uint32_t start = wait != nullptr ? wait->Clock.NowMs() : 0;
+    for (;;) {
+      std::int16_t r;
+      {
+        TReadLock lock(FRelation);
+        r = FRelation.CheckEdit(FRecordNo, this);
+      }
+      if (r >= 0) break;
+      if (wait == nullptr || static_cast<std::int64_t>(wait->Clock.NowMs() - start) >= wait->TimeoutMs) Check(r);
+      wait->Sleeper.SleepMs(kRetryMs);
+    }
+    try {
+      FRecBufUpdated = false;
+      const std::span<std::uint8_t> stored = RecordPtrExc();
+      std::copy(stored.begin(), stored.end(), FWorkRecBuf.begin());
+    } catch (...) {
+      static_cast<void>(FRelation.EndEdit(FRecordNo));
+      throw;
+    }
+    FWorkRecordNo = FRecordNo;
+    FEditState = esEdit;
+  });
+}
+
 std::int16_t TVdbAccessor::Cancel() {
   return Guard([&] {
     const TVdbEditState state = FEditState;

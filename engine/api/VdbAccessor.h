@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/vuServices.h"
 #include "tables/VdbBookmarks.h"
 #include "tables/VdbRelation.h"
 
@@ -49,6 +50,13 @@ struct TVdbBlobData {
   std::int32_t FieldNo = 0;  // 1-based
   std::vector<std::uint8_t> Data;
   bool Transient = false;  // loaded for reading only; dropped by DoneGetBlob
+};
+
+// How Edit waits for a record's edit lock: retried every 100 ms until `TimeoutMs` passed.
+struct TVdbEditWait {
+  IvuClock& Clock;
+  IvuSleeper& Sleeper;
+  std::int32_t TimeoutMs = 0;
 };
 
 // Everything Push saves: order, bounds, current key and position.
@@ -191,6 +199,11 @@ class TVdbAccessor final : public IRelationListener {
   // Starts an append: the work record is initialised empty and becomes current (position 0).
   // 34 without write right $0001.
   std::int16_t Append();
+  // Starts editing the current record: takes its edit lock (under a read lock; with `wait`
+  // retried every 100 ms until the time-out, else tried once), re-reads the record and copies
+  // it into the work record. 160 without write right $0002 (naming the table), 19 without a
+  // current record, the lock's refusal (105) when it stays taken.
+  std::int16_t Edit(const TVdbEditWait* wait = nullptr);
   // Ends an append or edit without storing: the append returns to the saved position.
   std::int16_t Cancel();
 
