@@ -40,8 +40,52 @@ std::int16_t TVdbCatalog::Open(TvuFileSystem& dataFs) {
       TVdbTableEnvironment{FPageManager, dataFs, FSessionHdl, FLastError, FServices});
   FPageManager.RegisterClient(FSessionHdl, CacheSize);
   FRegisteredCacheSize = CacheSize;
+  FManagementLevel = tmlUnmanaged;
+  const std::int16_t r = Guard([&] {
+    if (DetectManaged()) OpenManaged();
+  });
+  if (r < 0) {
+    static_cast<void>(Close());
+    return r;
+  }
   FUnlockThread = std::jthread([this](std::stop_token stop) { UnlockLoop(stop); });
   return 0;
+}
+
+bool TVdbCatalog::DetectManaged() const {
+  for (const char16_t* ext : {u".vdbt", u".dat"}) {
+    if (FindFileNoCase(FullPath(std::u16string(u"sys_UserTables") + ext)) &&
+        FindFileNoCase(FullPath(std::u16string(u"sys_UserColumns") + ext))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TVdbCatalog::OpenManaged() {
+  const std::int16_t tables = TryOpenTable(u"sys_UserTables", u"", kVdbRightsWriteMask);
+  Check(tables);
+  Check(TryOpenTable(u"sys_UserColumns", u"", kVdbRightsWriteMask));
+  FManagementLevel = tmlManaged;
+  for (const std::u16string& name : FirstColumnTexts(tables)) {
+    if (!name.empty()) Check(TryOpenTable(name, u"", kVdbRightsWriteMask));
+  }
+}
+
+std::vector<std::u16string> TVdbCatalog::FirstColumnTexts(TVdbRltnIdx rltnIdx) const {
+  std::vector<std::u16string> texts;
+  TVdbRelation* relation = GetRelation(rltnIdx);
+  if (relation == nullptr || relation->ColumnDefs().GetCount() == 0) return texts;
+  const TVdbColumnDef& col = relation->ColumnDefs().GetColumnDef(0);
+  TVdbAccessor walker(*relation, u"Session_Default");
+  std::int16_t r;
+  for (r = walker.First(); r == 0; r = walker.Next()) {
+    TVdbDataValue v;
+    col.DataType()->SetReference(v, walker.RecordPtrExc(), static_cast<std::size_t>(col.Position()));
+    texts.push_back(col.DataType()->IsNull(v) ? std::u16string() : col.DataType()->GetWideString(v));
+  }
+  if (r != -errRecordNotFound) Check(r);
+  return texts;
 }
 
 std::int16_t TVdbCatalog::Close() {
@@ -56,6 +100,7 @@ std::int16_t TVdbCatalog::Close() {
     }
   }
   FPageManager.UnregisterClient(FSessionHdl, FRegisteredCacheSize);
+  FManagementLevel = tmlUnmanaged;
   FEnv.reset();
   FDataFs = nullptr;
   return result;
@@ -136,6 +181,7 @@ bool TVdbCatalog::ExistsTable(std::u16string_view tableName) const {
 std::vector<std::u16string> TVdbCatalog::GetTableNames() const {
   std::vector<std::u16string> names;
   if (FDataFs == nullptr) return names;
+  if (FManagementLevel == tmlManaged) return FirstColumnTexts(FindRltnIdx(u"sys_UserTables"));
   TvuFindFileRec rec;
   if (FDataFs->FindFirstFile(FullPath(u"*.*"), 0, rec)) {
     do {

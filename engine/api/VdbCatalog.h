@@ -37,6 +37,8 @@ inline constexpr std::int32_t kVdbDefaultCacheSize = 40960;
 // Interval of the unlock thread's passes.
 inline constexpr std::uint32_t kVdbUnlockIntervalMs = 5;
 
+enum TVdbManagementLevel : std::uint8_t { tmlUnmanaged, tmlManaged };
+
 class TVdbCatalog {
  public:
   // `pageManager`, `lastError` and the services must outlive the catalog. `sessionHdl` is
@@ -61,11 +63,15 @@ class TVdbCatalog {
 
   // ---- life cycle
   // Opens the catalog over `dataFs` (the file system of the location, which must outlive the
-  // catalog): registers the session with the page manager and starts the unlock thread.
+  // catalog): registers the session with the page manager; a managed database (both
+  // "sys_UserTables" and "sys_UserColumns" with the same extension, ".vdbt" or ".dat") opens
+  // its two system tables and every table "sys_UserTables" lists; then the unlock thread
+  // starts. A failure leaves the catalog closed.
   std::int16_t Open(TvuFileSystem& dataFs);
   // Stops and joins the unlock thread, closes every relation, unregisters. Safe when closed.
   std::int16_t Close();
   bool IsOpen() const noexcept { return FDataFs != nullptr; }
+  TVdbManagementLevel ManagementLevel() const noexcept { return FManagementLevel; }
   bool UnlockThreadRunning() const noexcept { return FUnlockThread.joinable(); }
 
   // ---- opening and closing
@@ -127,8 +133,9 @@ class TVdbCatalog {
   std::u16string ResolveTableFile(std::u16string_view tableName) const;
   // Whether the table exists (".vdbt" tried before ".dat" for a bare name).
   bool ExistsTable(std::u16string_view tableName) const;
-  // Standard names of the database's tables: files ending ".dat", ".vdbt" or ".rel" whose
-  // names do not begin "sys_", sorted, each once.
+  // Standard names of the database's tables. Unmanaged: files ending ".dat", ".vdbt" or
+  // ".rel" whose names do not begin "sys_", sorted, each once. Managed: the first column of
+  // every row of "sys_UserTables", in its order.
   std::vector<std::u16string> GetTableNames() const;
 
  private:
@@ -145,6 +152,10 @@ class TVdbCatalog {
                            bool internal);
   void FreeRelation(TVdbRltnIdx rltnIdx);
   std::u16string FullPath(std::u16string_view name) const;
+  bool DetectManaged() const;
+  void OpenManaged();
+  // The first column's text of every record of the relation in slot `rltnIdx`.
+  std::vector<std::u16string> FirstColumnTexts(TVdbRltnIdx rltnIdx) const;
   // The existing file whose name equals `path`'s without case (see the file comment).
   std::optional<std::u16string> FindFileNoCase(const std::u16string& path) const;
   void UnlockLoop(std::stop_token stop);
@@ -159,6 +170,7 @@ class TVdbCatalog {
   std::u16string FPrivateDir;
   TvuFileSystem* FDataFs = nullptr;
   std::int32_t FRegisteredCacheSize = 0;
+  TVdbManagementLevel FManagementLevel = tmlUnmanaged;
   std::unique_ptr<TVdbTableEnvironment> FEnv;
   std::array<TSlot, kVdbMaxRltnIdx + 1> FSlots;  // entry 0 unused
   mutable std::mutex FRelationListSync;

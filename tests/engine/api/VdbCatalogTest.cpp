@@ -173,6 +173,45 @@ TEST_F(CatalogTest, TemporaryTablesLiveInThePrivateDirectoryUntilClosed) {
   EXPECT_EQ(Catalog.CalcTemporaryTableName(u"Work"), u"Work");
 }
 
+TEST_F(CatalogTest, ManagedDatabasesOpenTheirListedTables) {
+  ASSERT_EQ(Catalog.Close(), 0);
+  auto makeSystem = [&](const std::u16string& path, int level) {
+    TVdbNewTable t;
+    t.Path = path;
+    t.Level = level;
+    t.Capacity = 100;
+    t.Columns = {test::Column(u"Name", vctString, 44), test::Column(u"FileName", vctString, 255)};
+    ASSERT_EQ(World.NewTableObject()->NewTable(t), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  };
+  // One system table in each form: not managed.
+  makeSystem(u"/db/sys_UserTables", 6);
+  makeSystem(u"/db/sys_UserColumns", 5);
+  ASSERT_EQ(Catalog.Open(World.Fs), 0);
+  EXPECT_EQ(Catalog.ManagementLevel(), tmlUnmanaged);
+  EXPECT_EQ(Catalog.OpenRelationCount(), 0);
+  ASSERT_EQ(Catalog.Close(), 0);
+
+  makeSystem(u"/db/sys_UserColumns", 6);
+  MakeTable(u"/db/Irsz");
+  MakeTable(u"/db/Other");
+  {
+    auto list = World.OpenTable(u"/db/sys_UserTables.vdbt");
+    std::vector<std::uint8_t> record(static_cast<std::size_t>(list->GetRecordSize()));
+    for (const char16_t* name : {u"Irsz", u"Other"}) {
+      std::fill(record.begin(), record.end(), std::uint8_t{0});
+      test::SetText(*list, record, 0, name);
+      test::AppendRaw(*list, record);
+    }
+    list->Close();
+  }
+  ASSERT_EQ(Catalog.Open(World.Fs), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_EQ(Catalog.ManagementLevel(), tmlManaged);
+  EXPECT_EQ(Catalog.OpenRelationCount(), 4);
+  EXPECT_GT(Catalog.FindRltnIdx(u"Irsz"), 0);
+  EXPECT_GT(Catalog.FindRltnIdx(u"Other"), 0);
+  EXPECT_EQ(Catalog.GetTableNames(), (std::vector<std::u16string>{u"Irsz", u"Other"}));
+}
+
 TEST_F(CatalogTest, UnlockThreadLivesWithTheOpenCatalog) {
   EXPECT_TRUE(Catalog.UnlockThreadRunning());
   MakeTable(u"/db/Irsz");
