@@ -317,6 +317,15 @@ std::int16_t TVdbCatalog::TryOpenTable(std::u16string_view tableName, std::u16st
       (rights & kVdbRightsWriteMask) != 0 && ExistsTable(tableName)) {
     r = OpenTable(tableName, key, static_cast<std::uint16_t>(rights & ~kVdbRightsWriteMask));
   }
+  while (r == -errInvalidCredentials && PasswordCallback) {
+    constexpr std::size_t kBufferSize = 512;
+    constexpr std::size_t kKeyEnd = 255;
+    std::u16string buffer(kBufferSize, u'X');
+    buffer[kKeyEnd] = u'\0';
+    if (PasswordCallback(std::span<char16_t>(buffer.data(), buffer.size())) != 0) break;
+    const std::u16string given(buffer.c_str());
+    r = OpenTable(tableName, given, rights);
+  }
   return r;
 }
 

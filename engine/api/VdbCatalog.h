@@ -19,6 +19,8 @@
 
 #include <array>
 #include <condition_variable>
+#include <functional>
+#include <span>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,6 +62,10 @@ class TVdbCatalog {
   bool DeepFlush = false;
   std::int32_t CacheSize = kVdbDefaultCacheSize;
   std::int16_t Handle() const noexcept { return FSessionHdl; }
+  // Asked for a table's password when TryOpenTable meets wrong credentials: `buffer` (512
+  // characters of "X", ended after 255) receives the key, ended by a 0; a non-zero answer
+  // cancels.
+  std::function<int(std::span<char16_t> buffer)> PasswordCallback;
 
   // ---- life cycle
   // Opens the catalog over `dataFs` (the file system of the location, which must outlive the
@@ -82,7 +88,8 @@ class TVdbCatalog {
                          bool force = false, bool internal = false);
   // The slot of the table when it is open; otherwise OpenTable (with the deep-flush right
   // when the catalog asks for it), retried read-only when the file is missing or not
-  // writable and `mustBeWritable` is false.
+  // writable and `mustBeWritable` is false, and retried with the key the password callback
+  // gives while the credentials are wrong (38).
   std::int16_t TryOpenTable(std::u16string_view tableName, std::u16string_view key, std::uint16_t rights,
                             bool mustBeWritable = false);
   // Closes the relation of `rltnIdx` (a temporary table is deleted with its files); with

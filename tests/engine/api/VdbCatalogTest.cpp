@@ -212,6 +212,35 @@ TEST_F(CatalogTest, ManagedDatabasesOpenTheirListedTables) {
   EXPECT_EQ(Catalog.GetTableNames(), (std::vector<std::u16string>{u"Irsz", u"Other"}));
 }
 
+TEST_F(CatalogTest, WrongCredentialsAskThePasswordCallback) {
+  TVdbNewTable t;
+  t.Path = u"/db/Secret";
+  t.Capacity = 100;
+  t.Columns = {test::Column(u"N", vctInteger)};
+  t.EncryptionMethod = emProtection;
+  t.Key = u"open sesame";
+  ASSERT_EQ(World.NewTableObject()->NewTable(t), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_EQ(Catalog.TryOpenTable(u"Secret", u"", 0x000F), -errInvalidCredentials) << "no callback";
+
+  std::vector<std::u16string> answers{u"guess", u"open sesame"};
+  int asked = 0;
+  Catalog.PasswordCallback = [&](std::span<char16_t> buffer) {
+    EXPECT_EQ(buffer.size(), 512u);
+    EXPECT_EQ(buffer[0], u'X');
+    EXPECT_EQ(buffer[255], u'\0');
+    const std::u16string& a = answers[static_cast<std::size_t>(asked++)];
+    std::copy(a.begin(), a.end(), buffer.begin());
+    buffer[a.size()] = u'\0';
+    return 0;
+  };
+  EXPECT_GT(Catalog.TryOpenTable(u"Secret", u"", 0x000F), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_EQ(asked, 2);
+  ASSERT_EQ(Catalog.CloseRelation(Catalog.FindRltnIdx(u"Secret")), 0);
+
+  Catalog.PasswordCallback = [&](std::span<char16_t>) { return 1; };
+  EXPECT_EQ(Catalog.TryOpenTable(u"Secret", u"", 0x000F), -errInvalidCredentials) << "cancelled";
+}
+
 TEST_F(CatalogTest, UnlockThreadLivesWithTheOpenCatalog) {
   EXPECT_TRUE(Catalog.UnlockThreadRunning());
   MakeTable(u"/db/Irsz");
