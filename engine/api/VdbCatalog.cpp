@@ -336,6 +336,9 @@ std::int16_t TVdbCatalog::CreateAndOpenTempTable(std::u16string_view tableName,
   if (!IsOpen()) return FLastError.SetLastError(errFileNotFoundOrDenied, {FLocation});
   std::u16string dir = FPrivateDir.empty() ? FLocation : FPrivateDir;
   while (dir.size() > 1 && dir.back() == u'/') dir.pop_back();
+  if (!FDataFs->DirectoryExists(dir) && !FDataFs->ForcePath(dir)) {
+    return FLastError.SetLastError(errFileWrite, {dir});
+  }
   // Names are drawn at random; a bounded number of draws keeps a directory that refuses
   // every name from looping for ever.
   constexpr int kMaxDraws = 100;

@@ -33,6 +33,22 @@ bool SameTextIgnoringCase(std::u16string_view a, std::u16string_view b) {
 
 constexpr std::int16_t kNoRecord = -errRecordNotFound;
 
+// The 4-byte reference word of a memo or blob field, read as signed: the pending mark -1 is
+// not a block number, so the value types (which hold block numbers) do not take it.
+std::int32_t ReferenceOf(const TVdbDataValue& v) {
+  const auto f = v.Field();
+  if (f.size() < 4) return 0;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(f[0]) | (static_cast<std::uint32_t>(f[1]) << 8) |
+                                   (static_cast<std::uint32_t>(f[2]) << 16) | (static_cast<std::uint32_t>(f[3]) << 24));
+}
+
+void SetReferenceOf(TVdbDataValue& v, std::int32_t ref) {
+  const auto f = v.Field();
+  if (f.size() < 4) return;
+  const auto u = static_cast<std::uint32_t>(ref);
+  for (int i = 0; i < 4; ++i) f[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
 }  // namespace
 
 TVdbCursor::TVdbCursor(std::int16_t tableHdl, TVdbRelation& relation, TVdbRltnIdx rltnIdx, std::u16string name)
@@ -386,6 +402,42 @@ std::int16_t TVdbCursor::DeactivateFilter() {
     FActiveCondition.reset();
     RebuildView();
   });
+}
+
+// ---- records
+
+template <class F>
+void TVdbCursor::ForEachBlobField(std::span<std::uint8_t> record, F&& f) const {
+  const TVdbColumnDefs& cols = FRelation.ColumnDefs();
+  for (int i = 0; i < cols.GetCount(); ++i) {
+    const TVdbColumnDef& col = cols.GetColumnDef(i);
+    const TVdbColumnType type = col.DataType()->ColumnType();
+    if (type != vctMemo && type != vctWideMemo && type != vctBlob) continue;
+    TVdbDataValue v;
+    col.DataType()->SetReference(v, record, static_cast<std::size_t>(col.Position()));
+    f(i + 1, *col.DataType(), v);
+  }
+}
+
+std::int16_t TVdbCursor::GetRecord(std::span<std::uint8_t> buffer) {
+  const std::int16_t r = FAccessor->GetRecord(buffer);
+  if (r < 0 || FAccessor->EditState() == esBrowse) return r;
+  return Guard([&] {
+    ForEachBlobField(buffer, [&](std::int32_t fieldNo, const TVdbDataType& type, TVdbDataValue& v) {
+      if ((type.IsNull(v) || ReferenceOf(v) == 0) && FAccessor->HasPendingBlob(fieldNo)) SetReferenceOf(v, -1);
+    });
+  });
+}
+
+std::int16_t TVdbCursor::SetRecord(std::span<const std::uint8_t> buffer) {
+  std::vector<std::uint8_t> copy(buffer.begin(), buffer.end());
+  const std::int16_t r = Guard([&] {
+    ForEachBlobField(copy, [&](std::int32_t, const TVdbDataType& type, TVdbDataValue& v) {
+      if (!type.IsNull(v) && ReferenceOf(v) < 0) SetReferenceOf(v, 0);
+    });
+  });
+  if (r < 0) return r;
+  return FAccessor->SetRecord(copy);
 }
 
 // ---- marks

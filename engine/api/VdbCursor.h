@@ -117,7 +117,12 @@ class TVdbCursor {
   const TVdbBookmarkList& Marks() const noexcept { return FUserBookmarks; }
 
   // ---- records
-  std::int16_t GetRecord(std::span<std::uint8_t> buffer) { return FAccessor->GetRecord(buffer); }
+  // Copies the current record. While editing or appending, a memo, wide-memo or blob field
+  // with an empty stored reference but a pending value reads as pending (reference -1).
+  std::int16_t GetRecord(std::span<std::uint8_t> buffer);
+  // Copies `buffer` into the work record; memo, wide-memo and blob references below 0 become
+  // empty (the pending values stay with the accessor). -19 when nothing is edited.
+  std::int16_t SetRecord(std::span<const std::uint8_t> buffer);
 
  private:
   template <class F>
@@ -131,6 +136,10 @@ class TVdbCursor {
   // Every record (in the current sort order when `sorted`) for which `condition` holds.
   void CollectMatches(IVdbAccessorFilter& condition, bool sorted, TVdbBookmarkList& list);
   TVdbIndexNo SortIndexNo();
+  // Calls `f(column number from 1, value bound to the field in `record`)` for every memo,
+  // wide-memo and blob column.
+  template <class F>
+  void ForEachBlobField(std::span<std::uint8_t> record, F&& f) const;
 
   std::int16_t FTableHdl;
   TVdbRelation& FRelation;

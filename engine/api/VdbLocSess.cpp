@@ -97,6 +97,8 @@ std::int16_t TVdbLocalSession::OpenDb(std::u16string_view location) {
     const std::u16string dir = LocationDirectory(location);
     EnsureControlFile(dir);
     FCatalog->SetLocation(dir);
+    if (FSettings.PrivateDir.empty()) FSettings.PrivateDir = VdbDefaultPrivateDir();
+    FCatalog->SetPrivateDir(FSettings.PrivateDir);
     if (const std::int16_t opened = FCatalog->Open(FFs); opened < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
     FLog->Write(1, u"Session", u"database opened: " + dir);
   });

@@ -5,6 +5,7 @@
 
 #include "../tables/TableTestSupport.h"
 #include "api/VdbAccessor.h"
+#include "api/VdbCursor.h"
 #include "api/VdbErrorCodes.h"
 
 namespace vdb {
@@ -106,6 +107,28 @@ TEST_F(AccessorBlobTest, PendingValuesAreWrittenInChunksAndReleasedByCancel) {
   ASSERT_EQ(a.Cancel(), 0);
   EXPECT_FALSE(a.HasPendingBlob(fBlob));
   EXPECT_EQ(a.RecordNo(), 1);
+}
+
+TEST_F(AccessorBlobTest, CursorRecordsMarkPendingValuesAndDropTheMarks) {
+  TVdbCursor cursor(1, *Table, 1, u"cursor");
+  ASSERT_EQ(cursor.Open(), 0);
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(Table->GetRecordSize()));
+  ASSERT_EQ(cursor.GetRecord(record), 0);
+  EXPECT_GT(test::GetInt(*Table, record, fBlob - 1), 0) << "browsing: the stored reference";
+  EXPECT_EQ(cursor.SetRecord(record), -errRecordNotFound) << "nothing is edited";
+
+  ASSERT_EQ(cursor.Accessor().Append(), 0);
+  ASSERT_EQ(cursor.Accessor().InitSetBlob(fBlob, 2), 0);
+  cursor.Accessor().DoneSetBlob();
+  ASSERT_EQ(cursor.GetRecord(record), 0);
+  EXPECT_EQ(test::GetInt(*Table, record, fBlob - 1), 0xFFFFFFFF) << "pending: the reference word -1";
+  EXPECT_EQ(test::GetInt(*Table, record, fMemo - 1), 0) << "empty, nothing pending";
+  ASSERT_EQ(cursor.SetRecord(record), 0);
+  std::vector<std::uint8_t> work(record.size());
+  ASSERT_EQ(cursor.Accessor().GetRecord(work), 0);
+  EXPECT_EQ(test::GetInt(*Table, work, fBlob - 1), 0) << "the mark is not stored";
+  EXPECT_TRUE(cursor.Accessor().HasPendingBlob(fBlob));
+  ASSERT_EQ(cursor.Accessor().Cancel(), 0);
 }
 
 }  // namespace
