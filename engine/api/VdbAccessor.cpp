@@ -186,6 +186,54 @@ void TVdbAccessor::BookmarksChanged() noexcept {
   if (FAccessType == tatBookmarks) FSequenceNo = -1;
 }
 
+// ---- selections
+
+template <class F>
+void TVdbAccessor::ForEachMatch(IVdbAccessorFilter& condition, F&& f) {
+  TReadLock lock(FRelation);
+  TVdbAccessor walker(FRelation, FTag);
+  const std::int32_t count = FRelation.GetRecordCount();
+  for (std::int32_t rec = FRelation.GetFirstRecordNo(); rec >= 1 && rec <= count; rec = FRelation.GetNextRecordNo(rec)) {
+    Check(walker.GotoRecord(rec));
+    if (condition.Accepts(walker)) f(rec);
+  }
+}
+
+std::int16_t TVdbAccessor::AppendBookmarks(IVdbAccessorFilter& condition, TVdbAccessor* reference,
+                                           TVdbBookmarkList& list) {
+  return Guard([&] {
+    ForEachMatch(condition, [&](std::int32_t rec) {
+      if (reference == nullptr || reference->IsValidRecord(rec)) list.Append(rec);
+    });
+  });
+}
+
+std::int16_t TVdbAccessor::RemoveBookmarks(IVdbAccessorFilter& condition, TVdbBookmarkList& list) {
+  return Guard([&] { ForEachMatch(condition, [&](std::int32_t rec) { list.Delete(rec); }); });
+}
+
+std::int16_t TVdbAccessor::IntersectBookmarks(IVdbAccessorFilter& condition, TVdbBookmarkList& list) {
+  return Guard([&] {
+    TReadLock lock(FRelation);
+    TVdbAccessor walker(FRelation, FTag);
+    for (std::int32_t i = list.FindLast(); i >= 0; i = list.FindPrev(i)) {
+      const std::int32_t rec = list.At(i);
+      if (walker.GotoRecord(rec) != 0 || !condition.Accepts(walker)) list.DeleteAt(i);
+    }
+  });
+}
+
+bool TVdbAccessor::FindFirstCommonRecord(TVdbAccessor& other, bool move) {
+  for (std::int16_t r = other.First(); r == 0; r = other.Next()) {
+    const std::int32_t rec = other.RecordNo();
+    if (IsValidRecord(rec)) {
+      if (move) static_cast<void>(GotoRecord(rec));
+      return true;
+    }
+  }
+  return false;
+}
+
 // ---- raw moves
 
 void TVdbAccessor::SetPosition(std::int32_t recNo) noexcept {

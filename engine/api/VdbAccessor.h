@@ -120,6 +120,16 @@ class TVdbAccessor final : public IRelationListener {
   void ExchangeBookmarks(TVdbBookmarkList& other);
   // The list changed: positions in it are recomputed on the next move.
   void BookmarksChanged() noexcept;
+  // Selections, each walking the relation (or the list) under one read lock; 0 or a negated
+  // code. Append: every record for which `condition` holds and (when given) that is valid
+  // for `reference` is appended to `list`. Remove: every matching record leaves `list`.
+  // Intersect: entries whose record does not match leave `list` (walked from the last).
+  std::int16_t AppendBookmarks(IVdbAccessorFilter& condition, TVdbAccessor* reference, TVdbBookmarkList& list);
+  std::int16_t RemoveBookmarks(IVdbAccessorFilter& condition, TVdbBookmarkList& list);
+  std::int16_t IntersectBookmarks(IVdbAccessorFilter& condition, TVdbBookmarkList& list);
+  // Walks `other` from its first record to the first one also valid for this accessor; with
+  // `move` this accessor goes there. Whether one was found.
+  bool FindFirstCommonRecord(TVdbAccessor& other, bool move);
 
   // ---- moves (0, -19 at the end, or a negated code)
   std::int16_t First();
@@ -254,6 +264,10 @@ class TVdbAccessor final : public IRelationListener {
   std::int32_t NaturalLowest() const noexcept;
   std::int32_t DoGotoSequenceNo(std::int32_t sequenceNo);
   TVdbBlobData* FindPending(std::int32_t fieldNo);
+  // Calls `f(record number)` for every record of the relation in natural order for which
+  // `condition` holds, reading through a walker accessor of the same relation.
+  template <class F>
+  void ForEachMatch(IVdbAccessorFilter& condition, F&& f);
   // The stored bytes of memo, wide-memo or blob field `fieldNo` of the current record.
   std::vector<std::uint8_t> LoadStoredBlob(std::int32_t fieldNo);
 

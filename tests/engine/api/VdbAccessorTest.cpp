@@ -243,6 +243,38 @@ TEST_F(AccessorTest, FiltersSkipRecordsAndCountByWalking) {
   EXPECT_EQ(failing.RecordCount(), -errNotSupported);
 }
 
+TEST_F(AccessorTest, SelectionsFromConditions) {
+  auto in = [](std::int64_t lo, std::int64_t hi) { return [=](std::int64_t v) { return v >= lo && v <= hi; }; };
+  TVdbAccessor a(*W->Table, u"select");
+  TVdbBookmarkList list;
+  TPredicateFilter first(*W->Table, in(3000, 3999));
+  ASSERT_EQ(a.AppendBookmarks(first, nullptr, list), 0);
+  const auto model = W->Where([](const TSettlementRow& r) { return r.Irsz >= 3000 && r.Irsz <= 3999; });
+  ASSERT_EQ(list.Count(), static_cast<std::int32_t>(model.size()));
+  for (std::size_t i = 0; i < model.size(); ++i) EXPECT_EQ(list.At(static_cast<std::int32_t>(i)), model[i].RecNo);
+
+  TPredicateFilter low(*W->Table, in(3000, 3499));
+  ASSERT_EQ(a.IntersectBookmarks(low, list), 0);
+  TPredicateFilter some(*W->Table, in(3100, 3199));
+  ASSERT_EQ(a.RemoveBookmarks(some, list), 0);
+  const auto kept = W->Where([](const TSettlementRow& r) { return r.Irsz >= 3000 && r.Irsz <= 3499 && !(r.Irsz >= 3100 && r.Irsz <= 3199); });
+  EXPECT_EQ(list.Count(), static_cast<std::int32_t>(kept.size()));
+  for (const auto& r : kept) EXPECT_GE(list.Find(r.RecNo), 0);
+
+  // Only records valid for a reference accessor (here: its range) are appended.
+  TVdbAccessor reference(*W->Table, u"ref");
+  ASSERT_EQ(reference.SetRange(kVdbNoIndex, u"1", u"1000"), 0);
+  TVdbBookmarkList limited;
+  ASSERT_EQ(a.AppendBookmarks(first, &reference, limited), 0);
+  for (std::int32_t i = limited.FindFirst(); i >= 0; i = limited.FindNext(i)) EXPECT_LE(limited.At(i), 1000);
+  // The first record of one accessor that the other accepts.
+  TVdbAccessor byCode(*W->Table, u"byCode");
+  ASSERT_EQ(byCode.SetRange(Irsz, u"3000", u"3999"), 0);
+  EXPECT_TRUE(reference.FindFirstCommonRecord(byCode, true));
+  EXPECT_LE(reference.RecordNo(), 1000);
+  EXPECT_GE(reference.RecordNo(), 1);
+}
+
 TEST_F(AccessorTest, BookmarkOrderWalksTheListAndSkipsHoles) {
   TVdbAccessor a(*W->Table, u"marks");
   TVdbBookmarkList list;
