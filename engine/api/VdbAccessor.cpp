@@ -761,6 +761,46 @@ void TVdbAccessor::Reset() {
   FBookmarks.Clear();
 }
 
+std::int16_t TVdbAccessor::TakeOver(TVdbAccessor& source, TVdbTakeOverMode mode) {
+  return Guard([&] {
+    if (&source.FRelation != &FRelation) RaiseEngineError(errNotSupported, {u"taking over an accessor of another relation"});
+    if (&source == this) return;
+    if (mode != tomPosition) {
+      FAccessType = source.FAccessType;
+      FIndexNo = source.FIndexNo;
+      FReverse = source.FReverse;
+      FLower = source.FLower;
+      FUpper = source.FUpper;
+      FCurrentKey = source.FCurrentKey;
+      FWorkRecordNo = source.FWorkRecordNo;
+      FWorkRecBuf = source.FWorkRecBuf;
+      FSavedRecordNo = source.FSavedRecordNo;
+      FEditState = source.FEditState;
+      if (mode == tomMove) {
+        FBookmarks = std::move(source.FBookmarks);
+        source.FBookmarks = TVdbBookmarkList(1000);
+        source.BookmarksChanged();
+      } else {
+        FBookmarks.CopyFrom(source.FBookmarks);
+      }
+      BookmarksChanged();
+    }
+    FRecordNo = source.FRecordNo;
+    FSequenceNo = source.FSequenceNo;
+    FCurrentRecBuf = source.FCurrentRecBuf;
+    FRecBufUpdated = source.FRecBufUpdated;
+    FRecordDeleted = source.FRecordDeleted;
+    FPendingBlobs = source.FPendingBlobs;
+    if (mode == tomPosition) {
+      // The same record sits elsewhere in another order or range.
+      const bool sameOrder = FAccessType == source.FAccessType && FIndexNo == source.FIndexNo &&
+                             FReverse == source.FReverse && FLower == source.FLower && FUpper == source.FUpper;
+      if (!sameOrder) FSequenceNo = -1;
+      if (FAccessType == tatIndex && FRecordNo > 0) ComputeCurrentKey();
+    }
+  });
+}
+
 // ---- record buffers
 
 std::span<std::uint8_t> TVdbAccessor::RecordPtrExc() {

@@ -33,6 +33,9 @@ class TVdbAccessor;
 
 enum TVdbAccessType : std::uint8_t { tatNone, tatRecordNo, tatBookmarks, tatIndex };
 enum TVdbEditState : std::uint8_t { esBrowse, esAppend, esEdit };
+// What TakeOver copies beyond the position: nothing, or also the edit, order, range and
+// bookmarks (copied, or taken so that the source keeps an empty list).
+enum TVdbTakeOverMode : std::uint8_t { tomPosition, tomCopy, tomMove };
 
 // A filter condition compiled against a relation. Conditions come from the expression layer;
 // this seam is all the accessor asks of them.
@@ -171,6 +174,9 @@ class TVdbAccessor final : public IRelationListener {
   void RestoreState(const TVdbAccessorState& state);
   // Natural order, BoT, no filter, no bookmarks.
   void Reset();
+  // Copies position, sequence number, current record and pending values from `source`, an
+  // accessor of the same relation (else 187); see TVdbTakeOverMode for the rest.
+  std::int16_t TakeOver(TVdbAccessor& source, TVdbTakeOverMode mode);
 
   // ---- record buffers
   // The current record (read when stale; an empty record at BoT), or the work record while it

@@ -322,6 +322,42 @@ TEST_F(AccessorTest, PushAndPopRestoreOrderRangeAndPosition) {
   EXPECT_EQ(a.SequenceNo(), 3);
 }
 
+TEST_F(AccessorTest, TakeOverCopiesOrMovesState) {
+  TVdbAccessor source(*W->Table, u"source");
+  ASSERT_EQ(source.SetRange(Irsz, u"2000", u"2999"), 0);
+  ASSERT_EQ(source.First(), 0);
+  ASSERT_EQ(source.Next(), 0);
+  source.Bookmarks().Append(7);
+  source.BookmarksChanged();
+
+  TVdbAccessor plain(*W->Table, u"plain");
+  ASSERT_EQ(plain.SetAccess(Telep, false), 0);
+  ASSERT_EQ(plain.TakeOver(source, tomPosition), 0);
+  EXPECT_EQ(plain.RecordNo(), source.RecordNo());
+  EXPECT_EQ(plain.CurrentIndexNo(), Telep) << "the order stays";
+  EXPECT_FALSE(plain.HasRange());
+  const auto byName = W->IndexOrder(Telep);
+  const auto at = std::find(byName.begin(), byName.end(), source.RecordNo()) - byName.begin();
+  EXPECT_EQ(plain.SequenceNo(), at + 1) << "the sequence number of its own order";
+  ASSERT_EQ(plain.Next(), 0) << "and walks on in its own order";
+  EXPECT_EQ(plain.RecordNo(), byName[static_cast<std::size_t>(at + 1)]);
+
+  TVdbAccessor copy(*W->Table, u"copy");
+  ASSERT_EQ(copy.TakeOver(source, tomCopy), 0);
+  EXPECT_EQ(copy.CurrentIndexNo(), Irsz);
+  EXPECT_TRUE(copy.HasRange());
+  EXPECT_EQ(copy.SequenceNo(), 2);
+  EXPECT_EQ(copy.Bookmarks().Count(), 1);
+  EXPECT_EQ(source.Bookmarks().Count(), 1);
+
+  TVdbAccessor moved(*W->Table, u"moved");
+  ASSERT_EQ(moved.TakeOver(source, tomMove), 0);
+  EXPECT_EQ(moved.Bookmarks().Count(), 1);
+  EXPECT_EQ(source.Bookmarks().Count(), 0);
+  ASSERT_EQ(moved.Next(), 0);
+  EXPECT_EQ(moved.SequenceNo(), 3);
+}
+
 TEST_F(AccessorTest, OrderErrorsAndAppendPosition) {
   TVdbAccessor a(*W->Table, u"errors");
   EXPECT_EQ(a.SetAccess(TVdbSortNo{40}, false), -errIndexNotFound);
