@@ -82,10 +82,12 @@ void TVdbIndexFile::RequireOpen() const {
   if (!FTree) RaiseEngineError(errIndexNotFound, {FName});
 }
 
-std::int32_t TVdbIndexFile::DefOffset() const {
-  if (FVersion <= 3) return kIdxOldTreeOffset + kBtOldHeaderSize;
-  return kIdxTreeOffset + (FVariable ? kBpHeaderSize : kBtHeaderSize);
+std::int32_t TVdbIndexFile::DefOffsetFor(std::int16_t version, bool variable) {
+  if (version <= 3) return kIdxOldTreeOffset + kBtOldHeaderSize;
+  return kIdxTreeOffset + (variable ? kBpHeaderSize : kBtHeaderSize);
 }
+
+std::int32_t TVdbIndexFile::DefOffset() const { return DefOffsetFor(FVersion, FVariable); }
 
 std::int32_t TVdbIndexFile::EntryCountOffset() const {
   return DefOffset() + (FVersion <= 3 ? kIdxOldDefEntries : kIdxDefEntries);
@@ -164,12 +166,15 @@ std::vector<std::uint8_t> TVdbIndexFile::EncodeDefinition() const {
   return out;
 }
 
-void TVdbIndexFile::DecodeDefinition(const std::vector<std::uint8_t>& page) {
+TVdbIndexDefinition TVdbIndexFile::DecodeDefinition(const std::vector<std::uint8_t>& page, std::int16_t version,
+                                                    bool variable, std::u16string_view name,
+                                                    std::int64_t& itemCount) {
   TVdbIndexDefinition def;
-  TReader r{page, static_cast<std::size_t>(DefOffset()), FName};
-  auto bad = [&] { RaiseEngineError(errInconsistentIndexDefinition, {FName}); };
-  if (FVersion >= 4) {
-    FItemCount = static_cast<std::int32_t>(r.U32());
+  const std::u16string fileName(name);
+  TReader r{page, static_cast<std::size_t>(DefOffsetFor(version, variable)), fileName};
+  auto bad = [&] { RaiseEngineError(errInconsistentIndexDefinition, {fileName}); };
+  if (version >= 4) {
+    itemCount = static_cast<std::int32_t>(r.U32());
     r.U8();
     def.IsCalculated = r.U8() != 0;
     def.IsUnique = r.U8() != 0;
@@ -218,11 +223,22 @@ void TVdbIndexFile::DecodeDefinition(const std::vector<std::uint8_t>& page) {
       if (def.Parts.empty()) bad();
     }
     def.IsUnique = page[base + kIdxOldDefUnique] != 0;
-    FItemCount = static_cast<std::int32_t>(vuGetU32(page.data() + base + kIdxOldDefEntries));
+    itemCount = static_cast<std::int32_t>(vuGetU32(page.data() + base + kIdxOldDefEntries));
     def.EntrySize = static_cast<std::int16_t>(vuGetU16(page.data() + base + kIdxOldDefEntrySize));
   }
-  if (FItemCount < 0 || def.EntrySize <= kVdbRecNoSize) bad();
-  FDef = std::move(def);
+  if (itemCount < 0 || def.EntrySize <= kVdbRecNoSize) bad();
+  return def;
+}
+
+TVdbIndexDefinition TVdbIndexFile::ReadStoredDefinition(const std::vector<std::uint8_t>& page,
+                                                        std::u16string_view name, std::int64_t& itemCount) {
+  if (page.size() < static_cast<std::size_t>(kIdxVersionOffset) + 2)
+    RaiseEngineError(errInconsistentIndexDefinition, {std::u16string(name)});
+  const std::uint32_t magic = vuGetU32(page.data() + kIdxMagicOffset);
+  const bool modern = magic == kIdxMagicClassic || magic == kIdxMagicVariable;
+  const auto version = modern ? static_cast<std::int16_t>(vuGetU16(page.data() + kIdxVersionOffset)) : std::int16_t{3};
+  if (modern && version < 4) RaiseEngineError(errInconsistentIndexDefinition, {std::u16string(name)});
+  return DecodeDefinition(page, version, magic == kIdxMagicVariable, name, itemCount);
 }
 
 void TVdbIndexFile::CheckKeysMatch(const TVdbKeyDesc& keys) const {
@@ -324,7 +340,7 @@ void TVdbIndexFile::ReadHeader() {
     page.assign(static_cast<std::size_t>(treePageSize), 0);
     Guard(FStorage.Name(), [&] { FStorage.ReadPage(0, page.data()); });
   }
-  DecodeDefinition(page);
+  FDef = DecodeDefinition(page, FVersion, FVariable, FName, FItemCount);
 }
 
 void TVdbIndexFile::Open(const TVdbKeyDesc& keys, bool readOnly, bool exclusive) {
@@ -377,7 +393,7 @@ void TVdbIndexFile::Undo() {
   Guard(FStorage.Name(), [&] { FStorage.Undo(); });
   std::vector<std::uint8_t> page(static_cast<std::size_t>(FStorage.GetPageSize()));
   Guard(FStorage.Name(), [&] { FStorage.ReadPage(0, page.data()); });
-  DecodeDefinition(page);
+  FDef = DecodeDefinition(page, FVersion, FVariable, FName, FItemCount);
   FTree->Open();
 }
 
@@ -386,7 +402,7 @@ void TVdbIndexFile::Update() {
   Guard(FStorage.Name(), [&] { FStorage.Invalidate(); });
   std::vector<std::uint8_t> page(static_cast<std::size_t>(FStorage.GetPageSize()));
   Guard(FStorage.Name(), [&] { FStorage.ReadPage(0, page.data()); });
-  DecodeDefinition(page);
+  FDef = DecodeDefinition(page, FVersion, FVariable, FName, FItemCount);
   FTree->Open();
 }
 

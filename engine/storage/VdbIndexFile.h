@@ -194,12 +194,21 @@ class TVdbIndexFile {
   TVdbTreeBase& Tree() const { return *FTree; }
   const TVdbIndexOrder& Order() const { return *FOrder; }
 
+  // Decodes the definition stored on page 0 of an index file whose form its magic number
+  // gives (old files count as version 3); `itemCount` receives the stored entry count. For a
+  // table that knows an index only by name and must learn its key layout before opening it.
+  // Raises 28 naming `name` when the page is too short or the definition inconsistent.
+  static TVdbIndexDefinition ReadStoredDefinition(const std::vector<std::uint8_t>& page, std::u16string_view name,
+                                                  std::int64_t& itemCount);
+
  private:
+  static std::int32_t DefOffsetFor(std::int16_t version, bool variable);
+  static TVdbIndexDefinition DecodeDefinition(const std::vector<std::uint8_t>& page, std::int16_t version,
+                                              bool variable, std::u16string_view name, std::int64_t& itemCount);
   std::int32_t DefOffset() const;
   std::int32_t EntryCountOffset() const;
   // Encodes the definition; empty when it does not fit.
   std::vector<std::uint8_t> EncodeDefinition() const;
-  void DecodeDefinition(const std::vector<std::uint8_t>& page);
   void WriteItemCount();
   void ReadHeader();
   void MakeTree(const TVdbKeyDesc& keys, bool variable);

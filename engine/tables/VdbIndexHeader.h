@@ -1,7 +1,7 @@
 // Reading the definition an index file stores before its key layout is known. A table that
 // opens an index only by name (the names in its data file) learns the index's definition from
 // the file's header; the index file class itself needs the layout before it opens the file.
-// The header forms are those of the index file unit (its byte table and offsets).
+// Reading the page is this unit's; decoding it is the index file's own.
 //
 // Threads: the thread that owns the table.
 #pragma once
