@@ -27,6 +27,23 @@ bool ChangesText(QKeyEvent* event) {
   return !text.isEmpty() && text.at(0).isPrint() && !(event->modifiers() & Qt::ControlModifier);
 }
 
+// A key the field control handles itself instead of its text editor: Esc restores the
+// field's value, and a key that would change the text is swallowed when the dataset refuses
+// to enter edit state. Errors go to the report and swallow the key too.
+bool FieldControlTakesKey(QWidget* control, TFieldDataLink& link, QKeyEvent* event, bool readOnly) {
+  bool taken = false;
+  const bool ok = Guarded(control, [&] {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+      link.Reset();
+      taken = true;
+      return;
+    }
+    if (!readOnly && ChangesText(event) && !link.Edit()) taken = true;
+  });
+  if (!ok || taken) event->accept();
+  return !ok || taken;
+}
+
 Qt::Alignment ToQt(const TField* field) {
   if (!field) return Qt::AlignLeft | Qt::AlignVCenter;
   switch (field->Alignment()) {
@@ -85,19 +102,7 @@ void TDBMemo::TextChanged() {
 }
 
 void TDBMemo::keyPressEvent(QKeyEvent* event) {
-  bool refused = false;
-  const bool ok = Guarded(this, [&] {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-      FLink.Reset();
-      refused = true;
-      return;
-    }
-    if (!isReadOnly() && ChangesText(event) && !FLink.Edit()) refused = true;
-  });
-  if (!ok || refused) {
-    event->accept();
-    return;
-  }
+  if (FieldControlTakesKey(this, FLink, event, isReadOnly())) return;
   QPlainTextEdit::keyPressEvent(event);
 }
 
@@ -157,19 +162,7 @@ void TDBEdit::TextEdited() {
 }
 
 void TDBEdit::keyPressEvent(QKeyEvent* event) {
-  bool refused = false;
-  const bool ok = Guarded(this, [&] {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-      FLink.Reset();
-      refused = true;
-      return;
-    }
-    if (!isReadOnly() && ChangesText(event) && !FLink.Edit()) refused = true;
-  });
-  if (!ok || refused) {
-    event->accept();
-    return;
-  }
+  if (FieldControlTakesKey(this, FLink, event, isReadOnly())) return;
   QLineEdit::keyPressEvent(event);
 }
 
