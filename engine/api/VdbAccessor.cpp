@@ -1007,6 +1007,14 @@ std::int16_t TVdbAccessor::Cancel() {
   });
 }
 
+std::int16_t TVdbAccessor::Post() {
+  return Guard([&] { RaiseEngineError(errNotSupported, {u"Post"}); });
+}
+
+std::int16_t TVdbAccessor::Delete() {
+  return Guard([&] { RaiseEngineError(errNotSupported, {u"Delete"}); });
+}
+
 // ---- listener calls
 
 // The relation tells us on the writer's thread; a failure to reposition must not break the

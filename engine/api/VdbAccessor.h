@@ -47,14 +47,6 @@ class IVdbAccessorFilter {
   virtual bool Accepts(TVdbAccessor& accessor) = 0;
 };
 
-// A memo, wide-memo or blob value held in memory until it is posted or released: the stored
-// bytes (memo: 8-bit text; wide memo: UTF-16LE; blob: the type word and the data).
-struct TVdbBlobData {
-  std::int32_t FieldNo = 0;  // 1-based
-  std::vector<std::uint8_t> Data;
-  bool Transient = false;  // loaded for reading only; dropped by DoneGetBlob
-};
-
 // How Edit waits for a record's edit lock: retried every 100 ms until `TimeoutMs` passed.
 struct TVdbEditWait {
   IvuClock& Clock;
@@ -222,6 +214,16 @@ class TVdbAccessor final : public IRelationListener {
   std::int16_t Edit(const TVdbEditWait* wait = nullptr);
   // Ends an append or edit without storing: the append returns to the saved position.
   std::int16_t Cancel();
+  // Stores the work record through the relation with the pending memo, wide-memo and blob
+  // values: an append adds it, an edit replaces the edited record and ends its edit lock.
+  // The stored record becomes current and the pending values are released. On failure the
+  // edit (or append) stays as it was, so the caller may correct it and post again or cancel.
+  // -19 when nothing is being edited or appended; otherwise 0 or the write's negated code.
+  std::int16_t Post();
+  // Deletes the current record (the table moves its last record into the gap; every accessor
+  // follows through the relation's notification). 19 without a current record, 34 without
+  // write right $0004, else the write's code.
+  std::int16_t Delete();
 
   // ---- listener calls (owner's hooks)
   std::function<void(std::int32_t deleted, std::int32_t moved)> OnRecordDeleted;

@@ -106,6 +106,18 @@ std::int16_t TVdbCatalog::Close() {
   return result;
 }
 
+// ---- transactions
+
+bool TVdbCatalog::InTransaction() const noexcept { return FEnv != nullptr && FEnv->IsolationLevel != tilNone; }
+
+std::int16_t TVdbCatalog::BeginTransaction() {
+  return Guard([&] { RaiseEngineError(errNotSupported, {u"BeginTransaction"}); });
+}
+
+std::int16_t TVdbCatalog::EndTransaction(bool) {
+  return Guard([&] { RaiseEngineError(errNotSupported, {u"EndTransaction"}); });
+}
+
 void TVdbCatalog::StopUnlockThread() {
   if (!FUnlockThread.joinable()) return;
   FUnlockThread.request_stop();

@@ -121,6 +121,17 @@ class TVdbCatalog {
     return IsValidRltnIdx(rltnIdx) && FSlots[static_cast<std::size_t>(rltnIdx)].Temporary;
   }
 
+  // ---- transactions
+  // Starts a transaction of the session: 183 while one runs. Every stored table the session
+  // writes from now on keeps a redo log of its changes until the transaction ends.
+  std::int16_t BeginTransaction();
+  // Ends the transaction: nothing happens without one; 170 (naming the table) while a table
+  // holds a read lock or more than one write lock of the session, and the transaction stays.
+  // Otherwise every table commits (`commit`) or rolls its changes back, then gives up its
+  // write lock. 0 or the first table's negated code.
+  std::int16_t EndTransaction(bool commit);
+  bool InTransaction() const noexcept;
+
   // ---- lookup
   // The first open relation (slots 1..254) whose name is the same table as `relationName`
   // (standard names equal, and directory and extension when the name gives them); 0 none.

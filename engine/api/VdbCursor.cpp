@@ -440,6 +440,14 @@ std::int16_t TVdbCursor::SetRecord(std::span<const std::uint8_t> buffer) {
   return FAccessor->SetRecord(copy);
 }
 
+// ---- writing
+
+std::int16_t TVdbCursor::Post() { return FAccessor->Post(); }
+
+std::int16_t TVdbCursor::Delete() { return FAccessor->Delete(); }
+
+std::int32_t TVdbCursor::Empty() { return FRelation.ClearDat(); }
+
 // ---- marks
 
 std::int16_t TVdbCursor::AddMark(std::int32_t recNo) {

@@ -124,6 +124,15 @@ class TVdbCursor {
   // empty (the pending values stay with the accessor). -19 when nothing is edited.
   std::int16_t SetRecord(std::span<const std::uint8_t> buffer);
 
+  // ---- writing
+  // Stores the appended or edited work record with its pending memo and blob values (see
+  // TVdbAccessor::Post); the stored record becomes current. 0 or a negated code.
+  std::int16_t Post();
+  // Deletes the current record. 0 or a negated code.
+  std::int16_t Delete();
+  // Empties the table: the number of records it held, or a negated code.
+  std::int32_t Empty();
+
  private:
   template <class F>
   auto Guard(F&& op) {

@@ -46,6 +46,23 @@ std::u16string TVdbRelation::GetRealIndexName(std::u16string_view indexName) con
   return {};
 }
 
+std::int32_t TVdbRelation::AppendRecord(std::span<std::uint8_t>, const TVdbBlobDataList&) {
+  return Guard([&]() -> std::int32_t { RaiseEngineError(errNotSupported, {GetName()}); });
+}
+
+std::int16_t TVdbRelation::ReplaceRecord(std::span<std::uint8_t>, std::span<const std::uint8_t>,
+                                         const TVdbBlobDataList&, std::int32_t) {
+  return Guard([&] { RaiseEngineError(errNotSupported, {GetName()}); });
+}
+
+std::int16_t TVdbRelation::DeleteRecord(std::span<const std::uint8_t>, std::int32_t) {
+  return Guard([&] { RaiseEngineError(errNotSupported, {GetName()}); });
+}
+
+std::int32_t TVdbRelation::ClearDat() {
+  return Guard([&]() -> std::int32_t { RaiseEngineError(errNotSupported, {GetName()}); });
+}
+
 std::int16_t TVdbRelation::GetIndexNo(std::u16string_view indexName) {
   const int level = GetLevel();
   TVdbIndexNo found = kVdbNoIndex;

@@ -77,6 +77,16 @@ class IRelationListener {
   virtual bool IsEditing(std::int32_t recordNo) const = 0;
 };
 
+// A memo, wide-memo or blob value held in memory until it is stored with its record: the
+// stored bytes (memo: 8-bit text; wide memo: UTF-16LE; blob: the type word and the data).
+// Field number 0 marks an unused entry.
+struct TVdbBlobData {
+  std::int32_t FieldNo = 0;  // 1-based
+  std::vector<std::uint8_t> Data;
+  bool Transient = false;  // loaded for reading only; dropped by DoneGetBlob
+};
+using TVdbBlobDataList = std::vector<TVdbBlobData>;
+
 // Decides whether a record found by a locate is valid for the cursor (range, filter).
 using TVdbRecordValidator = std::function<bool(std::int32_t recordNo)>;
 
@@ -121,6 +131,19 @@ class TVdbRelation : public IVdbLockOwner {
   virtual std::int32_t GetLastRecordNo() = 0;
   // Copies record `recNo` into `buffer` (RecordSize bytes) under a read lock. 0 or a code.
   virtual std::int16_t ReadRecord(std::int32_t recNo, std::span<std::uint8_t> buffer) = 0;
+
+  // ---- writing records (status results; a relation that cannot be written refuses with 187)
+  // AppendRecord: stores `recBuffer` with the values of `blobs` (their block references are
+  // written into `recBuffer`) as a new record. The new record number or a negated code.
+  virtual std::int32_t AppendRecord(std::span<std::uint8_t> recBuffer, const TVdbBlobDataList& blobs);
+  // ReplaceRecord: record `recNo`, read before the change as `origRecBuffer`, becomes
+  // `recBuffer` with the values of `blobs`. 0 or a negated code.
+  virtual std::int16_t ReplaceRecord(std::span<std::uint8_t> recBuffer, std::span<const std::uint8_t> origRecBuffer,
+                                     const TVdbBlobDataList& blobs, std::int32_t recNo);
+  // DeleteRecord: removes record `recNo`, whose stored image is `recBuffer`. 0 or a code.
+  virtual std::int16_t DeleteRecord(std::span<const std::uint8_t> recBuffer, std::int32_t recNo);
+  // ClearDat: empties the relation; the number of records it held, or a negated code.
+  virtual std::int32_t ClearDat();
 
   // ---- lock calls (see VdbTableLocks.h)
   virtual std::int16_t BeginRead(bool wait) = 0;
