@@ -1008,11 +1008,65 @@ std::int16_t TVdbAccessor::Cancel() {
 }
 
 std::int16_t TVdbAccessor::Post() {
-  return Guard([&] { RaiseEngineError(errNotSupported, {u"Post"}); });
+  if (FEditState == esBrowse) return kNoRecord;
+  return Guard([&] {
+    TVdbBlobDataList blobs;
+    for (const TVdbBlobData& b : FPendingBlobs) {
+      if (!b.Transient) blobs.push_back(b);
+    }
+    // The relation writes the memo/blob references into the record: work on a copy, so that
+    // a refused post leaves the work record as the user left it.
+    std::vector<std::uint8_t> record = FWorkRecBuf;
+    std::int32_t stored = 0;
+    if (FEditState == esAppend) {
+      if ((FRelation.GetRights() & kVdbRightModify) == 0) RaiseEngineError(errPermissionDenied);
+      const std::int32_t recNo = FRelation.AppendRecord(record, blobs);
+      Check(recNo);
+      stored = recNo;
+      // An id given by hand moves the table's next id past it.
+      if (auto* table = dynamic_cast<TVdbBaseTable*>(&FRelation); table != nullptr && table->HasRecordId()) {
+        Check(table->AdjustRecordId(record));
+      }
+    } else {
+      const std::int32_t work = FWorkRecordNo;
+      if (work < 1 || work > FRelation.GetRecordCount()) {
+        RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(work))});
+      }
+      std::vector<std::uint8_t> orig(FWorkRecBuf.size(), 0);
+      Check(FRelation.ReadRecord(work, orig));
+      Check(FRelation.ReplaceRecord(record, orig, blobs, work));
+      stored = work;
+      FEditState = esBrowse;
+      FWorkRecordNo = -1;
+      Check(FRelation.EndEdit(work));
+    }
+    FEditState = esBrowse;
+    FWorkRecordNo = -1;
+    ReleasePendingBlobs();
+    SetPosition(stored);
+    FSequenceNo = -1;
+    FBookmarkSlot = -1;
+    // Reads the stored record (and in index order its key) as the current one.
+    static_cast<void>(RecordPtrExc());
+  });
 }
 
 std::int16_t TVdbAccessor::Delete() {
-  return Guard([&] { RaiseEngineError(errNotSupported, {u"Delete"}); });
+  return Guard([&] {
+    if (FEditState != esBrowse) Check(Cancel());
+    if (FRecordNo < 1 || FRecordDeleted) {
+      RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(FRecordNo))});
+    }
+    const std::int32_t recNo = FRecordNo;
+    std::vector<std::uint8_t> record(FWorkRecBuf.size(), 0);
+    Check(FRelation.ReadRecord(recNo, record));
+    const std::int16_t r = FRelation.DeleteRecord(record, recNo);
+    if (r < 0) {
+      // The record stays: the accessor stays on it.
+      SetPosition(recNo);
+      Check(r);
+    }
+  });
 }
 
 // ---- listener calls

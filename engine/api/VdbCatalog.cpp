@@ -111,11 +111,41 @@ std::int16_t TVdbCatalog::Close() {
 bool TVdbCatalog::InTransaction() const noexcept { return FEnv != nullptr && FEnv->IsolationLevel != tilNone; }
 
 std::int16_t TVdbCatalog::BeginTransaction() {
-  return Guard([&] { RaiseEngineError(errNotSupported, {u"BeginTransaction"}); });
+  return Guard([&] {
+    if (!FEnv) RaiseEngineError(errFileNotFoundOrDenied, {FLocation});
+    if (FEnv->IsolationLevel != tilNone) RaiseEngineError(errTransactionRunning);
+    // Each table starts its redo log with its first write lock from now on.
+    FEnv->IsolationLevel = tilReadCommited;
+  });
 }
 
-std::int16_t TVdbCatalog::EndTransaction(bool) {
-  return Guard([&] { RaiseEngineError(errNotSupported, {u"EndTransaction"}); });
+std::int16_t TVdbCatalog::EndTransaction(bool commit) {
+  return Guard([&] {
+    if (!InTransaction()) return;
+    for (TVdbRltnIdx i = 1; i <= kVdbMaxRltnIdx; ++i) {
+      TVdbBaseTable* table = FSlots[static_cast<std::size_t>(i)].Table.get();
+      if (table == nullptr) continue;
+      if (table->Locks().CountReadLocks() > 0 || table->Locks().CountWriteLocks() > 1) {
+        RaiseEngineError(errTableHasLocks, {table->GetName()});
+      }
+    }
+    FEnv->IsolationLevel = tilNone;
+    std::int16_t result = 0;
+    for (TVdbRltnIdx i = 1; i <= kVdbMaxRltnIdx && result >= 0; ++i) {
+      TVdbBaseTable* table = FSlots[static_cast<std::size_t>(i)].Table.get();
+      if (table == nullptr) continue;
+      result = commit ? table->CommitModifications() : table->UndoModifications();
+    }
+    // The write locks the transaction kept are given up now that the level is back to none.
+    for (TVdbRltnIdx i = 1; i <= kVdbMaxRltnIdx; ++i) {
+      TVdbBaseTable* table = FSlots[static_cast<std::size_t>(i)].Table.get();
+      if (table == nullptr) continue;
+      while (table->Locks().CountWriteLocks() > 0) {
+        if (table->EndWrite() < 0) break;
+      }
+    }
+    Check(result);
+  });
 }
 
 void TVdbCatalog::StopUnlockThread() {
@@ -251,7 +281,11 @@ bool TVdbCatalog::IsInUse(TVdbRltnIdx rltnIdx) const {
 }
 
 void TVdbCatalog::SetTemporary(TVdbRltnIdx rltnIdx, bool temporary) {
-  if (IsValidRltnIdx(rltnIdx)) FSlots[static_cast<std::size_t>(rltnIdx)].Temporary = temporary;
+  if (!IsValidRltnIdx(rltnIdx)) return;
+  TSlot& slot = FSlots[static_cast<std::size_t>(rltnIdx)];
+  slot.Temporary = temporary;
+  // Temporary tables are not part of transactions: they keep no redo log.
+  if (slot.Table) slot.Table->SetTemporary(temporary);
 }
 
 // ---- opening

@@ -320,6 +320,43 @@ std::int32_t TVdbBlockedBinaryFile::WriteChain(std::int32_t oldBlock, std::span<
   return first;
 }
 
+void TVdbBlockedBinaryFile::ForgetFreeList() {
+  if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  FNextBlock = FLastBlock + 1;
+  WriteHeader();
+}
+
+void TVdbBlockedBinaryFile::RebuildFreeList(const std::vector<std::int32_t>& chainHeads) {
+  if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  // Old files find chain lengths from their content; their free lists are left as they are.
+  if (FVersion < 5) return;
+  const std::int64_t fileBlocks = FStorage->GetSize() / FBlockSize - 1;
+  FLastBlock = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(fileBlocks, FLastBlock)));
+  std::vector<bool> used(static_cast<std::size_t>(FLastBlock) + 1, false);
+  for (std::int32_t head : chainHeads) {
+    std::int32_t block = head;
+    for (std::int32_t steps = 0; block != kVdbBlobChainEnd && ValidBlock(block) && !used[static_cast<std::size_t>(block)] &&
+                                 steps <= FLastBlock;
+         ++steps) {
+      used[static_cast<std::size_t>(block)] = true;
+      ReadBlock(block, FWorkBlock);
+      block = NextOf(FWorkBlock);
+    }
+  }
+  // Linked from the highest block down, so the list hands out low blocks first.
+  std::int32_t next = FLastBlock + 1;
+  for (std::int32_t b = FLastBlock; b >= 1; --b) {
+    if (used[static_cast<std::size_t>(b)]) continue;
+    ReadBlock(b, FWorkBlock);
+    vuPutU32(FWorkBlock.data() + kVdbBlobNextOffset, static_cast<std::uint32_t>(next));
+    WriteBlock(b, FWorkBlock);
+    next = b;
+  }
+  FNextBlock = next;
+  FDamaged = false;
+  WriteHeader();
+}
+
 void TVdbBlockedBinaryFile::FreeChain(std::int32_t block) {
   CheckWritable();
   if (block == 0) return;

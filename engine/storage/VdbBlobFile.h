@@ -84,6 +84,12 @@ class TVdbBlockedBinaryFile {
 
   // Frees the chain starting at `block` (0: nothing) and writes block 0.
   void FreeChain(std::int32_t block);
+  // Crash recovery. ForgetFreeList: new chains are taken from the end of the file only, so
+  // that a free list written half before a crash is never followed. RebuildFreeList: every
+  // block that none of the chains starting at `chainHeads` uses becomes free (a chain that is
+  // damaged is followed as far as it is sound). Both write block 0.
+  void ForgetFreeList();
+  void RebuildFreeList(const std::vector<std::int32_t>& chainHeads);
   // The blocks of the free list, in order. Raises the damaged error on a cycle or a block
   // outside the file.
   std::vector<std::int32_t> FreeBlocks();

@@ -645,12 +645,17 @@ std::int32_t TVdbHeapDataFile::InsertRecord(std::span<const std::uint8_t> buffer
   if (TVdbEncryption* cipher = FCryptor ? FCryptor->Encryption() : nullptr) cipher->EncryptBlock(bytes.data(), bytes.size());
   const std::int32_t recNo = FFileSize + 1;
   WriteBytes(FFileOffset + static_cast<std::int64_t>(FFileSize) * FRecordSize, bytes.data(), FRecordSize);
+  // The count in memory changes only with the stored one, so a failed insert leaves both.
   FFileSize = recNo;
-  WriteCount();
   try {
+    WriteCount();
     SetPageCountFor(GetStorageSize());
   } catch (const EVdbPageManager&) {
+    --FFileSize;
     RaiseEngineError(errFileWrite, {FFileName});
+  } catch (const EVdbEngine&) {
+    --FFileSize;
+    throw;
   }
   return recNo;
 }
@@ -660,7 +665,12 @@ void TVdbHeapDataFile::DeleteRecord(std::int32_t recNo) {
   CheckRecNo(recNo);
   if (recNo != FFileSize) RaiseEngineError(errNotSupported, {u"Deleting a record other than the last of a heap file"});
   --FFileSize;
-  WriteCount();
+  try {
+    WriteCount();
+  } catch (const EVdbEngine&) {
+    ++FFileSize;
+    throw;
+  }
   try {
     SetPageCountFor(GetStorageSize());
   } catch (const EVdbPageManager&) {

@@ -684,6 +684,8 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
       // Parent tables are found through the catalog, which does not exist yet.
       RaiseEngineError(errParentTableNotFound, {FForeignKeyDefs.GetNamedDef(0).ParentTableName});
     }
+    // A transaction whose session died left its changes undone for the next user.
+    if (Writable()) CheckInternal(RecoverAbandonedLog());
   });
 }
 

@@ -8,8 +8,8 @@
 //
 // Life cycle: construct → SetRights / SetFileName / SetKey → Open(force) → Setup(force) → use
 // → Close. NewTable makes the files of a new table on a fresh object and leaves it closed.
-// Writing records with index maintenance belongs to the write path, which uses DataFile(),
-// the index slots and RequireRecordWriteSupport().
+// Writing records (VdbBaseTableWrite.cpp): every write keeps data file, indexes and memo/blob
+// files in step; a write that fails at any step leaves the table as it was before it.
 //
 // Threads: see VdbRelation.h. The lock calls may come from any thread; everything else from
 // one thread at a time under the table locks.
@@ -26,6 +26,7 @@
 #include "storage/VdbPageMan.h"
 #include "storage/vuCrypt.h"
 #include "storage/vuServices.h"
+#include "tables/VdbRedoLog.h"
 #include "tables/VdbRelation.h"
 #include "tables/VdbTableNames.h"
 
@@ -43,6 +44,22 @@ struct TVdbTableEnvironment {
   TVdbIsolationLevel IsolationLevel = tilNone;
   // Block size of new blob files.
   std::int32_t BlobBlockSize = kVdbDefaultBlockSize;
+};
+
+// Referential integrity, installed by the catalog (which knows the other tables). Each call
+// raises the rule's engine error. Child side: the record's foreign keys must find parents.
+// Parent side: first phases run before the change (restrict rules), second phases after it
+// (cascades).
+class IVdbIntegrityRules {
+ public:
+  virtual ~IVdbIntegrityRules() = default;
+  virtual void CheckReferences(TVdbRelation& child, std::span<const std::uint8_t> record) = 0;
+  virtual void BeforeUpdate(TVdbRelation& parent, std::span<const std::uint8_t> oldRecord,
+                            std::span<const std::uint8_t> newRecord) = 0;
+  virtual void AfterUpdate(TVdbRelation& parent, std::span<const std::uint8_t> oldRecord,
+                           std::span<const std::uint8_t> newRecord) = 0;
+  virtual void BeforeDelete(TVdbRelation& parent, std::span<const std::uint8_t> record) = 0;
+  virtual void AfterDelete(TVdbRelation& parent, std::span<const std::uint8_t> record) = 0;
 };
 
 // A user index given with a new table.
@@ -118,7 +135,8 @@ class TVdbBaseTable final : public TVdbRelation {
 
   std::int16_t BeginRead(bool wait) override { return FLocks.BeginRead(wait); }
   std::int16_t BeginUpgrade(bool wait) override { return FLocks.BeginUpgrade(wait); }
-  std::int16_t BeginWrite(bool wait) override { return FLocks.BeginWrite(wait); }
+  // In a transaction the first write lock also starts the table's redo log.
+  std::int16_t BeginWrite(bool wait) override;
   std::int16_t BeginExclusive() override { return FLocks.BeginExclusive(); }
   std::int16_t EndRead() override { return FLocks.EndRead(); }
   std::int16_t EndUpgrade() override { return FLocks.EndUpgrade(); }
@@ -191,6 +209,65 @@ class TVdbBaseTable final : public TVdbRelation {
   // Writes buffered changes of every file (deep: also the files' final sizes). Raises 3.
   void Flush(bool resize);
 
+  // ---- writing (status results: 0, a record number, or a negated engine code)
+  // AppendRecord: upgrade lock, capacity (171), uniqueness (30, 95), check constraints,
+  // references, write lock, then memo/blob values, index entries and the data record. The
+  // record's memo/blob references are set in `recBuffer` (a reference without a value in
+  // `blobs` is stored as a copy, never shared).
+  std::int32_t AppendRecord(std::span<std::uint8_t> recBuffer, const TVdbBlobDataList& blobs) override;
+  // ReplaceRecord: 160 without write right $0002, 19 outside the table. The stored record is
+  // the old state (`origRecBuffer` is the caller's copy and is not trusted for keys or memo
+  // references). Old memo/blob blocks are freed only after the new record is written. A
+  // failed index move restores the old record and gives -4 (insertion) or -5 (deletion).
+  std::int16_t ReplaceRecord(std::span<std::uint8_t> recBuffer, std::span<const std::uint8_t> origRecBuffer,
+                             const TVdbBlobDataList& blobs, std::int32_t recNo) override;
+  // DeleteRecord: 19 outside the table, 105 when a cursor edits the record. The last record
+  // moves into the gap (its index entries and edit lock follow); the listeners hear
+  // RecordDeleted(recNo, former number or 0). Memo/blob blocks are freed after the record is
+  // gone.
+  std::int16_t DeleteRecord(std::span<const std::uint8_t> recBuffer, std::int32_t recNo) override;
+  // ClearDat: empties data, memo, blob and index files; the former record count.
+  std::int32_t ClearDat() override;
+  // InitRecord: zeroes the record; non-nullable dates become 1 January of year 1; with
+  // `preset` a new record id is drawn. Raises.
+  void InitRecord(std::span<std::uint8_t> recBuffer, bool preset);
+  // Index maintenance (raising; write lock held): adds the entries of `record` as `recNo` to
+  // every index, removing those made when one refuses (4, or 30 from a unique index).
+  void AddRecordToIndexes(std::span<const std::uint8_t> record, std::int32_t recNo);
+  // Moves the entries whose key differs between `origRecord` and `record`; on failure every
+  // index is as before and 4 or 5 is raised.
+  void ReplaceRecordToIndexes(std::span<const std::uint8_t> record, std::span<const std::uint8_t> origRecord,
+                              std::int32_t recNo);
+  // Store a value (an empty one frees the old chain) and put its reference into the record
+  // (fields numbered from 1). Raising.
+  void WriteMemoString(std::span<std::uint8_t> record, std::int32_t fieldNo, std::string_view text);
+  void WriteBlobData(std::span<std::uint8_t> record, std::int32_t fieldNo, std::span<const std::uint8_t> data);
+  void WriteBlobDataWide(std::span<std::uint8_t> record, std::int32_t fieldNo, std::u16string_view text);
+  // The stored bytes of memo, wide-memo or blob field `fieldNo` of `record` (empty for none).
+  std::vector<std::uint8_t> ReadBlobValue(std::span<const std::uint8_t> record, std::int32_t fieldNo);
+
+  // ---- transactions
+  // Rolls back the changes the redo log records (nothing without one) and erases it. A
+  // replay that fails keeps the log, so that the next opening finishes the rollback.
+  std::int16_t UndoModifications();
+  // Makes the transaction's changes durable (flushed, on the device with the deep-flush
+  // right), then erases the redo log.
+  std::int16_t CommitModifications();
+  bool HasRedoLog() const noexcept { return FRedoLog != nullptr; }
+  bool RollingBack() const noexcept { return FRollingBack; }
+  // Temporary tables keep no redo log.
+  void SetTemporary(bool value) noexcept { FTemporary = value; }
+  // Rolls back a redo log whose writer is dead (its exclusive opening can be taken); then
+  // every index is rebuilt and unreferenced memo/blob blocks are returned to the free lists.
+  // Runs when the table is set up. 1 when a log was replayed, 0 when none, or a code.
+  std::int16_t RecoverAbandonedLog();
+  void SetIntegrityRules(IVdbIntegrityRules* rules) noexcept { FIntegrity = rules; }
+
+  // ---- checking
+  // Every problem found: index entry counts against the record count, each record's entry in
+  // each index, each index file's own check, memo and blob chains and free lists.
+  std::vector<std::u16string> VerifyTable();
+
   // ---- IVdbLockOwner
   void FlushTable(bool resize) override;
   void CatchUp() override;
@@ -234,6 +311,47 @@ class TVdbBaseTable final : public TVdbRelation {
   bool Writable() const noexcept { return !GetReadOnly(); }
   TVdbClientStorage& NewIndexStorage(TIndexSlot& s);
 
+  // ---- write path helpers (VdbBaseTableWrite.cpp; raising, write lock held)
+  struct TBlobField {
+    std::int32_t FieldNo;
+    TVdbColumnType Type;
+  };
+  std::vector<TBlobField> BlobFields() const;
+  std::vector<std::int32_t> WideFields() const;
+  std::int32_t GetBlockRef(std::span<const std::uint8_t> record, std::int32_t fieldNo) const;
+  void SetBlockRef(std::span<std::uint8_t> record, std::int32_t fieldNo, std::int32_t block) const;
+  // Writes `data` as a new chain of the field's file; 0 for no data.
+  std::int32_t WriteFreshChain(const TBlobField& f, std::span<const std::uint8_t> data);
+  void FreeChainOf(const TBlobField& f, std::int32_t block);
+  // Gives every memo/blob field of `record` its stored value: from `blobs` when given there,
+  // else kept when `keepFrom` has the same reference, else copied into a new chain. Returns
+  // the chains made (freed again by the caller when the write fails).
+  std::vector<std::pair<TBlobField, std::int32_t>> StoreValues(std::span<std::uint8_t> record,
+                                                               const TVdbBlobDataList& blobs,
+                                                               const std::uint8_t* keepFrom);
+  void FreeChainsQuietly(const std::vector<std::pair<TBlobField, std::int32_t>>& chains) noexcept;
+  TVdbBlobDataList CollectBlobs(std::span<const std::uint8_t> record);
+  void CheckUnique(std::span<const std::uint8_t> record, std::int32_t recNo);
+  void CheckRecordRules(std::span<const std::uint8_t> record);
+  void RemoveRecordFromIndexes(std::span<const std::uint8_t> record, std::int32_t recNo);
+  std::vector<std::uint8_t> ReadStored(std::int32_t recNo);
+  // The three changes without checks or logging; `indexes` false leaves the indexes alone
+  // (crash recovery rebuilds them), `freeBlocks` false never frees a memo/blob chain.
+  std::int32_t InsertLocked(std::span<std::uint8_t> record, const TVdbBlobDataList& blobs, const std::uint8_t* keepFrom,
+                            bool indexes);
+  void ReplaceLocked(std::int32_t recNo, std::span<std::uint8_t> record, const TVdbBlobDataList& blobs, bool indexes,
+                     bool freeBlocks);
+  // Deletes `recNo` (moving the last record into the gap); returns the former number of the
+  // moved record, 0 when none moved.
+  std::int32_t DeleteLocked(std::int32_t recNo, bool indexes, bool freeBlocks);
+  // Moves the entries of `record` from `fromRecNo` to `toRecNo` in every index (4 or 5).
+  void ReplaceRecordToIndexesMoving(std::span<const std::uint8_t> record, std::int32_t fromRecNo,
+                                    std::int32_t toRecNo);
+  void StartRedoLog();
+  // Replays the redo log backwards; `recovering`: after a crash (see RecoverAbandonedLog).
+  void ReplayRedoLog(TVdbRedoLog& log, bool recovering);
+  void RebuildBlobFreeLists();
+
   TVdbTableEnvironment& FEnv;
   std::u16string FFileName;
   int FLevel = VDB_NEW_TABLE_LEVEL;
@@ -251,6 +369,10 @@ class TVdbBaseTable final : public TVdbRelation {
   TVdbTableLocks FLocks;
   bool FIsRelFile = false;
   std::uint32_t FFlushCounter = 0;
+  std::unique_ptr<TVdbRedoLog> FRedoLog;
+  bool FRollingBack = false;
+  bool FTemporary = false;
+  IVdbIntegrityRules* FIntegrity = nullptr;
   // Kinds of texts that writing needs compiled but that cannot be compiled yet.
   std::vector<std::u16string> FMissingCalculations;
 };

@@ -1,0 +1,793 @@
+// The record write path of the stored table: append, replace, delete and emptying with index
+// and memo/blob maintenance, the redo log of transactions, rollback and crash recovery.
+//
+// Order of a write: upgrade lock → checks → write lock → redo entry (in a transaction) →
+// memo/blob values → indexes and data file → listeners → locks released. Every step that
+// fails undoes the steps before it, so a failed write leaves the table as it was; memo/blob
+// chains a record no longer needs are freed only after the record no longer refers to them.
+//
+// A delete that moves the last record into the gap is logged as an update of the gap (the
+// deleted record) followed by the delete of the last record. Each of the two is undone on
+// its own and only when it is still to be undone, so a crash between any two writes of the
+// move can be rolled back.
+#include <algorithm>
+#include <cstring>
+
+#include "api/VdbErrorCodes.h"
+#include "storage/VdbHeapDataFile.h"
+#include "storage/VdbTreeBase.h"
+#include "tables/VdbBaseTable.h"
+
+namespace vdb {
+
+namespace {
+
+constexpr std::uint16_t kRightReplace = 0x0002;
+// Packed date of 1 January of year 1.
+constexpr std::int64_t kFirstDate = 545;
+
+enum class TLockKind { lkUpgrade, lkWrite };
+
+// Holds a table lock for one write; released on every way out.
+class TWriteLockScope {
+ public:
+  TWriteLockScope(TVdbRelation& r, TLockKind kind) : FRelation(r), FKind(kind) {
+    CheckInternal(kind == TLockKind::lkUpgrade ? r.BeginUpgrade(true) : r.BeginWrite(true));
+  }
+  ~TWriteLockScope() {
+    if (FKind == TLockKind::lkUpgrade) {
+      static_cast<void>(FRelation.EndUpgrade());
+    } else {
+      static_cast<void>(FRelation.EndWrite());
+    }
+  }
+  TWriteLockScope(const TWriteLockScope&) = delete;
+  TWriteLockScope& operator=(const TWriteLockScope&) = delete;
+
+ private:
+  TVdbRelation& FRelation;
+  TLockKind FKind;
+};
+
+std::u16string NumberText(std::int64_t n) { return VdbUtf8ToUtf16(std::to_string(n)); }
+
+const TVdbBlobData* FindBlob(const TVdbBlobDataList& blobs, std::int32_t fieldNo) {
+  for (const TVdbBlobData& b : blobs) {
+    if (b.FieldNo == fieldNo) return &b;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// ---- locks
+
+std::int16_t TVdbBaseTable::BeginWrite(bool wait) {
+  const std::int16_t r = FLocks.BeginWrite(wait);
+  if (r < 0 || FRedoLog || FRollingBack || FTemporary || FEnv.IsolationLevel == tilNone) return r;
+  const std::int16_t started = Guard([&] { StartRedoLog(); });
+  if (started < 0) {
+    static_cast<void>(FLocks.EndWrite());
+    return started;
+  }
+  return r;
+}
+
+void TVdbBaseTable::StartRedoLog() {
+  auto log = std::make_unique<TVdbRedoLog>(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
+  log->NewFile();
+  FRedoLog = std::move(log);
+}
+
+// ---- memo and blob values
+
+std::vector<TVdbBaseTable::TBlobField> TVdbBaseTable::BlobFields() const {
+  std::vector<TBlobField> fields;
+  for (int c = 0; c < FColumnDefs.GetCount(); ++c) {
+    const TVdbColumnType t = FColumnDefs.GetColumnDef(c).ColumnType();
+    if (t == vctMemo || t == vctWideMemo || t == vctBlob) fields.push_back({c + 1, t});
+  }
+  return fields;
+}
+
+std::vector<std::int32_t> TVdbBaseTable::WideFields() const {
+  std::vector<std::int32_t> wide;
+  for (const TBlobField& f : BlobFields()) {
+    if (f.Type == vctWideMemo) wide.push_back(f.FieldNo);
+  }
+  return wide;
+}
+
+std::int32_t TVdbBaseTable::GetBlockRef(std::span<const std::uint8_t> record, std::int32_t fieldNo) const {
+  const TVdbColumnDef& col = FColumnDefs.GetColumnDef(fieldNo - 1);
+  std::vector<std::uint8_t> copy(record.begin(), record.end());
+  TVdbDataValue v;
+  col.DataType()->SetReference(v, copy, static_cast<std::size_t>(col.Position()));
+  if (col.DataType()->IsNull(v)) return 0;
+  const auto block = static_cast<std::int32_t>(col.DataType()->GetInteger(v));
+  return block > 0 ? block : 0;
+}
+
+void TVdbBaseTable::SetBlockRef(std::span<std::uint8_t> record, std::int32_t fieldNo, std::int32_t block) const {
+  const TVdbColumnDef& col = FColumnDefs.GetColumnDef(fieldNo - 1);
+  TVdbDataValue v;
+  col.DataType()->SetReference(v, record, static_cast<std::size_t>(col.Position()));
+  if (block > 0) {
+    col.DataType()->SetInteger(v, block);
+  } else {
+    col.DataType()->SetNull(v);
+  }
+}
+
+std::int32_t TVdbBaseTable::WriteFreshChain(const TBlobField& f, std::span<const std::uint8_t> data) {
+  if (data.empty()) return 0;
+  if (f.Type == vctMemo) {
+    if (!FMemo) RaiseEngineError(errMemoFileOpen, {FileNames().MemoFile()});
+    return FMemo->WriteString(0, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+  }
+  if (!FBlob) RaiseEngineError(errBlobFileOpen, {FileNames().BlobFile()});
+  return FBlob->WriteData(0, data);
+}
+
+void TVdbBaseTable::FreeChainOf(const TBlobField& f, std::int32_t block) {
+  if (block <= 0) return;
+  if (f.Type == vctMemo) {
+    if (!FMemo) RaiseEngineError(errMemoFileOpen, {FileNames().MemoFile()});
+    FMemo->FreeChain(block);
+  } else {
+    if (!FBlob) RaiseEngineError(errBlobFileOpen, {FileNames().BlobFile()});
+    FBlob->FreeChain(block);
+  }
+}
+
+void TVdbBaseTable::FreeChainsQuietly(const std::vector<std::pair<TBlobField, std::int32_t>>& chains) noexcept {
+  for (const auto& [field, block] : chains) {
+    try {
+      FreeChainOf(field, block);
+    } catch (const EVdbEngine&) {
+      // Undoing a failed write: the write's own error is the one reported; a chain that
+      // cannot be freed stays allocated and unreferenced, which the check reports.
+    }
+  }
+}
+
+std::vector<std::uint8_t> TVdbBaseTable::ReadBlobValue(std::span<const std::uint8_t> record, std::int32_t fieldNo) {
+  const std::int32_t block = GetBlockRef(record, fieldNo);
+  if (block <= 0) return {};
+  if (FColumnDefs.GetColumnDef(fieldNo - 1).ColumnType() == vctMemo) {
+    if (!FMemo) RaiseEngineError(errMemoFileOpen, {FileNames().MemoFile()});
+    const std::string text = FMemo->ReadMemo(block);
+    return {text.begin(), text.end()};
+  }
+  if (!FBlob) RaiseEngineError(errBlobFileOpen, {FileNames().BlobFile()});
+  return FBlob->ReadData(block);
+}
+
+TVdbBlobDataList TVdbBaseTable::CollectBlobs(std::span<const std::uint8_t> record) {
+  TVdbBlobDataList list;
+  for (const TBlobField& f : BlobFields()) {
+    std::vector<std::uint8_t> data = ReadBlobValue(record, f.FieldNo);
+    if (!data.empty()) list.push_back(TVdbBlobData{f.FieldNo, std::move(data), false});
+  }
+  return list;
+}
+
+std::vector<std::pair<TVdbBaseTable::TBlobField, std::int32_t>> TVdbBaseTable::StoreValues(
+    std::span<std::uint8_t> record, const TVdbBlobDataList& blobs, const std::uint8_t* keepFrom) {
+  std::vector<std::pair<TBlobField, std::int32_t>> made;
+  try {
+    for (const TBlobField& f : BlobFields()) {
+      std::int32_t block = 0;
+      if (const TVdbBlobData* given = FindBlob(blobs, f.FieldNo)) {
+        block = WriteFreshChain(f, given->Data);
+      } else {
+        const std::int32_t ref = GetBlockRef(record, f.FieldNo);
+        if (ref == 0) continue;
+        const bool owned =
+            keepFrom != nullptr &&
+            GetBlockRef(std::span<const std::uint8_t>(keepFrom, static_cast<std::size_t>(GetRecordSize())), f.FieldNo) ==
+                ref;
+        if (owned) continue;
+        // A reference the record does not own would let two records share one chain.
+        block = WriteFreshChain(f, ReadBlobValue(record, f.FieldNo));
+      }
+      if (block > 0) made.emplace_back(f, block);
+      SetBlockRef(record, f.FieldNo, block);
+    }
+  } catch (const EVdbEngine&) {
+    FreeChainsQuietly(made);
+    throw;
+  }
+  return made;
+}
+
+void TVdbBaseTable::WriteMemoString(std::span<std::uint8_t> record, std::int32_t fieldNo, std::string_view text) {
+  if (!FMemo) RaiseEngineError(errMemoFileOpen, {FileNames().MemoFile()});
+  SetBlockRef(record, fieldNo, FMemo->WriteString(GetBlockRef(record, fieldNo), text));
+}
+
+void TVdbBaseTable::WriteBlobData(std::span<std::uint8_t> record, std::int32_t fieldNo,
+                                  std::span<const std::uint8_t> data) {
+  if (!FBlob) RaiseEngineError(errBlobFileOpen, {FileNames().BlobFile()});
+  SetBlockRef(record, fieldNo, FBlob->WriteData(GetBlockRef(record, fieldNo), data));
+}
+
+void TVdbBaseTable::WriteBlobDataWide(std::span<std::uint8_t> record, std::int32_t fieldNo,
+                                      std::u16string_view text) {
+  if (!FBlob) RaiseEngineError(errBlobFileOpen, {FileNames().BlobFile()});
+  SetBlockRef(record, fieldNo, FBlob->WriteString(GetBlockRef(record, fieldNo), text));
+}
+
+// ---- records and indexes
+
+void TVdbBaseTable::InitRecord(std::span<std::uint8_t> recBuffer, bool preset) {
+  std::fill(recBuffer.begin(), recBuffer.end(), std::uint8_t{0});
+  for (int c = 0; c < FColumnDefs.GetCount(); ++c) {
+    const TVdbColumnDef& col = FColumnDefs.GetColumnDef(c);
+    if (col.Nullable() || (col.ColumnType() != vctDate && col.ColumnType() != vctTimeStamp)) continue;
+    if (col.ColumnType() == vctDate) {
+      TVdbDataValue v;
+      col.DataType()->SetReference(v, recBuffer, static_cast<std::size_t>(col.Position()));
+      col.DataType()->SetInteger(v, kFirstDate);
+    }
+  }
+  if (preset && HasRecordId()) CheckInternal(SetAutoNum(recBuffer));
+}
+
+std::vector<std::uint8_t> TVdbBaseTable::ReadStored(std::int32_t recNo) {
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(GetRecordSize()), 0);
+  FDataFile->ReadRecord(recNo, std::span<std::uint8_t>(record).first(FDataFile->RecordSize()));
+  return record;
+}
+
+void TVdbBaseTable::AddRecordToIndexes(std::span<const std::uint8_t> record, std::int32_t recNo) {
+  std::vector<std::uint8_t> entry;
+  TVdbIndexNo done = 0;
+  try {
+    for (; done <= FLastIndexNo; ++done) {
+      TVdbIndexKeys& keys = GetIndexKeys(done);
+      const std::int32_t size = keys.BuildEntry(record, recNo, entry);
+      GetIndexFile(done).Add_Index(std::span<const std::uint8_t>(entry).first(static_cast<std::size_t>(size)));
+    }
+  } catch (const EVdbEngine& e) {
+    for (TVdbIndexNo i = 0; i < done; ++i) {
+      try {
+        const std::int32_t size = GetIndexKeys(i).BuildEntry(record, recNo, entry);
+        GetIndexFile(i).Loesche_Index(std::span<const std::uint8_t>(entry).first(static_cast<std::size_t>(size)));
+      } catch (const EVdbEngine&) {
+        // The refusal is what the caller hears about; the check reports a leftover entry.
+      }
+    }
+    if (e.Code() == errNotUnique || e.Code() == errIndexInsert) throw;
+    RaiseEngineError(errIndexInsert, {GetIndexName(done)});
+  }
+}
+
+void TVdbBaseTable::RemoveRecordFromIndexes(std::span<const std::uint8_t> record, std::int32_t recNo) {
+  std::vector<std::uint8_t> entry;
+  TVdbIndexNo done = 0;
+  try {
+    for (; done <= FLastIndexNo; ++done) {
+      const std::int32_t size = GetIndexKeys(done).BuildEntry(record, recNo, entry);
+      if (GetIndexFile(done).Loesche_Index(std::span<const std::uint8_t>(entry).first(static_cast<std::size_t>(size))) !=
+          0) {
+        RaiseEngineError(errIndexDelete, {GetIndexName(done)});
+      }
+    }
+  } catch (const EVdbEngine& e) {
+    for (TVdbIndexNo i = 0; i < done; ++i) {
+      try {
+        const std::int32_t size = GetIndexKeys(i).BuildEntry(record, recNo, entry);
+        GetIndexFile(i).Add_Index(std::span<const std::uint8_t>(entry).first(static_cast<std::size_t>(size)));
+      } catch (const EVdbEngine&) {
+        // See AddRecordToIndexes.
+      }
+    }
+    if (e.Code() == errIndexDelete) throw;
+    RaiseEngineError(errIndexDelete, {GetIndexName(done)});
+  }
+}
+
+void TVdbBaseTable::ReplaceRecordToIndexes(std::span<const std::uint8_t> record,
+                                           std::span<const std::uint8_t> origRecord, std::int32_t recNo) {
+  struct TMove {
+    TVdbIndexNo Index;
+    std::vector<std::uint8_t> Old, New;
+    bool Deleted = false, Inserted = false;
+  };
+  std::vector<TMove> moves;
+  std::vector<std::uint8_t> oldEntry, newEntry;
+  for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
+    TVdbIndexKeys& keys = GetIndexKeys(i);
+    oldEntry.resize(static_cast<std::size_t>(keys.BuildEntry(origRecord, recNo, oldEntry)));
+    newEntry.resize(static_cast<std::size_t>(keys.BuildEntry(record, recNo, newEntry)));
+    if (oldEntry == newEntry) continue;
+    moves.push_back(TMove{i, oldEntry, newEntry});
+  }
+  std::int16_t failure = 0;
+  std::u16string failedIndex;
+  for (TMove& m : moves) {
+    TVdbIndexFile& file = GetIndexFile(m.Index);
+    try {
+      if (file.Loesche_Index(m.Old) != 0) {
+        failure = errIndexDelete;
+      } else {
+        m.Deleted = true;
+        file.Add_Index(m.New);
+        m.Inserted = true;
+      }
+    } catch (const EVdbEngine&) {
+      failure = m.Deleted ? errIndexInsert : errIndexDelete;
+    }
+    if (failure != 0) {
+      failedIndex = GetIndexName(m.Index);
+      break;
+    }
+  }
+  if (failure == 0) return;
+  for (TMove& m : moves) {
+    try {
+      TVdbIndexFile& file = GetIndexFile(m.Index);
+      if (m.Inserted) file.Loesche_Index(m.New);
+      if (m.Deleted) file.Add_Index(m.Old);
+    } catch (const EVdbEngine&) {
+      // The index move's own failure is reported; the check reports what stayed behind.
+    }
+  }
+  RaiseEngineError(failure, {failedIndex});
+}
+
+void TVdbBaseTable::CheckUnique(std::span<const std::uint8_t> record, std::int32_t recNo) {
+  std::vector<std::uint8_t> entry, key;
+  for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
+    const TIndexSlot& s = Slot(i);
+    const bool mustBeUnique = s.Primary || (s.Def && s.Def->IsUnique) || (s.File->IsOpen() && s.File->GetMustBeUnique());
+    if (!mustBeUnique) continue;
+    try {
+      CheckIndexOpen(i);
+    } catch (const EVdbEngine&) {
+      RaiseEngineError(errIndexCorrupt, {s.Name});
+    }
+    TVdbIndexKeys& keys = GetIndexKeys(i);
+    entry.resize(static_cast<std::size_t>(keys.BuildEntry(record, recNo, entry)));
+    key = entry;
+    VdbSetEntryRecNo(key, 0);
+    if (GetIndexFile(i).Suche_Index(key) != 0) continue;
+    if (keys.IsSameKey(key, entry) && VdbEntryRecNo(key) != recNo) {
+      const TVdbSortDef* def = GetIndexDef(i);
+      RaiseEngineError(errNotUnique, {def ? def->CalcSpecification(FColumnDefs, true, false, 0, false) : s.Name});
+    }
+  }
+}
+
+void TVdbBaseTable::CheckRecordRules(std::span<const std::uint8_t> record) {
+  // Check constraints and computed columns need compiled conditions; without them the write
+  // is refused (187) rather than stored unchecked.
+  RequireRecordWriteSupport();
+  if (FForeignKeyDefs.GetCount() > 0) {
+    if (FIntegrity == nullptr) RaiseEngineError(errNotSupported, {u"referential integrity (table \"" + GetName() + u"\")"});
+    FIntegrity->CheckReferences(*this, record);
+  }
+}
+
+// ---- the three changes
+
+std::int32_t TVdbBaseTable::InsertLocked(std::span<std::uint8_t> record, const TVdbBlobDataList& blobs,
+                                         const std::uint8_t* keepFrom, bool indexes) {
+  if (!FDataFile->CanAppend()) RaiseEngineError(errCapacityReached, {GetName()});
+  const std::int32_t recNo = FDataFile->GetRecordCount() + 1;
+  const auto made = StoreValues(record, blobs, keepFrom);
+  try {
+    if (indexes) AddRecordToIndexes(record, recNo);
+    try {
+      const std::int32_t stored = FDataFile->InsertRecord(record);
+      if (stored != recNo) RaiseEngineError(errFileWrite, {FFileName});
+    } catch (const EVdbEngine&) {
+      if (indexes) {
+        try {
+          RemoveRecordFromIndexes(record, recNo);
+        } catch (const EVdbEngine&) {
+          // The insert's failure is reported; the check finds what stayed.
+        }
+      }
+      throw;
+    }
+  } catch (const EVdbEngine&) {
+    FreeChainsQuietly(made);
+    throw;
+  }
+  return recNo;
+}
+
+void TVdbBaseTable::ReplaceLocked(std::int32_t recNo, std::span<std::uint8_t> record, const TVdbBlobDataList& blobs,
+                                  bool indexes, bool freeBlocks) {
+  const std::vector<std::uint8_t> old = ReadStored(recNo);
+  const auto made = StoreValues(record, blobs, old.data());
+  try {
+    FDataFile->WriteRecord(recNo, record);
+    if (indexes) {
+      try {
+        ReplaceRecordToIndexes(record, old, recNo);
+      } catch (const EVdbEngine&) {
+        FDataFile->WriteRecord(recNo, old);
+        throw;
+      }
+    }
+  } catch (const EVdbEngine&) {
+    FreeChainsQuietly(made);
+    throw;
+  }
+  if (!freeBlocks) return;
+  // The new record is written: chains only the old one used can go now.
+  for (const TBlobField& f : BlobFields()) {
+    const std::int32_t before = GetBlockRef(old, f.FieldNo);
+    if (before != 0 && before != GetBlockRef(record, f.FieldNo)) FreeChainOf(f, before);
+  }
+}
+
+std::int32_t TVdbBaseTable::DeleteLocked(std::int32_t recNo, bool indexes, bool freeBlocks) {
+  const std::int32_t last = FDataFile->GetRecordCount();
+  const std::vector<std::uint8_t> deleted = ReadStored(recNo);
+  const bool move = recNo < last && !FDataFile->CanDelete();
+  std::vector<std::uint8_t> moved;
+  if (indexes) RemoveRecordFromIndexes(deleted, recNo);
+  try {
+    if (move) {
+      moved = ReadStored(last);
+      if (indexes) ReplaceRecordToIndexesMoving(moved, last, recNo);
+      try {
+        FDataFile->WriteRecord(recNo, moved);
+        FDataFile->DeleteRecord(last);
+      } catch (const EVdbEngine&) {
+        FDataFile->WriteRecord(recNo, deleted);
+        if (indexes) {
+          try {
+            ReplaceRecordToIndexesMoving(moved, recNo, last);
+          } catch (const EVdbEngine&) {
+            // The delete's own failure is reported.
+          }
+        }
+        throw;
+      }
+    } else {
+      FDataFile->DeleteRecord(recNo);
+    }
+  } catch (const EVdbEngine&) {
+    if (indexes) {
+      try {
+        AddRecordToIndexes(deleted, recNo);
+      } catch (const EVdbEngine&) {
+        // The delete's own failure is reported.
+      }
+    }
+    throw;
+  }
+  if (freeBlocks) {
+    // The record is gone: its chains can be freed now.
+    for (const TBlobField& f : BlobFields()) FreeChainOf(f, GetBlockRef(deleted, f.FieldNo));
+  }
+  return move ? last : 0;
+}
+
+void TVdbBaseTable::ReplaceRecordToIndexesMoving(std::span<const std::uint8_t> record, std::int32_t fromRecNo,
+                                                 std::int32_t toRecNo) {
+  std::vector<std::uint8_t> from, to;
+  TVdbIndexNo done = 0;
+  try {
+    for (; done <= FLastIndexNo; ++done) {
+      TVdbIndexKeys& keys = GetIndexKeys(done);
+      from.resize(static_cast<std::size_t>(keys.BuildEntry(record, fromRecNo, from)));
+      to.resize(static_cast<std::size_t>(keys.BuildEntry(record, toRecNo, to)));
+      TVdbIndexFile& file = GetIndexFile(done);
+      if (file.Loesche_Index(from) != 0) RaiseEngineError(errIndexDelete, {GetIndexName(done)});
+      try {
+        file.Add_Index(to);
+      } catch (const EVdbEngine&) {
+        file.Add_Index(from);
+        RaiseEngineError(errIndexInsert, {GetIndexName(done)});
+      }
+    }
+  } catch (const EVdbEngine&) {
+    for (TVdbIndexNo i = 0; i < done; ++i) {
+      try {
+        TVdbIndexKeys& keys = GetIndexKeys(i);
+        from.resize(static_cast<std::size_t>(keys.BuildEntry(record, fromRecNo, from)));
+        to.resize(static_cast<std::size_t>(keys.BuildEntry(record, toRecNo, to)));
+        GetIndexFile(i).Loesche_Index(to);
+        GetIndexFile(i).Add_Index(from);
+      } catch (const EVdbEngine&) {
+        // See AddRecordToIndexes.
+      }
+    }
+    throw;
+  }
+}
+
+// ---- public writes
+
+std::int32_t TVdbBaseTable::AppendRecord(std::span<std::uint8_t> recBuffer, const TVdbBlobDataList& blobs) {
+  return Guard([&]() -> std::int32_t {
+    if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    if ((FRights & kVdbRightModify) == 0) RaiseEngineError(errPermissionDenied);
+    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize())) RaiseEngineError(errInvalidParameterValue);
+    std::span<std::uint8_t> record = recBuffer.first(static_cast<std::size_t>(GetRecordSize()));
+    TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    if (!FDataFile->CanAppend()) RaiseEngineError(errCapacityReached, {GetName()});
+    if (!FRollingBack) {
+      CheckUnique(record, FDataFile->GetRecordCount() + 1);
+      CheckRecordRules(record);
+    }
+    TWriteLockScope write(*this, TLockKind::lkWrite);
+    // The undo entry is on the device before anything it undoes can reach the files.
+    if (FRedoLog && !FRollingBack) FRedoLog->LogInsert(FDataFile->GetRecordCount() + 1);
+    const std::int32_t recNo = InsertLocked(record, blobs, nullptr, true);
+    NotifyRelationChanged();
+    return recNo;
+  });
+}
+
+std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std::span<const std::uint8_t> origRecBuffer,
+                                          const TVdbBlobDataList& blobs, std::int32_t recNo) {
+  static_cast<void>(origRecBuffer);
+  return Guard([&] {
+    if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    if ((FRights & kRightReplace) == 0) RaiseEngineError(errNoWritePermission, {GetName()});
+    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize())) RaiseEngineError(errInvalidParameterValue);
+    std::span<std::uint8_t> record = recBuffer.first(static_cast<std::size_t>(GetRecordSize()));
+    TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
+    const std::vector<std::uint8_t> old = ReadStored(recNo);
+    if (!FRollingBack) {
+      CheckUnique(record, recNo);
+      CheckRecordRules(record);
+      if (FIntegrity) FIntegrity->BeforeUpdate(*this, old, record);
+    }
+    const TVdbBlobDataList oldBlobs = FRedoLog && !FRollingBack ? CollectBlobs(old) : TVdbBlobDataList{};
+    {
+      TWriteLockScope write(*this, TLockKind::lkWrite);
+      if (FRedoLog && !FRollingBack) FRedoLog->LogUpdate(recNo, old, oldBlobs, WideFields());
+      ReplaceLocked(recNo, record, blobs, true, true);
+      NotifyRecordChanged(recNo);
+    }
+    if (!FRollingBack && FIntegrity) FIntegrity->AfterUpdate(*this, old, record);
+  });
+}
+
+std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer, std::int32_t recNo) {
+  static_cast<void>(recBuffer);
+  return Guard([&] {
+    if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
+    CheckInternal(CheckEdit(recNo, nullptr));
+    CheckInternal(EndEdit(recNo));
+    const std::vector<std::uint8_t> deleted = ReadStored(recNo);
+    if (!FRollingBack && FIntegrity) FIntegrity->BeforeDelete(*this, deleted);
+    std::int32_t moved = 0;
+    {
+      TWriteLockScope write(*this, TLockKind::lkWrite);
+      if (FRedoLog && !FRollingBack) {
+        const std::int32_t last = FDataFile->GetRecordCount();
+        if (recNo < last && !FDataFile->CanDelete()) {
+          // The move is logged as its two halves; see the file comment.
+          const std::vector<std::uint8_t> lastRecord = ReadStored(last);
+          const TVdbBlobDataList deletedBlobs = CollectBlobs(deleted);
+          const TVdbBlobDataList lastBlobs = CollectBlobs(lastRecord);
+          FRedoLog->LogUpdate(recNo, deleted, deletedBlobs, WideFields());
+          FRedoLog->LogDelete(last, lastRecord, lastBlobs, WideFields());
+        } else {
+          FRedoLog->LogDelete(recNo, deleted, CollectBlobs(deleted), WideFields());
+        }
+      }
+      moved = DeleteLocked(recNo, true, true);
+      NotifyRecordDeleted(recNo, moved);
+      // The record-move file that tells other stations is not kept yet; this station's
+      // edit lock follows the moved record.
+      if (moved > 0) SwitchEdit(moved, recNo);
+    }
+    if (!FRollingBack && FIntegrity) FIntegrity->AfterDelete(*this, deleted);
+  });
+}
+
+std::int32_t TVdbBaseTable::ClearDat() {
+  return Guard([&]() -> std::int32_t {
+    if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    TWriteLockScope write(*this, TLockKind::lkWrite);
+    const std::int32_t count = FDataFile->GetRecordCount();
+    if (FRedoLog && !FRollingBack) {
+      // Logged as deletes of the last record, so that a rollback appends them in order again.
+      for (std::int32_t r = count; r >= 1; --r) {
+        const std::vector<std::uint8_t> record = ReadStored(r);
+        FRedoLog->LogDelete(r, record, CollectBlobs(record), WideFields());
+      }
+    }
+    FDataFile->Clear();
+    if (HasRecordId()) FDataFile->SetNextRecordId(1);
+    if (FMemo) FMemo->Empty();
+    if (FBlob) FBlob->Empty();
+    for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
+      TIndexSlot& s = Slot(i);
+      if (s.Unsupported) continue;
+      GetIndexFile(i).Clear_Index();
+    }
+    Flush(true);
+    NotifyRelationEmptied();
+    return count;
+  });
+}
+
+// ---- transactions
+
+std::int16_t TVdbBaseTable::CommitModifications() {
+  return Guard([&] {
+    if (!FRedoLog) return;
+    // The changes are on the files (and on the device with the deep-flush right) before the
+    // log that could undo them goes.
+    Flush(true);
+    FRedoLog->Erase();
+    FRedoLog.reset();
+  });
+}
+
+std::int16_t TVdbBaseTable::UndoModifications() {
+  return Guard([&] {
+    if (!FRedoLog) return;
+    std::unique_ptr<TVdbRedoLog> log = std::move(FRedoLog);
+    FRollingBack = true;
+    try {
+      TWriteLockScope write(*this, TLockKind::lkWrite);
+      ReplayRedoLog(*log, false);
+      Flush(true);
+    } catch (const EVdbEngine&) {
+      FRollingBack = false;
+      // Kept on disk: the next opening of the table finishes the rollback.
+      log->Close();
+      throw;
+    }
+    FRollingBack = false;
+    log->Erase();
+  });
+}
+
+void TVdbBaseTable::ReplayRedoLog(TVdbRedoLog& log, bool recovering) {
+  const bool live = !recovering;
+  std::vector<std::uint8_t> record;
+  while (log.ReadPriorAction()) {
+    const std::int32_t recNo = log.LastActionRecordNo();
+    const std::int32_t count = FDataFile->GetRecordCount();
+    switch (log.LastActionKind()) {
+      case takInsert:
+        // Undone only when the record reached the table (a crash may have come first).
+        if (recNo >= 1 && recNo <= count) {
+          const std::int32_t moved = DeleteLocked(recNo, live, live);
+          if (live) NotifyRecordDeleted(recNo, moved);
+        }
+        break;
+      case takUpdate:
+        if (recNo >= 1 && recNo <= count) {
+          record = log.LastActionRecBuffer();
+          for (const TBlobField& f : BlobFields()) SetBlockRef(record, f.FieldNo, 0);
+          ReplaceLocked(recNo, record, log.LastActionBlobs(), live, live);
+          if (live) NotifyRecordChanged(recNo);
+        }
+        break;
+      case takDelete: {
+        record = log.LastActionRecBuffer();
+        if (recNo > count) {
+          for (const TBlobField& f : BlobFields()) SetBlockRef(record, f.FieldNo, 0);
+          InsertLocked(record, log.LastActionBlobs(), nullptr, live);
+          break;
+        }
+        std::vector<std::uint8_t> current = ReadStored(recNo);
+        // Still there unchanged: the delete never took effect.
+        if (current == record) break;
+        // A delete logged whole whose last record was moved into the gap: the logged record
+        // goes back into its slot and the moved one to the end again (keeping its chains).
+        for (const TBlobField& f : BlobFields()) SetBlockRef(record, f.FieldNo, 0);
+        ReplaceLocked(recNo, record, log.LastActionBlobs(), live, false);
+        InsertLocked(current, {}, current.data(), live);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (live) NotifyRelationChanged();
+}
+
+std::int16_t TVdbBaseTable::RecoverAbandonedLog() {
+  return Guard([&]() -> std::int16_t {
+    if (!GetActive() || GetReadOnly() || FRedoLog) return 0;
+    TVdbRedoLog log(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
+    if (!log.Exists() || !log.Open()) return 0;
+    TWriteLockScope write(*this, TLockKind::lkWrite);
+    // Chains freed before the crash may be listed in a half-written free list; new values of
+    // the replay take fresh blocks, and the free lists are rebuilt from the records after.
+    if (FMemo) FMemo->ForgetFreeList();
+    if (FBlob) FBlob->ForgetFreeList();
+    FRollingBack = true;
+    try {
+      ReplayRedoLog(log, true);
+    } catch (const EVdbEngine&) {
+      FRollingBack = false;
+      throw;
+    }
+    FRollingBack = false;
+    if (FDataFile->GetRecordCount() >= 0) {
+      if (auto* heap = dynamic_cast<TVdbHeapDataFile*>(FDataFile.get())) heap->StoreRecordCount();
+    }
+    RebuildBlobFreeLists();
+    for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
+      if (!Slot(i).Unsupported) BuildIndexFile(i, 0, {});
+    }
+    Flush(true);
+    log.Erase();
+    NotifyRelationChanged();
+    return 1;
+  });
+}
+
+void TVdbBaseTable::RebuildBlobFreeLists() {
+  if (!FMemo && !FBlob) return;
+  std::vector<std::int32_t> memoHeads, blobHeads;
+  const auto fields = BlobFields();
+  for (std::int32_t r = 1; r <= FDataFile->GetRecordCount(); ++r) {
+    const std::vector<std::uint8_t> record = ReadStored(r);
+    for (const TBlobField& f : fields) {
+      const std::int32_t block = GetBlockRef(record, f.FieldNo);
+      if (block > 0) (f.Type == vctMemo ? memoHeads : blobHeads).push_back(block);
+    }
+  }
+  if (FMemo) FMemo->RebuildFreeList(memoHeads);
+  if (FBlob) FBlob->RebuildFreeList(blobHeads);
+}
+
+// ---- checking
+
+std::vector<std::u16string> TVdbBaseTable::VerifyTable() {
+  std::vector<std::u16string> problems;
+  const std::int16_t r = Guard([&] {
+    TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    const std::int32_t count = FDataFile->GetRecordCount();
+    std::vector<std::uint8_t> entry, found;
+    std::vector<TVdbChainRef> memoChains, blobChains;
+    const auto fields = BlobFields();
+    for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
+      if (Slot(i).Unsupported) continue;
+      TVdbIndexFile& file = GetIndexFile(i);
+      if (file.GetItemCount() != count) {
+        problems.push_back(u"Index " + GetIndexName(i) + u": " + NumberText(file.GetItemCount()) + u" entries for " +
+                           NumberText(count) + u" records");
+      }
+      for (const TVdbIndexProblem& p : file.Check(count)) {
+        if (p.Severity >= 2) problems.push_back(u"Index " + GetIndexName(i) + u": " + p.Text);
+      }
+    }
+    for (std::int32_t recNo = 1; recNo <= count; ++recNo) {
+      const std::vector<std::uint8_t> record = ReadStored(recNo);
+      for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
+        if (Slot(i).Unsupported) continue;
+        entry.resize(static_cast<std::size_t>(GetIndexKeys(i).BuildEntry(record, recNo, entry)));
+        found = entry;
+        if (GetIndexFile(i).Suche_Index(found) != 0 || found != entry) {
+          problems.push_back(u"Index " + GetIndexName(i) + u": no entry for record " + NumberText(recNo));
+        }
+      }
+      for (const TBlobField& f : fields) {
+        const std::int32_t block = GetBlockRef(record, f.FieldNo);
+        const std::u16string name = FColumnDefs.GetColumnDef(f.FieldNo - 1).Name();
+        (f.Type == vctMemo ? memoChains : blobChains).push_back(TVdbChainRef{recNo, name, block});
+      }
+    }
+    if (FMemo) {
+      for (auto& p : FMemo->Check(memoChains)) problems.push_back(std::move(p));
+    }
+    if (FBlob) {
+      for (auto& p : FBlob->Check(blobChains)) problems.push_back(std::move(p));
+    }
+  });
+  if (r < 0) problems.push_back(u"Check failed with engine error " + NumberText(-r));
+  return problems;
+}
+
+}  // namespace vdb
