@@ -6,10 +6,12 @@
 // fails undoes the steps before it, so a failed write leaves the table as it was; memo/blob
 // chains a record no longer needs are freed only after the record no longer refers to them.
 //
-// A delete that moves the last record into the gap is logged as an update of the gap (the
-// deleted record) followed by the delete of the last record. Each of the two is undone on
+// A delete that moves the last record into the gap is logged as the delete of the last
+// record followed by an update of the gap (the deleted record). Each of the two is undone on
 // its own and only when it is still to be undone, so a crash between any two writes of the
-// move can be rolled back.
+// move can be rolled back; undone backwards, the gap gets its record back before the moved
+// record is appended again, so no state of the replay holds one record twice (which a unique
+// index would refuse).
 #include <algorithm>
 #include <cstring>
 
@@ -573,8 +575,8 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
           const std::vector<std::uint8_t> lastRecord = ReadStored(last);
           const TVdbBlobDataList deletedBlobs = CollectBlobs(deleted);
           const TVdbBlobDataList lastBlobs = CollectBlobs(lastRecord);
-          FRedoLog->LogUpdate(recNo, deleted, deletedBlobs, WideFields());
           FRedoLog->LogDelete(last, lastRecord, lastBlobs, WideFields());
+          FRedoLog->LogUpdate(recNo, deleted, deletedBlobs, WideFields());
         } else {
           FRedoLog->LogDelete(recNo, deleted, CollectBlobs(deleted), WideFields());
         }
