@@ -127,6 +127,9 @@ std::u16string TVdbStringType::ParamKey() const {
 
 bool TVdbStringType::HasNullByte() const noexcept { return !IsMemo() && Nullable(); }
 
+// Owned memo and unbounded values carry the dynamic header. Code below asks for that kind
+// directly: a fixed field (such as a 4-character text without null byte) can be exactly as
+// wide as the header.
 std::size_t TVdbStringType::OwnedSize() const { return (IsMemo() || IsUnbounded()) ? kDynamicHeader : DataSize(); }
 
 bool TVdbStringType::HoldsText(const TVdbDataValue& value) const { return !(IsMemo() && value.IsReference()); }
@@ -138,7 +141,7 @@ bool TVdbStringType::IsNull(const TVdbDataValue& value) const {
     CheckField(value, 4);
     return LoadLE<std::uint32_t>(value.Field()) == 0;
   }
-  if (OwnedSize() == kDynamicHeader) {
+  if (IsMemo() || IsUnbounded()) {
     if (value.IsReference()) Mismatch();
     CheckField(value, kDynamicHeader);
     return value.Field()[0] == 0;
@@ -151,7 +154,7 @@ void TVdbStringType::SetNull(TVdbDataValue& value) const {
   if (IsMemo() && value.IsReference()) {
     CheckField(value, 4);
     StoreLE<std::uint32_t>(value.Field(), 0);
-  } else if (OwnedSize() == kDynamicHeader) {
+  } else if (IsMemo() || IsUnbounded()) {
     if (value.IsReference()) Mismatch();
     OwnValue(value, ColumnType(), kDynamicHeader);
   } else {
@@ -174,7 +177,7 @@ std::int64_t TVdbStringType::GetInteger(const TVdbDataValue& value) const {
 
 std::uint32_t TVdbStringType::StoredCount(const TVdbDataValue& value) const {
   const auto field = value.Field();
-  if (OwnedSize() == kDynamicHeader) {
+  if (IsMemo() || IsUnbounded()) {
     CheckField(value, kDynamicHeader);
     const std::uint32_t count = LoadLE<std::uint32_t>(field, 1);
     if (count > (field.size() - kDynamicHeader) / CharSize()) RaiseText(u"Stored text length exceeds the value");
@@ -197,7 +200,7 @@ std::span<const std::uint8_t> TVdbStringType::StoredChars(const TVdbDataValue& v
   if (!HoldsText(value)) Mismatch();
   if (IsNull(value)) return {};
   const std::uint32_t count = StoredCount(value);
-  if (OwnedSize() == kDynamicHeader) return value.Field().subspan(kDynamicHeader, count * CharSize());
+  if (IsMemo() || IsUnbounded()) return value.Field().subspan(kDynamicHeader, count * CharSize());
   return ReadableData(value).subspan(SizeByteCount(), count * CharSize());
 }
 
@@ -211,7 +214,7 @@ void TVdbStringType::StoreChars(TVdbDataValue& value, const std::uint8_t* chars,
     StoreChars(value, copy.data(), count);
     return;
   }
-  if (OwnedSize() == kDynamicHeader) {
+  if (IsMemo() || IsUnbounded()) {
     if (value.IsReference()) Mismatch();
     OwnValue(value, ColumnType(), kDynamicHeader + static_cast<std::size_t>(count) * CharSize());
     auto field = value.Field();
