@@ -10,7 +10,12 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Run it inside a virtual display instead:  xvfb-run -a -s '-screen 0 1280x1024x24' ./run.sh" >&2
   exit 1
 fi
-# The database is the directory the program starts in.
+# The database is the directory the program starts in; its settlement tables are made from the
+# data set when they are missing (the tool never replaces existing tables).
 mkdir -p "$root/db"
+if [ ! -e "$root/db/Irsz.vdbt" ] || [ ! -e "$root/db/Irsz_tmp.vdbt" ]; then
+  cmake --build "$root/build/release" --target vidora_mkdb
+  "$root/build/release/tools/vidora_mkdb" "$root/../shared/data/settlements.csv" "$root/db"
+fi
 cd "$root/db"
 exec "$root/build/release/app/vidora"
