@@ -291,7 +291,23 @@ std::int16_t TVdbCursor::ClearUserRange() {
 
 // ---- filters
 
-std::int16_t TVdbCursor::SetUserSqlFilter(std::u16string_view filterExpression, int, std::uint16_t, bool) {
+std::int16_t TVdbCursor::SetUserSqlFilter(std::u16string_view filterExpression, int, std::uint16_t,
+                                          bool background) {
+  // A blank text removes the condition the call addresses: the pending one, or the one in
+  // force. A selection of marked records is no condition and stays.
+  if (filterExpression.find_first_not_of(u" \t\r\n") == std::u16string_view::npos) {
+    return Guard([&] {
+      if (background) {
+        FUserCondition.reset();
+        if (FUserFilterKind != tfkBookmarks) FUserFilterKind = tfkNone;
+        return;
+      }
+      if (FActiveFilterKind != tfkStatic && FActiveFilterKind != tfkIncremental) return;
+      FActiveCondition.reset();
+      FActiveFilterKind = tfkNone;
+      RebuildView();
+    });
+  }
   return Guard([&] {
     RaiseEngineError(errNotSupported, {u"filter condition \"" + std::u16string(filterExpression) +
                                        u"\" (conditions cannot be compiled yet)"});

@@ -94,7 +94,8 @@ class TVdbCursor {
   // Puts a compiled condition in place by `mode` (see the kind constants) and `background`
   // (pending instead of active). 0 or a negated code.
   std::int16_t SetUserFilter(std::unique_ptr<IVdbAccessorFilter> condition, std::uint16_t mode, bool background);
-  // A filter text needs the condition compiler: refused with engine error 187.
+  // A filter text needs the condition compiler: refused with engine error 187. A blank text
+  // removes the pending condition (`background`) or the one in force, and returns 0.
   std::int16_t SetUserSqlFilter(std::u16string_view filterExpression, int syntax, std::uint16_t mode, bool background);
   std::int16_t ActivateFilter();
   std::int16_t DeactivateFilter();
