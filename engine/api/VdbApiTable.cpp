@@ -313,7 +313,9 @@ VDBAPI int32_t VdbTableLocateRec2(int16_t TableHdl, const VdbChar* IndexName, co
     if (RecordBuffer == nullptr) return stsBufferTooSmall;
     const int items = r.GetIndexKeys(indexNo).ItemCount();
     const int count = IndexItemCount < 1 ? items : std::min<int>(IndexItemCount, items);
-    const std::vector<std::uint8_t> entry = SearchEntry(r, indexNo, RecordBuffer);
+    std::vector<std::uint8_t> entry = SearchEntry(r, indexNo, RecordBuffer);
+    // Items beyond the count take no part: the search starts before every value they may have.
+    if (count < items) r.CompleteIndexInfo(entry, indexNo, count, false);
     bool exact = ExactMatch != nullptr && *ExactMatch;
     const std::int32_t found = c.Accessor().LocateRecord2(indexNo, entry, count, exact);
     if (found < 0) return stsEngineError;

@@ -32,7 +32,8 @@
    Record buffers. VdbTableGetRecord, VdbTableSetRecord, VdbTableSetRange and
    VdbTableLocateRec2 take images of the relation's record: VdbTableGetRecordSize bytes, the
    fields in column order as they are stored. A buffer smaller than the record is refused
-   with -103 and is neither read nor written beyond its size.
+   with -103 and is neither read nor written beyond its size. A null pointer where a record
+   or buffer is to be filled or read is refused with -103 as well.
 
    Callbacks are called on the thread that made the engine call. They must return normally;
    the engine treats them as foreign code and never lets them unwind through it. */
@@ -70,16 +71,23 @@ typedef uint16_t VdbChar; /* one UTF-16 code unit */
 #define VDB_ERR_NOT_SUPPORTED (-19)         /* "Function can not be called in this context" */
 #define VDB_ERR_DELETE_RECORD (-20)
 #define VDB_ERR_RESTRUCTURE (-21)
+#define VDB_ERR_NO_RECORD_ID_COLUMN (-22)
+#define VDB_ERR_WRONG_COLUMN_TYPE (-23)
 #define VDB_ERR_WRITE_RECORD (-25)
+#define VDB_ERR_NOT_UNIQUE (-26)
+#define VDB_ERR_INDEX_IN_USE (-27)
+#define VDB_ERR_READ_ONLY (-30)
 #define VDB_ERR_TABLE_BUSY (-31)
 #define VDB_ERR_INVALID_CONDITION (-44)
 #define VDB_ERR_TABLE_LOCKED (-47)
 #define VDB_ERR_DELETE_INDEX (-48)
+#define VDB_ERR_CLOSE_RELATION (-49)
 #define VDB_ERR_DELETE_TABLE (-51)
 #define VDB_ERR_CREATE_SESSION (-53)
 #define VDB_ERR_BLOB_ACTIVE (-55)
 #define VDB_ERR_NO_BLOB_TRANSFER (-56)
 #define VDB_ERR_NOT_IN_EDIT_MODE (-57)
+#define VDB_ERR_CREATE_FILE (-54)
 #define VDB_ERR_DATABASE_NOT_FOUND (-58)
 #define VDB_ERR_SQL_SYNTAX (-59)
 #define VDB_ERR_SQL_EXECUTE (-60)
@@ -277,8 +285,9 @@ typedef struct TVdbTableUsageEntry {
   int32_t EditRecNo;
 } TVdbTableUsageEntry;
 
-/* Who uses a table. Without a lock file UserCount is 1 and every other count 0. Only the
-   first VDB_USAGE_ENTRIES sessions are listed; ItemCount tells how many entries are filled. */
+/* Who uses a table. Without a lock file UserCount is 1 and every other count 0. The counts
+   are filled; the UserInfo entries are left zeroed (room for the first VDB_USAGE_ENTRIES
+   sessions of the lock file). */
 typedef struct TVdbTableUsage {
   int32_t ItemCount;
   int32_t UserCount;
@@ -553,8 +562,8 @@ VDBAPI TVdbResult VdbTableMarkFullText(int16_t TableHdl, const VdbChar* Words, u
 
 /* ---- Columns and records */
 
-/* Copies the current record into Buffer (RecBufSize bytes, at least the record size).
-   -11 no current record, -103 buffer too small, -100 engine failure. */
+/* Copies the current record into Buffer (RecBufSize bytes, at least the record size); before
+   the first record an empty record. -103 buffer too small, -100 engine failure. */
 VDBAPI TVdbResult VdbTableGetRecord(int16_t TableHdl, void* Buffer, int32_t RecBufSize);
 VDBAPI TVdbResult VdbTableGetRecordSize(int16_t TableHdl);
 VDBAPI TVdbResult VdbTableGetNumFields(int16_t TableHdl);
