@@ -230,10 +230,19 @@ TEST_F(ImportRefusalTest, ValueThatDoesNotFitNamesLineAndColumnAndLeavesNoTable)
     const std::string what = e->what();
     EXPECT_TRUE(what.starts_with("line 4, column " + c.Column + ": ")) << what;
     EXPECT_NE(what.find(c.MessagePart), std::string::npos) << what;
-    // Neither table, nor the staging directory, is left behind.
+    // Neither table, nor the staging directory, nor the directory made for them is left.
     EXPECT_TRUE(TableFilesIn(Dir.Path / "db", kTableNames).empty());
-    EXPECT_TRUE(Dir.Entries("db").empty());
+    EXPECT_FALSE(fs::exists(Dir.Path / "db"));
   }
+}
+
+TEST_F(ImportRefusalTest, ExistingDirectoryStaysWithItsOtherFiles) {
+  fs::create_directories(Dir.Path / "db");
+  Dir.Write("db/Leírás.pdf", "manual");
+  const auto e = Refusal(kHeader + kGoodRows + "1000,X,,község,R,M,K,1,2,x,\r\n");
+  ASSERT_TRUE(e.has_value());
+  EXPECT_EQ(e->Column(), "LAKAS");
+  EXPECT_EQ(Dir.Entries("db"), (std::vector<std::string>{"Leírás.pdf"}));
 }
 
 TEST_F(ImportRefusalTest, ValuesAtTheirLimitsAreAccepted) {

@@ -60,7 +60,7 @@ std::vector<fs::path> TableFilesIn(const fs::path& directory, const std::vector<
 
 TStagingDirectory::TStagingDirectory(fs::path target) : FTarget(std::move(target)) {
   std::error_code ec;
-  fs::create_directories(FTarget, ec);
+  FMadeTarget = fs::create_directories(FTarget, ec);
   if (ec || !fs::is_directory(FTarget)) {
     throw ESettlementImport("cannot make the directory " + FTarget.string() + ": " +
                             (ec ? ec.message() : std::string("not a directory")));
@@ -75,6 +75,7 @@ TStagingDirectory::TStagingDirectory(fs::path target) : FTarget(std::move(target
 TStagingDirectory::~TStagingDirectory() {
   std::error_code ec;
   fs::remove_all(FPath, ec);
+  if (FMadeTarget && !FCommitted) fs::remove(FTarget, ec);  // only when empty
 }
 
 std::vector<fs::path> TStagingDirectory::Commit(const std::string& lastExtension) {
@@ -97,6 +98,7 @@ std::vector<fs::path> TStagingDirectory::Commit(const std::string& lastExtension
     throw ESettlementImport("cannot move " + f.string() + " into " + FTarget.string() + ": " +
                             (error == EEXIST ? std::string("a file of that name is already there") : ErrnoText(error)));
   }
+  FCommitted = true;
   SyncDirectory(FTarget);
   return moved;
 }

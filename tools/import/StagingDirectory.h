@@ -22,7 +22,8 @@ class TStagingDirectory {
   // Makes `target` when missing and a new staging directory inside it. Raises
   // ESettlementImport when either cannot be made.
   explicit TStagingDirectory(std::filesystem::path target);
-  // Removes the staging directory and every file left in it.
+  // Removes the staging directory and every file left in it, and the target too when this
+  // object made it and nothing was moved into it.
   ~TStagingDirectory();
   TStagingDirectory(const TStagingDirectory&) = delete;
   TStagingDirectory& operator=(const TStagingDirectory&) = delete;
@@ -39,6 +40,8 @@ class TStagingDirectory {
  private:
   std::filesystem::path FTarget;
   std::filesystem::path FPath;
+  bool FMadeTarget = false;
+  bool FCommitted = false;
 };
 
 }  // namespace vidora::tools
