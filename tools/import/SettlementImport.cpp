@@ -1,5 +1,6 @@
 #include "SettlementImport.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
