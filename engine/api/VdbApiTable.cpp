@@ -722,11 +722,9 @@ VDBAPI int32_t VdbTableDeleteMarkedRecs(int16_t TableHdl, TVdbProgressProc Prog,
     // Every delete moves the last record into the gap; the cursor renumbers its marks, so the
     // list is read afresh after each one.
     while (c.CountMarks() > 0) {
-      std::vector<std::int32_t> slots(static_cast<std::size_t>(c.CountMarks()));
-      c.GetMarks(slots);
-      const auto mark = std::find_if(slots.begin(), slots.end(), [](std::int32_t r) { return r > 0; });
-      if (mark == slots.end()) break;
-      const std::int32_t recNo = *mark;
+      const std::int32_t first = c.Marks().FindFirst();
+      if (first < 0) break;
+      const std::int32_t recNo = c.Marks().At(first);
       if (Prog != nullptr) {
         int32_t answer = 0;
         try {
@@ -748,7 +746,7 @@ VDBAPI int32_t VdbTableDeleteMarkedRecs(int16_t TableHdl, TVdbProgressProc Prog,
         status = stsCannotDeleteRecord;
         break;
       }
-      c.RemoveMark(recNo);
+      // The cursor has dropped the deleted record's mark and renumbered the moved one's.
       ++deleted;
     }
     if (ownTransaction && catalog.EndTransaction(status == 0) < 0 && status == 0) status = stsTransactionFailed;

@@ -342,3 +342,149 @@ TEST(VdbApiProgressTest, ACanceledOrFailingProgressProcedureEndsTheRebuildAsCanc
 
 }  // namespace
 }  // namespace vdbapi_test
+
+// ---- writing through the call interface
+
+namespace vdbapi_test {
+namespace {
+
+struct TChange {
+  int16_t Sess, Table;
+  int32_t Deleted, Moved;
+};
+std::vector<TChange> gChanges;
+void RecordChange(int16_t sess, int16_t table, int32_t deleted, int32_t moved) {
+  gChanges.push_back({sess, table, deleted, moved});
+}
+void ThrowingChange(int16_t, int16_t, int32_t, int32_t) { throw std::runtime_error("change procedure failed"); }
+
+class WritingTest : public CreatedTableTest {
+ protected:
+  void SetUp() override {
+    CreatedTableTest::SetUp();
+    ASSERT_EQ(Create(u"Uj", u"", VDB_ENC_DEFAULT), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+    Rltn = VdbSessOpenTable(Sess, W(u"Uj"), W(u""), VDB_RIGHTS_WRITE, false, false);
+    ASSERT_GT(Rltn, 0);
+    Table = VdbTableCreate(Rltn, W(u"Uj"));
+    ASSERT_GT(Table, 0);
+    ASSERT_EQ(VdbTableGetFieldSpec(Table, 1, &Name), 0);
+    ASSERT_EQ(VdbTableGetFieldSpec(Table, 2, &N), 0);
+    Record.assign(static_cast<std::size_t>(VdbTableGetRecordSize(Table)), 0);
+  }
+  void Fill(const std::string& name, int32_t n) {
+    ASSERT_EQ(VdbTableGetRecord(Table, Record.data(), static_cast<int32_t>(Record.size())), 0);
+    SetAnsiField(Record, Name, name);
+    uint8_t* field = Record.data() + N.InternalPosition;
+    if (N.InternalSize == 5) *field++ = 1;
+    std::memcpy(field, &n, sizeof n);
+    ASSERT_EQ(VdbTableSetRecord(Table, Record.data(), static_cast<int32_t>(Record.size())), 0);
+  }
+  int16_t Add(const std::string& name, int32_t n, const std::string& note) {
+    EXPECT_EQ(VdbTableAppend(Table), 0);
+    Fill(name, n);
+    if (!note.empty()) EXPECT_EQ(VdbTableSetBlob(Table, 3, note.data(), static_cast<int32_t>(note.size())), 0);
+    return VdbTableAppendConfirm(Table);
+  }
+  std::string Current() {
+    EXPECT_EQ(VdbTableGetRecord(Table, Record.data(), static_cast<int32_t>(Record.size())), 0);
+    return GetAnsiField(Record, Name);
+  }
+  std::string Note() {
+    int16_t type = 0;
+    const int32_t length = VdbTableInitGetBlob(Table, 3, -1, &type);
+    if (length < 0) return "<" + std::to_string(length) + ">";
+    std::string text(static_cast<std::size_t>(length), '\0');
+    EXPECT_EQ(VdbTablePerformGetBlob(Table, text.data(), length), length);
+    return text;
+  }
+  int16_t Rltn = 0, Table = 0;
+  TVdbFieldSpec Name{}, N{};
+  std::vector<uint8_t> Record;
+};
+
+TEST_F(WritingTest, AppendEditAndDeleteWithTheirStatuses) {
+  EXPECT_EQ(VdbTableAppendConfirm(Table), VDB_ERR_NOT_IN_EDIT_MODE);
+  EXPECT_EQ(VdbTableEditCancel(Table), VDB_ERR_NOT_IN_EDIT_MODE);
+  EXPECT_EQ(VdbTableSetRecord(Table, Record.data(), static_cast<int32_t>(Record.size())), VDB_ERR_NOT_IN_EDIT_MODE);
+  EXPECT_EQ(VdbTableSetBlob(Table, 3, "x", 1), VDB_ERR_NOT_IN_EDIT_MODE);
+  EXPECT_EQ(VdbTableEdit(Table), VDB_ERR_NO_RECORD) << "no current record";
+  ASSERT_EQ(Add("Elso", 1, "első jegyzet"), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  ASSERT_EQ(Add("Masodik", 2, ""), 0);
+  EXPECT_EQ(VdbTableGetRecordCount(Table), 2);
+  EXPECT_EQ(Add("Elso", 3, ""), VDB_ERR_NOT_UNIQUE) << "the primary key";
+  EXPECT_EQ(VdbTableAppendCancel(Table), 0);
+  EXPECT_EQ(VdbTableGetRecordCount(Table), 2);
+
+  ASSERT_EQ(VdbTableSetRecNo(Table, 1), 1);
+  EXPECT_EQ(Note(), "első jegyzet");
+  ASSERT_EQ(VdbTableEdit(Table), 0);
+  EXPECT_EQ(VdbTableAppendConfirm(Table), VDB_ERR_NOT_IN_EDIT_MODE) << "editing, not appending";
+  Fill("Elso", 10);
+  ASSERT_EQ(VdbTableEditConfirm(Table), 0);
+  EXPECT_EQ(Current(), "Elso");
+
+  gChanges.clear();
+  ASSERT_EQ(VdbTableSetChangeProc(Table, &RecordChange), 0);
+  ASSERT_EQ(VdbTableSetRecNo(Table, 1), 1);
+  ASSERT_EQ(VdbTableDeleteRecord(Table), 0);
+  EXPECT_EQ(VdbTableGetRecordCount(Table), 1);
+  ASSERT_EQ(gChanges.size(), 1u);
+  EXPECT_EQ(gChanges[0].Sess, Sess);
+  EXPECT_EQ(gChanges[0].Table, Table);
+  EXPECT_EQ(gChanges[0].Deleted, 1);
+  EXPECT_EQ(gChanges[0].Moved, 2) << "the last record moved into the gap";
+  ASSERT_EQ(VdbTableSetChangeProc(Table, &ThrowingChange), 0);
+  ASSERT_EQ(VdbTableFirst(Table), 1);
+  EXPECT_EQ(VdbTableDeleteRecord(Table), 0) << "a failing procedure does not fail the delete";
+  EXPECT_EQ(VdbTableGetRecordCount(Table), 0);
+}
+
+TEST_F(WritingTest, ADuplicateOwnsACopyOfTheNote) {
+  ASSERT_EQ(Add("Elso", 1, "közös jegyzet"), 0);
+  ASSERT_EQ(VdbTableFirst(Table), 1);
+  ASSERT_EQ(VdbTableAppendDuplicate(Table), 0);
+  Fill("Masolat", 2);
+  ASSERT_EQ(VdbTableAppendConfirm(Table), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  ASSERT_EQ(VdbTableSetRecNo(Table, 2), 2);
+  EXPECT_EQ(Current(), "Masolat");
+  EXPECT_EQ(Note(), "közös jegyzet");
+  // Changing the original's note leaves the copy's alone.
+  ASSERT_EQ(VdbTableSetRecNo(Table, 1), 1);
+  ASSERT_EQ(VdbTableEdit(Table), 0);
+  ASSERT_EQ(VdbTableSetBlob(Table, 3, "új", 3), 0);
+  ASSERT_EQ(VdbTableEditConfirm(Table), 0);
+  ASSERT_EQ(VdbTableSetRecNo(Table, 2), 2);
+  EXPECT_EQ(Note(), "közös jegyzet");
+}
+
+TEST_F(WritingTest, TransactionsCommitOrRollBackAndCannotNest) {
+  ASSERT_EQ(VdbSessBeginTransaction(Sess), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  EXPECT_EQ(VdbSessBeginTransaction(Sess), VDB_ERR_TRANSACTION);
+  ASSERT_EQ(Add("Elso", 1, ""), 0);
+  ASSERT_EQ(VdbSessCancelTransaction(Sess), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  EXPECT_EQ(VdbRltnRecordCount(Rltn), 0);
+  ASSERT_EQ(VdbSessBeginTransaction(Sess), 0);
+  ASSERT_EQ(Add("Elso", 1, ""), 0);
+  ASSERT_EQ(VdbSessEndTransaction(Sess), 0);
+  EXPECT_EQ(VdbRltnRecordCount(Rltn), 1);
+  ASSERT_EQ(VdbTableEmpty(Table), 0);
+  EXPECT_EQ(VdbRltnRecordCount(Rltn), 0);
+}
+
+TEST_F(WritingTest, MarkedRecordsAreDeletedTogether) {
+  for (int i = 1; i <= 5; ++i) ASSERT_EQ(Add("N" + std::to_string(i), i, ""), 0);
+  ASSERT_EQ(VdbTableAddMark(Table, 1), 0);
+  ASSERT_EQ(VdbTableAddMark(Table, 4), 0);
+  ASSERT_EQ(VdbTableAddMark(Table, 5), 0);
+  EXPECT_EQ(VdbTableDeleteMarkedRecs(Table, nullptr, true), 3) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  EXPECT_EQ(VdbTableGetRecordCount(Table), 2);
+  std::vector<std::string> left;
+  for (int16_t r = VdbTableFirst(Table); r == 1 || (r == 0 && !left.empty()); r = VdbTableMoveBy(Table, 1)) {
+    left.push_back(Current());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"N2", "N3"}));
+}
+
+}  // namespace
+}  // namespace vdbapi_test
