@@ -544,10 +544,10 @@ std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std
       CheckRecordRules(record);
       if (FIntegrity) FIntegrity->BeforeUpdate(*this, old, record);
     }
-    const TVdbBlobDataList oldBlobs = FRedoLog && !FRollingBack ? CollectBlobs(old) : TVdbBlobDataList{};
     {
+      // The first write lock of a transaction starts the log: only then is it known.
       TWriteLockScope write(*this, TLockKind::lkWrite);
-      if (FRedoLog && !FRollingBack) FRedoLog->LogUpdate(recNo, old, oldBlobs, WideFields());
+      if (FRedoLog && !FRollingBack) FRedoLog->LogUpdate(recNo, old, CollectBlobs(old), WideFields());
       ReplaceLocked(recNo, record, blobs, true, true);
       NotifyRecordChanged(recNo);
     }
@@ -652,21 +652,27 @@ std::int16_t TVdbBaseTable::UndoModifications() {
 }
 
 void TVdbBaseTable::ReplayRedoLog(TVdbRedoLog& log, bool recovering) {
+  // Each entry is undone by restoring what the change found: an insert of record r found r - 1
+  // records; an update of r found the logged record in slot r; a delete of r (always the last
+  // record: a moved delete is logged as its two halves) found r records, the last one logged.
+  // Restoring that state instead of reversing the change is what makes the replay right
+  // whatever part of the transaction reached the files before a crash.
   const bool live = !recovering;
   std::vector<std::uint8_t> record;
+  const auto dropLast = [&] {
+    const std::int32_t last = FDataFile->GetRecordCount();
+    DeleteLocked(last, live, live);
+    if (live) NotifyRecordDeleted(last, 0);
+  };
   while (log.ReadPriorAction()) {
     const std::int32_t recNo = log.LastActionRecordNo();
-    const std::int32_t count = FDataFile->GetRecordCount();
+    if (recNo < 1) RaiseEngineError(errFileRead, {log.FileName()});
     switch (log.LastActionKind()) {
       case takInsert:
-        // Undone only when the record reached the table (a crash may have come first).
-        if (recNo >= 1 && recNo <= count) {
-          const std::int32_t moved = DeleteLocked(recNo, live, live);
-          if (live) NotifyRecordDeleted(recNo, moved);
-        }
+        while (FDataFile->GetRecordCount() >= recNo) dropLast();
         break;
       case takUpdate:
-        if (recNo >= 1 && recNo <= count) {
+        if (recNo <= FDataFile->GetRecordCount()) {
           record = log.LastActionRecBuffer();
           for (const TBlobField& f : BlobFields()) SetBlockRef(record, f.FieldNo, 0);
           ReplaceLocked(recNo, record, log.LastActionBlobs(), live, live);
@@ -674,20 +680,20 @@ void TVdbBaseTable::ReplayRedoLog(TVdbRedoLog& log, bool recovering) {
         }
         break;
       case takDelete: {
+        while (FDataFile->GetRecordCount() > recNo) dropLast();
         record = log.LastActionRecBuffer();
-        if (recNo > count) {
-          for (const TBlobField& f : BlobFields()) SetBlockRef(record, f.FieldNo, 0);
-          InsertLocked(record, log.LastActionBlobs(), nullptr, live);
-          break;
-        }
-        std::vector<std::uint8_t> current = ReadStored(recNo);
-        // Still there unchanged: the delete never took effect.
-        if (current == record) break;
-        // A delete logged whole whose last record was moved into the gap: the logged record
-        // goes back into its slot and the moved one to the end again (keeping its chains).
         for (const TBlobField& f : BlobFields()) SetBlockRef(record, f.FieldNo, 0);
-        ReplaceLocked(recNo, record, log.LastActionBlobs(), live, false);
-        InsertLocked(current, {}, current.data(), live);
+        const std::int32_t count = FDataFile->GetRecordCount();
+        if (count == recNo) {
+          ReplaceLocked(recNo, record, log.LastActionBlobs(), live, live);
+        } else if (count == recNo - 1) {
+          InsertLocked(record, log.LastActionBlobs(), nullptr, live);
+        } else if (live) {
+          // Records before the deleted one are missing: this log does not belong to the table.
+          RaiseEngineError(errFileRead, {log.FileName()});
+        }
+        // After a crash, inserts logged before this delete may never have reached the files;
+        // the record they made is then not to be restored either.
         break;
       }
       default:

@@ -220,6 +220,19 @@ TEST_F(TableTransactionTest, RollbackRestoresAppendReplaceAndDeleteWithNotes) {
   ExpectSound(*t);
 }
 
+TEST_F(TableTransactionTest, RollbackRestoresTheNoteOfAReplaceThatStartedTheTransaction) {
+  auto t = MakeTowns(3);
+  const auto before = test::TownsState(*t);
+  Begin();
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
+  ASSERT_EQ(t->ReadRecord(1, record), 0);
+  ASSERT_EQ(t->ReplaceRecord(record, record, test::NoteBlob("replaced"), 1), 0);
+  End();
+  ASSERT_EQ(t->UndoModifications(), 0);
+  EXPECT_EQ(test::TownsState(*t), before);
+  ExpectSound(*t);
+}
+
 TEST_F(TableTransactionTest, CommitKeepsTheChangesAndErasesTheLog) {
   auto t = MakeTowns(2);
   Begin();
@@ -295,29 +308,50 @@ TEST_F(TableTransactionTest, RedoLogHasItsBinaryForm) {
   ExpectSound(*reopened);
 }
 
-TEST_F(TableTransactionTest, ReplayUndoesADeleteLoggedWholeWhoseLastRecordWasMoved) {
-  // A log that records a moved delete as one entry: the replay puts the logged record back
-  // into its slot and the moved record at the end.
-  auto t = MakeTowns(4);
+TEST_F(TableTransactionTest, RecoveryRestoresTheStateWhateverPartOfTheTransactionReachedTheFiles) {
+  auto t = MakeTowns(12);
   const auto before = test::TownsState(*t);
-  std::vector<std::uint8_t> deleted(static_cast<std::size_t>(t->GetRecordSize()));
-  ASSERT_EQ(t->ReadRecord(2, deleted), 0);
-  {
-    TVdbRedoLog log(World.Fs, u"/db/Towns.vdbt", 6, false, t->GetRecordSize());
-    log.NewFile();
-    log.LogDelete(2, deleted, {TVdbBlobData{test::tcNote + 1, {}, false}});
+  t->Flush(true);
+  // The files as a crash would leave them: before any change was written, and after the
+  // table was written out following each change.
+  std::vector<std::unique_ptr<test::TTableWorld>> crashes;
+  const auto crash = [&] {
+    crashes.push_back(std::make_unique<test::TTableWorld>());
+    test::Snapshot(World.Fs, crashes.back()->Fs);
+  };
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
+  const auto remove = [&](std::int32_t recNo) {
+    ASSERT_EQ(t->ReadRecord(recNo, record), 0);
+    ASSERT_EQ(t->DeleteRecord(record, recNo), 0);
+  };
+  Begin();
+  remove(3);  // moves 12 into 3
+  crash();
+  t->Flush(true);
+  crash();
+  ASSERT_EQ(test::AppendTown(*t, u"X", 500, "x note"), 12);
+  t->Flush(true);
+  crash();
+  remove(5);  // moves the new record into 5
+  t->Flush(true);
+  crash();
+  ASSERT_EQ(t->ReadRecord(5, record), 0);
+  std::vector<std::uint8_t> changed = record;
+  test::SetInt(*t, changed, test::tcCode, 501);
+  ASSERT_EQ(t->ReplaceRecord(changed, record, test::NoteBlob("y note"), 5), 0);
+  remove(11);  // the last one
+  t->Flush(true);
+  crash();
+  End();
+  ASSERT_EQ(t->UndoModifications(), 0);
+  EXPECT_EQ(test::TownsState(*t), before);
+  for (std::size_t i = 0; i < crashes.size(); ++i) {
+    SCOPED_TRACE("crash " + std::to_string(i));
+    auto survivor = crashes[i]->OpenTable(u"/db/Towns.vdbt");
+    EXPECT_EQ(test::TownsState(*survivor), before);
+    EXPECT_FALSE(crashes[i]->Fs.FileExists(u"/db/Towns.vdbr"));
+    EXPECT_EQ(test::Problems(survivor->VerifyTable()), "");
   }
-  ASSERT_EQ(t->DeleteRecord(deleted, 2), 0);  // outside a transaction: not logged
-  ASSERT_EQ(t->Close(), 0);
-  auto reopened = World.OpenTable(u"/db/Towns.vdbt");
-  EXPECT_FALSE(World.Fs.FileExists(u"/db/Towns.vdbr"));
-  const auto after = test::TownsState(*reopened);
-  ASSERT_EQ(after.size(), 4u);
-  EXPECT_EQ(after[1], before[1]);
-  EXPECT_EQ(after[3], before[3]);
-  EXPECT_EQ(after[0], before[0]);
-  EXPECT_EQ(after[2], before[2]);
-  ExpectSound(*reopened);
 }
 
 TEST_F(TableTransactionTest, LogOfADeadWriterIsReplayedWhenTheTableOpensAgain) {

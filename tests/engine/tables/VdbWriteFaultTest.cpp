@@ -67,21 +67,6 @@ struct TRun {
   bool Succeeded = false;
 };
 
-// Copies the files of "/db" as they are on `disk` (the cache not written): what a crash at
-// this moment would leave.
-void Snapshot(TvuMemoryFileSystem& disk, TvuMemoryFileSystem& to) {
-  TvuFindFileRec rec;
-  for (bool more = disk.FindFirstFile(u"/db/*", 0, rec); more; more = disk.FindNextFile(rec)) {
-    const std::u16string path = u"/db/" + rec.Name;
-    const std::vector<std::uint8_t> bytes = disk.Contents(path);
-    const TvuFileHandle h = to.CreateFile(path);
-    ASSERT_TRUE(TvuFileSystem::IsValidHandle(h));
-    to.FileWrite(h, 0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    to.CloseFile(h);
-  }
-  disk.FindFileClose(rec);
-}
-
 TRun RunWithFault(TvuMemoryFileSystem& disk, const TFaultCase& c, std::int64_t n, TvuMemoryFileSystem& crashed) {
   test::TFaultFileSystem fs(disk);
   TVdbPageManager pageManager;
@@ -107,7 +92,7 @@ TRun RunWithFault(TvuMemoryFileSystem& disk, const TFaultCase& c, std::int64_t n
     std::int32_t committed = 0;
     if (c.InTransaction) committed = changed < 0 ? t.UndoModifications() : t.CommitModifications();
     run.Succeeded = changed >= 0 && committed >= 0;
-    Snapshot(disk, crashed);
+    test::Snapshot(disk, crashed);
     static_cast<void>(t.Close());
   }
   run.Fired = fs.Fired();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TableTestSupport.h"
+#include "storage/VdbTreeBase.h"
 
 namespace vdb::test {
 
@@ -78,6 +79,21 @@ inline std::vector<std::int32_t> IndexRecNos(TVdbBaseTable& t, TVdbIndexNo index
   std::vector<std::uint8_t> key(static_cast<std::size_t>(file.GetIndSize()) + 64, 0);
   for (std::int16_t r = file.Erster_Index(key); r == 0; r = file.Naechster_Index(key)) recNos.push_back(VdbEntryRecNo(key));
   return recNos;
+}
+
+// Copies the files of "/db" as they are on `disk` (cached changes not written) to `to`: what
+// a crash at this moment would leave.
+inline void Snapshot(TvuMemoryFileSystem& disk, TvuMemoryFileSystem& to) {
+  TvuFindFileRec rec;
+  for (bool more = disk.FindFirstFile(u"/db/*", 0, rec); more; more = disk.FindNextFile(rec)) {
+    const std::u16string path = u"/db/" + rec.Name;
+    const std::vector<std::uint8_t> bytes = disk.Contents(path);
+    const TvuFileHandle h = to.CreateFile(path);
+    ASSERT_TRUE(TvuFileSystem::IsValidHandle(h));
+    to.FileWrite(h, 0, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    to.CloseFile(h);
+  }
+  disk.FindFileClose(rec);
 }
 
 inline std::string Problems(const std::vector<std::u16string>& problems) {
