@@ -102,10 +102,13 @@ typedef uint16_t VdbChar; /* one UTF-16 code unit */
 #define VDB_ERR_READ_TABLE (-201)
 
 /* Functions of the subsystems this engine leaves out (full-text indexes, master/detail
-   links and relation columns, restructuring, export, database backup and compression,
-   syntax-colouring tokens) check their handle and then answer VDB_ERR_NOT_SUPPORTED (-19)
-   with engine error 187 ("This feature is not supported: %s", naming the function)
-   recorded in the session. */
+   links and link or relation columns, restructuring, export, deleting a database, renaming
+   and checking tables, database backup and compression, syntax-colouring tokens) check
+   their handle and then answer VDB_ERR_NOT_SUPPORTED (-19) with engine error 187 ("This
+   feature is not supported: %s", naming the function) recorded in the session. Functions
+   that need a condition compiled from text (VdbTableLocateRec3, VdbTableReplace,
+   VdbTableCheckReplacement, non-blank filter texts) answer VDB_ERR_INVALID_CONDITION (-44)
+   with the same engine error recorded, until conditions can be compiled. */
 
 /* ---- Sizes of the character arrays of the records, terminator included */
 #define VDB_NAME_CHARS 41
@@ -443,7 +446,9 @@ VDBAPI TVdbResult VdbRltnGetIndexInfo(int16_t RltnHdl, const VdbChar* Name,
 VDBAPI TVdbResult VdbRltnCreateIndex(int16_t RltnHdl, const VdbChar* Name, const VdbChar* Desc,
                                      bool MustBeUnique);
 VDBAPI TVdbResult VdbRltnDeleteIndex(int16_t RltnHdl, const VdbChar* Name);
-/* Rebuilds one index, or all when IndexName is empty. ProgFun may be null. */
+/* Rebuilds the indexes of the relation: IndexName empty or naming an index (-16 when it
+   names none; the named index is rebuilt together with the others). ProgFun may be null;
+   a cancel records engine error 114 and fails with -100. */
 VDBAPI TVdbResult VdbRltnRefreshIndex(int16_t RltnHdl, const VdbChar* IndexName,
                                       TVdbProgressProc ProgFun);
 VDBAPI TVdbResult VdbRltnRestructure(int16_t RltnHdl, const TVdbTableInfo* TableInfo,
@@ -493,7 +498,7 @@ VDBAPI TVdbResult VdbTableCreate(int16_t RltnHdl, const VdbChar* Name);
 VDBAPI TVdbResult VdbTableDelete(int16_t TableHdl);
 /* Proc null removes it. */
 VDBAPI TVdbResult VdbTableSetChangeProc(int16_t TableHdl, TVdbTableChangeProc Proc);
-/* Removes all records of the table (needs a writable cursor). */
+/* Removes all records of the table (needs a writable cursor). Returns 0. */
 VDBAPI TVdbResult VdbTableEmpty(int16_t TableHdl);
 VDBAPI TVdbResult VdbTableSetNextRecordId(int16_t TableHdl, int16_t FieldNo, int32_t RecordId);
 VDBAPI TVdbResult VdbTableGetUsage(int16_t TableHdl, TVdbTableUsage* TableUsage);
@@ -626,7 +631,9 @@ VDBAPI TVdbResult VdbTableIsMarked(int16_t TableHdl, int32_t RecNo);
 VDBAPI TVdbResult VdbTableUnmark(int16_t TableHdl);
 /* To the next (Delta > 0) or previous marked record; Restart: from the first/last. 1 or -11. */
 VDBAPI TVdbResult VdbTableGotoMark(int16_t TableHdl, int32_t Delta, bool Restart);
-/* The number of records deleted. */
+/* Deletes every marked record (in one transaction with DoTrans, unless one runs); the
+   number deleted. Prog is asked before each record; a cancel stops with -100 and engine
+   error 114 recorded (the transaction is then rolled back). */
 VDBAPI int32_t VdbTableDeleteMarkedRecs(int16_t TableHdl, TVdbProgressProc Prog, bool DoTrans);
 
 /* ---- Batch operations, links, export (not supported: see above) */

@@ -309,6 +309,11 @@ TEST_F(CreatedTableTest, PasswordCallbackGivesTheKeyAndCannotUnwindIntoTheEngine
   EXPECT_GT(VdbSessOpenTable(Sess, W(u"Titkos"), W(u""), VDB_RIGHTS_WRITE, false, false), 0);
   EXPECT_EQ(gAskedSession, Sess);
   EXPECT_EQ(gAskedTable, u"Titkos");
+  ASSERT_EQ(VdbRltnClose(VdbSessFindRltnHdl(Sess, W(u"Titkos"))), 0);
+  EXPECT_EQ(VdbSessDeleteTable(Sess, W(u"Titkos"), W(u"rossz")), VDB_ERR_WRONG_PASSWORD);
+  EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Titkos")), 1);
+  EXPECT_EQ(VdbSessDeleteTable(Sess, W(u"Titkos"), W(u"titok")), 0);
+  EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Titkos")), 0);
 }
 
 int32_t gProgressCalls = 0;
@@ -484,6 +489,18 @@ TEST_F(WritingTest, MarkedRecordsAreDeletedTogether) {
   }
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"N2", "N3"}));
+}
+
+int32_t CancelAtOnceToo(int32_t, int32_t) { return 1; }
+
+TEST_F(WritingTest, ACanceledMarkedDeleteRollsItsTransactionBack) {
+  for (int i = 1; i <= 3; ++i) ASSERT_EQ(Add("N" + std::to_string(i), i, ""), 0);
+  ASSERT_EQ(VdbTableAddMark(Table, 2), 0);
+  EXPECT_EQ(VdbTableDeleteMarkedRecs(Table, &CancelAtOnceToo, true), VDB_ERR_ENGINE);
+  EXPECT_EQ(LastError(Sess).Code, -114);
+  EXPECT_EQ(VdbTableGetRecordCount(Table), 3);
+  EXPECT_EQ(VdbSessBeginTransaction(Sess), 0) << "no transaction was left running";
+  EXPECT_EQ(VdbSessEndTransaction(Sess), 0);
 }
 
 }  // namespace
