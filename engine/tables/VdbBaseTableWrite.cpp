@@ -594,7 +594,10 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
 std::int32_t TVdbBaseTable::ClearDat() {
   return Guard([&]() -> std::int32_t {
     if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    // Every index must be there to be emptied with the records, or nothing is emptied.
+    RequireRecordWriteSupport();
     TWriteLockScope write(*this, TLockKind::lkWrite);
+    for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) CheckIndexOpen(i);
     const std::int32_t count = FDataFile->GetRecordCount();
     if (FRedoLog && !FRollingBack) {
       // Logged as deletes of the last record, so that a rollback appends them in order again.
@@ -607,11 +610,7 @@ std::int32_t TVdbBaseTable::ClearDat() {
     if (HasRecordId()) FDataFile->SetNextRecordId(1);
     if (FMemo) FMemo->Empty();
     if (FBlob) FBlob->Empty();
-    for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
-      TIndexSlot& s = Slot(i);
-      if (s.Unsupported) continue;
-      GetIndexFile(i).Clear_Index();
-    }
+    for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) GetIndexFile(i).Clear_Index();
     Flush(true);
     NotifyRelationEmptied();
     return count;
