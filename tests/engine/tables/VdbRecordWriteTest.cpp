@@ -187,6 +187,31 @@ TEST_F(RecordWriteTest, EmptyingReturnsTheCountAndClearsEverything) {
   t->RemoveAccessor(events);
 }
 
+TEST_F(RecordWriteTest, AppendOfARecordCarryingAnotherRecordsNoteStoresACopy) {
+  auto t = MakeTowns(1);
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
+  ASSERT_EQ(t->ReadRecord(1, record), 0);
+  std::vector<std::uint8_t> copy = record;
+  test::SetInt(*t, copy, test::tcCode, 11);
+  ASSERT_EQ(t->SetAutoNum(copy), 0);
+  ASSERT_EQ(t->AppendRecord(copy, {}), 2);
+  // Deleting the original must not take the copy's note with it.
+  ASSERT_EQ(t->DeleteRecord(record, 1), 0);
+  EXPECT_EQ(test::TownsState(*t)[0].Note, "note 1");
+  ExpectSound(*t);
+}
+
+TEST_F(RecordWriteTest, WritesAreRefusedWhileCheckConstraintsCannotBeEvaluated) {
+  TVdbNewTable definition = test::TownsDefinition(u"/db/Checked");
+  definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"CODE > 0"));
+  ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  auto t = World.OpenTable(u"/db/Checked.vdbt");
+  EXPECT_EQ(test::AppendTown(*t, u"A", 1, "n"), -errNotSupported);
+  EXPECT_EQ(t->GetRecordCount(), 0);
+  EXPECT_EQ(test::IndexRecNos(*t, t->GetIndexNo(u"ByCode")).size(), 0u);
+  EXPECT_EQ(t->MemoFile()->LastBlock(), 0);
+}
+
 // ---- transactions at table level (the session's isolation level switched by hand)
 
 class TableTransactionTest : public RecordWriteTest {
