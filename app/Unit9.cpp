@@ -11,23 +11,26 @@ TDataModule9::TDataModule9(TVidora& app) {
   DataSource1.SetDataSet(&Table1);
   DataSource2.SetDataSet(&Table2);
 
-  Table1.DatabaseName = u"VdbDatabase1";
-  Table1.TableName = u"Irsz";
+  Table1.Name = u"Table1";
+  Table1.SetDatabaseName(u"VdbDatabase1");
+  Table1.SetTableName(u"Irsz");
   Table1.SetIndexName(u"TELEP");
   Table1.BeforeDelete = [this](tk::TDataSet& dataSet) { Table1BeforeDelete(dataSet); };
 
-  Table2.DatabaseName = u"VdbDatabase1";
-  Table2.TableName = u"Irsz_tmp";
+  Table2.Name = u"Table2";
+  Table2.SetDatabaseName(u"VdbDatabase1");
+  Table2.SetTableName(u"Irsz_tmp");
 
-  VdbDatabase1.DatabaseName = u"VdbDatabase1";
-  VdbDatabase1.DatabaseType = vdbds::TVdbDatabaseType::dbtDirectory;
-  VdbDatabase1.Exclusive = false;
-  VdbDatabase1.ReadOnly = false;
-  VdbDatabase1.FlushMode = vdbds::TVdbTableFlushMode::tfmDefault;
-  VdbDatabase1.IndexPageSize = 4096;
-  VdbDatabase1.BlobBlockSize = 512;
+  VdbDatabase1.SetName(u"VdbDatabase1");
+  VdbDatabase1.SetDatabaseName(u"VdbDatabase1");
+  VdbDatabase1.SetDatabaseType(vdbds::TVdbDatabaseType::dbtDirectory);
+  VdbDatabase1.SetExclusive(false);
+  VdbDatabase1.SetReadOnly(false);
+  VdbDatabase1.SetFlushMode(vdbds::TVdbFlushMode::tfmDefault);
+  VdbDatabase1.SetIndexPageSize(4096);
+  VdbDatabase1.SetBlobBlockSize(512);
   // The database is the directory the program was started from.
-  VdbDatabase1.Location = QDir::currentPath().toStdU16String();
+  VdbDatabase1.SetLocation(QDir::currentPath().toStdU16String());
 
   app.Created(QStringLiteral("DataModule9"));
 }
@@ -38,7 +41,7 @@ TDataModule9::~TDataModule9() {
     try {
       table->Close();
     } catch (const std::exception& e) {
-      qWarning("Closing table %s failed: %s", qUtf8Printable(QString::fromStdU16String(table->TableName)),
+      qWarning("Closing table %s failed: %s", qUtf8Printable(QString::fromStdU16String(table->TableName())),
                e.what());
     }
   }

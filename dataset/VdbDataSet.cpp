@@ -1,67 +1,1263 @@
 #include "VdbDataSet.h"
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 namespace vdbds {
 
 namespace {
-// The one buffer kind of the empty table: nothing is ever read into it.
-struct TEmptyBuffer : tk::TRecordBuffer {
-  tk::TBookmarkFlag Flag = tk::TBookmarkFlag::bfCurrent;
-};
+
+constexpr std::int32_t kNoRecord = -11;
+constexpr std::int32_t kNoIndex = -16;
+constexpr std::int16_t kAllItems = VDB_ALL_INDEX_ITEMS;
+constexpr std::size_t kCacheSlotsStep = 100;
+constexpr std::size_t kFieldBufferSize = 512;
+constexpr std::uint16_t kRecInfoSize = 16;
+
+bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) { return SameDatabaseName(a, b); }
+
+std::u16string Trim(std::u16string_view text) {
+  while (!text.empty() && text.front() == u' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  return std::u16string(text);
+}
+
+std::vector<std::u16string> Split(std::u16string_view text, char16_t separator) {
+  std::vector<std::u16string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(Trim(text.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start)));
+    if (end == std::u16string_view::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+bool IsBlobKind(TVdbDataType type) {
+  return type == TVdbDataType::dtMemo || type == TVdbDataType::dtWideMemo || type == TVdbDataType::dtBlob ||
+         type == TVdbDataType::dtBytes;
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------- type mapping
+
+TVdbDataType DataTypeOfColumn(std::int16_t columnType) noexcept {
+  switch (columnType & 0xFF) {
+    case ctChar:
+    case ctString: return TVdbDataType::dtString;
+    case ctInteger: return TVdbDataType::dtInteger;
+    case ctSmallInt: return TVdbDataType::dtSmallInt;
+    case ctFloat: return TVdbDataType::dtFloat;
+    case ctByte: return TVdbDataType::dtByte;
+    case ctBoolean: return TVdbDataType::dtBoolean;
+    case ctDate: return TVdbDataType::dtDate;
+    case ctMemo: return TVdbDataType::dtMemo;
+    case ctEnum: return TVdbDataType::dtEnum;
+    case ctRecordId: return TVdbDataType::dtAutoInc;
+    case ctLink: return TVdbDataType::dtLink;
+    case ctBlob: return TVdbDataType::dtBlob;
+    case ctTime: return TVdbDataType::dtTime;
+    case ctRelation: return TVdbDataType::dtRelation;
+    case ctTimeStamp: return TVdbDataType::dtDateTime;
+    case ctWideString: return TVdbDataType::dtWideString;
+    case ctWideMemo: return TVdbDataType::dtWideMemo;
+    case ctBigInt: return TVdbDataType::dtLargeInt;
+    case ctGuid: return TVdbDataType::dtGuid;
+    case ctFixedBinary: return TVdbDataType::dtBytes;
+    default: return TVdbDataType::dtUnknown;
+  }
+}
+
+tk::TFieldType FrameworkType(TVdbDataType type) noexcept {
+  using tk::TFieldType;
+  switch (type) {
+    case TVdbDataType::dtString: return TFieldType::dtString;
+    case TVdbDataType::dtInteger: return TFieldType::dtInteger;
+    case TVdbDataType::dtSmallInt: return TFieldType::dtSmallInt;
+    case TVdbDataType::dtFloat: return TFieldType::dtFloat;
+    case TVdbDataType::dtByte: return TFieldType::dtByte;
+    case TVdbDataType::dtBoolean: return TFieldType::dtBoolean;
+    case TVdbDataType::dtDate: return TFieldType::dtDate;
+    case TVdbDataType::dtMemo: return TFieldType::dtMemo;
+    case TVdbDataType::dtEnum: return TFieldType::dtEnum;
+    case TVdbDataType::dtAutoInc: return TFieldType::dtAutoInc;
+    case TVdbDataType::dtLink: return TFieldType::dtLink;
+    case TVdbDataType::dtBlob: return TFieldType::dtBlob;
+    case TVdbDataType::dtTime: return TFieldType::dtTime;
+    case TVdbDataType::dtRelation: return TFieldType::dtRelation;
+    case TVdbDataType::dtDateTime: return TFieldType::dtDateTime;
+    case TVdbDataType::dtWideString: return TFieldType::dtWideString;
+    case TVdbDataType::dtWideMemo: return TFieldType::dtWideMemo;
+    case TVdbDataType::dtLargeInt: return TFieldType::dtLargeInt;
+    case TVdbDataType::dtGuid: return TFieldType::dtGuid;
+    case TVdbDataType::dtBytes: return TFieldType::dtBlob;
+    case TVdbDataType::dtUnknown: break;
+  }
+  return TFieldType::dtUnknown;
+}
+
+TVdbFieldDef& TVdbFieldDefs::Add(TVdbFieldDef def) {
+  FItems.push_back(std::move(def));
+  return FItems.back();
+}
+
+const TVdbFieldDef* TVdbFieldDefs::Find(std::u16string_view name) const noexcept {
+  for (const TVdbFieldDef& def : FItems)
+    if (EqualsIgnoringCase(def.Name, name)) return &def;
+  return nullptr;
+}
+
+const TVdbFieldDef& TVdbFieldDefs::FieldByName(std::u16string_view name) const {
+  const TVdbFieldDef* def = Find(name);
+  if (!def) tk::DatabaseError(u"Field %s not found", {name});
+  return *def;
+}
+
+// ---------------------------------------------------------------- buffers
+
+struct TVdbDataSet::TBuffer : tk::TRecordBuffer {
+  std::vector<std::uint8_t> Data;
+};
+
+TVdbDataSet::TVdbDataSet() { FBlobInfoList.resize(kCacheSlotsStep); FRelationInfoList.resize(kCacheSlotsStep, 0); }
+
+TVdbDataSet::~TVdbDataSet() = default;
+
+TVdbDataSet::TBuffer& TVdbDataSet::Buf(tk::TRecordBuffer& buffer) const { return static_cast<TBuffer&>(buffer); }
+const TVdbDataSet::TBuffer& TVdbDataSet::Buf(const tk::TRecordBuffer& buffer) const {
+  return static_cast<const TBuffer&>(buffer);
+}
+std::uint8_t* TVdbDataSet::Image(tk::TRecordBuffer& buffer) const { return Buf(buffer).Data.data(); }
+
+std::int32_t TVdbDataSet::ReadInt32(const tk::TRecordBuffer& buffer, std::size_t offset) const {
+  const auto& data = Buf(buffer).Data;
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | data[offset + static_cast<std::size_t>(i)];
+  return static_cast<std::int32_t>(v);
+}
+
+void TVdbDataSet::WriteInt32(tk::TRecordBuffer& buffer, std::size_t offset, std::int32_t value) const {
+  auto& data = Buf(buffer).Data;
+  auto v = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) {
+    data[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v & 0xFF);
+    v >>= 8;
+  }
+}
+
+bool TVdbDataSet::DeletedOf(const tk::TRecordBuffer& buffer) const { return Buf(buffer).Data[FRecInfoOfs + 9u] != 0; }
+void TVdbDataSet::SetDeletedOf(tk::TRecordBuffer& buffer, bool value) const {
+  Buf(buffer).Data[FRecInfoOfs + 9u] = value ? 1 : 0;
+}
+
+std::unique_ptr<tk::TRecordBuffer> TVdbDataSet::AllocRecordBuffer() {
+  auto buffer = std::make_unique<TBuffer>();
+  buffer->Data.assign(FRecBufSize, 0);
+  WriteInt32(*buffer, FBlobCacheOfs, -1);
+  WriteInt32(*buffer, FRelationsOfs, -1);
+  return buffer;
+}
+
+void TVdbDataSet::FreeRecordBuffer(tk::TRecordBuffer& buffer) noexcept { ReleaseBlobCache(buffer); }
+
+void TVdbDataSet::ClearBuffer(tk::TRecordBuffer& buffer) noexcept {
+  auto& data = Buf(buffer).Data;
+  std::fill(data.begin(), data.begin() + FRecordSize, std::uint8_t{0});
+  buffer.CalcValues.clear();
+  ReleaseBlobCache(buffer);
+  SetSeqNoOf(buffer, -1);
+  SetRecNoOf(buffer, -1);
+  SetDeletedOf(buffer, false);
+  SetInsertedBeforeOf(buffer, 0);
+}
+
+tk::TBookmarkFlag TVdbDataSet::GetBookmarkFlag(const tk::TRecordBuffer& buffer) {
+  return static_cast<tk::TBookmarkFlag>(Buf(buffer).Data[FRecInfoOfs + 4u]);
+}
+
+void TVdbDataSet::SetBookmarkFlag(tk::TRecordBuffer& buffer, tk::TBookmarkFlag flag) {
+  Buf(buffer).Data[FRecInfoOfs + 4u] = static_cast<std::uint8_t>(flag);
+}
+
+tk::TBookmark TVdbDataSet::GetBookmarkData(const tk::TRecordBuffer& buffer) {
+  const auto& data = Buf(buffer).Data;
+  const auto first = data.begin() + FRecInfoOfs + 5;
+  return tk::TBookmark(first, first + 4);
+}
+
+void TVdbDataSet::SetBookmarkData(tk::TRecordBuffer& buffer, const tk::TBookmark& bookmark) {
+  std::int32_t recNo = 0;
+  if (bookmark.size() == 4)
+    recNo = static_cast<std::int32_t>(bookmark[0] | (bookmark[1] << 8) | (bookmark[2] << 16) |
+                                      (static_cast<std::uint32_t>(bookmark[3]) << 24));
+  SetRecNoOf(buffer, recNo);
+}
+
+// ---------------------------------------------------------------- database and cursor
+
+TVdbCalls& TVdbDataSet::Calls() const { return FDatabase ? FDatabase->Calls() : LibraryCalls(); }
+
+std::int16_t TVdbDataSet::SessionHandle() const noexcept { return FDatabase ? FDatabase->Handle() : -1; }
+
+void TVdbDataSet::RaiseError(std::u16string_view context, std::int32_t result) {
+  RaiseEngineError(Calls(), SessionHandle(), context, result);
+}
+
+std::int32_t TVdbDataSet::Check(std::u16string_view context, std::int32_t result) {
+  if (result < 0) RaiseError(context, result);
+  return result;
+}
+
+TVdbDatabase& TVdbDataSet::Database() {
+  if (!FDatabase) FDatabase = &TVdbDatabase::FindForDataSet(FDatabaseName);
+  return *FDatabase;
+}
+
+void TVdbDataSet::SetDatabaseName(const std::u16string& value) {
+  std::u16string name = value;
+  if (!name.empty() && name.back() == u'\\') name.pop_back();
+  if (name == FDatabaseName) return;
+  const bool wasActive = Active();
+  Close();
+  FDatabase = nullptr;
+  FDatabaseName = name;
+  if (wasActive) Open();
+}
+
+std::u16string TVdbDataSet::Version() {
+  const int engine = 8102;
+  return tk::FormatText(u"%d.%d.%d/%d.%d.%d", {u"6", u"1", u"8", tk::IntToText(engine / 1000),
+                                                tk::IntToText(engine / 100 % 10), tk::IntToText(engine % 100)});
+}
+
+void TVdbDataSet::BindCursor(std::int16_t tableHdl) {
+  FTableHdl = tableHdl;
+  TVdbCalls& calls = Calls();
+  FCanModify = calls.TableCanModify(FTableHdl) > 0;
+  Check(u"Opening VidoraDB table", calls.TableSetChangeProc(FTableHdl, &TVdbDatabase::ChangeCallback));
+  SetBookmarkSize(4);
+  FTableLevel = Check(u"Opening VidoraDB table", calls.TableGetRltnVersion(FTableHdl));
+  FRecordSize = static_cast<std::uint16_t>(Check(u"Opening VidoraDB table", calls.TableGetRecordSize(FTableHdl)));
+  FBlobCacheOfs = FRecordSize;  // calculated values live in the framework's part of the buffer
+  FRelationsOfs = static_cast<std::uint16_t>(FBlobCacheOfs + 4);
+  FRecInfoOfs = static_cast<std::uint16_t>(FRelationsOfs + 4);
+  FRecBufSize = static_cast<std::uint16_t>(FRecInfoOfs + kRecInfoSize);
+  for (auto& key : FKeyBuffers) key = AllocRecordBuffer();
+  FFieldBuffer.assign(kFieldBufferSize, 0);
+  FFilteredRecordCount = -1;
+  FFilterUpdated = false;
+  if (!Filter().empty()) GiveFilterToEngine(Filter());
+}
+
+void TVdbDataSet::ReleaseCursor() noexcept {
+  for (auto& key : FKeyBuffers) {
+    if (key) ReleaseBlobCache(*key);
+    key.reset();
+  }
+  FFieldBuffer.clear();
+  for (auto& cache : FBlobInfoList) cache.reset();
+  FCodePages.clear();
+  if (FTableHdl > 0) {
+    // Nothing is left to report a failed release to; the handle is forgotten either way.
+    Calls().TableDelete(FTableHdl);
+  }
+  FTableHdl = 0;
+  FFieldDefsVdb.Clear();
+  FBlobFieldIndex.clear();
+  FBlobFieldCount = 0;
+  if (FDatabase) {
+    TVdbDatabase* database = FDatabase;
+    FDatabase = nullptr;
+    database->UnregisterClient(*this);
+  }
+}
+
+// ---------------------------------------------------------------- field definitions
+
+void TVdbDataSet::InternalInitFieldDefs() {
+  FFieldDefsVdb.Clear();
+  FieldDefs().Clear();
+  FBlobFieldIndex.clear();
+  FBlobFieldCount = 0;
+  TVdbCalls& calls = Calls();
+  const std::int16_t count = static_cast<std::int16_t>(Check(u"Reading field definitions", calls.TableGetNumFields(FTableHdl)));
+  for (std::int16_t no = 1; no <= count; ++no) {
+    TVdbColumnSpec spec;
+    Check(u"Reading field definitions", calls.TableGetFieldSpec(FTableHdl, no, spec));
+    TVdbFieldDef def;
+    def.Name = spec.Name.substr(0, 40);
+    def.TypeWord = spec.FldType;
+    def.DataTypeVdb = DataTypeOfColumn(spec.FldType);
+    def.DataType = FrameworkType(def.DataTypeVdb);
+    def.FieldNo = no;
+    def.InitialFieldNo = no;
+    def.InternalCalcField = (spec.Options & kColumnComputed) != 0;
+    def.Nullable = (spec.Options & kColumnNullable) != 0;
+    def.Required = def.DataTypeVdb == TVdbDataType::dtAutoInc ? (spec.Options & kColumnNoIndex) != 0 : !def.Nullable;
+    def.ReadOnly = def.InternalCalcField || def.DataTypeVdb == TVdbDataType::dtAutoInc;
+    TVdbColumnLayout& layout = def.Layout;
+    layout.ColumnType = static_cast<std::int16_t>(spec.FldType & 0xFF);
+    layout.Position = spec.InternalPosition;
+    layout.Size = spec.InternalSize;
+    layout.Options = spec.Options;
+    layout.TableLevel = static_cast<std::int16_t>(FTableLevel);
+    layout.MaxLength = layout.ColumnType == ctChar ? 1 : spec.Param;
+    layout.Precision = spec.Param;
+    switch (def.DataTypeVdb) {
+      case TVdbDataType::dtString:
+      case TVdbDataType::dtWideString:
+        def.Size = layout.StringLength();
+        def.Specification = spec.SelectOrLink.substr(0, 2000);
+        break;
+      case TVdbDataType::dtFloat:
+      case TVdbDataType::dtTime:
+        def.Precision = spec.Param;
+        break;
+      case TVdbDataType::dtEnum:
+        def.Specification = spec.SelectOrLink;
+        def.Size = 40;
+        break;
+      case TVdbDataType::dtAutoInc: {
+        std::u16string ids = spec.SelectOrLink;
+        std::replace(ids.begin(), ids.end(), u',', u';');
+        def.Specification = ids;
+        break;
+      }
+      case TVdbDataType::dtLink:
+        def.Size = 255;
+        def.Specification = spec.SelectOrLink;
+        break;
+      case TVdbDataType::dtRelation:
+        def.Size = 8192;
+        def.Specification = spec.SelectOrLink;
+        break;
+      case TVdbDataType::dtGuid:
+        def.Size = 38;
+        break;
+      case TVdbDataType::dtBytes:
+        def.Size = spec.Param;
+        break;
+      default:
+        break;
+    }
+    def.CalcExpression = spec.RangeOrFormula.substr(0, 255);
+    FBlobFieldIndex.push_back(IsBlobKind(def.DataTypeVdb) ? FBlobFieldCount++ : -1);
+    tk::TFieldDef& framework = FieldDefs().Add(def.Name, def.DataType, def.Size, def.Required);
+    framework.Precision = def.Precision;
+    framework.ReadOnly = def.ReadOnly;
+    framework.FieldNo = no;
+    FFieldDefsVdb.Add(std::move(def));
+  }
+}
+
+std::unique_ptr<tk::TField> TVdbDataSet::CreateFieldObject(const tk::TFieldDef& def) {
+  switch (def.DataType) {
+    case tk::TFieldType::dtString:
+      return std::make_unique<TVdbStringField>(def.DataType, def.Size);
+    case tk::TFieldType::dtWideString:
+      return std::make_unique<TVdbWideStringField>(def.DataType, def.Size);
+    case tk::TFieldType::dtLargeInt:
+      return std::make_unique<TVdbLargeIntField>();
+    case tk::TFieldType::dtBlob:
+    case tk::TFieldType::dtMemo:
+    case tk::TFieldType::dtWideMemo:
+      return std::make_unique<TVdbBlobField>(def.DataType);
+    default:
+      return tk::TDataSet::CreateFieldObject(def);
+  }
+}
+
+const TVdbFieldDef& TVdbDataSet::DefOf(const tk::TField& field) const {
+  const int index = field.FieldNo() - 1;
+  if (index < 0 || index >= FFieldDefsVdb.Count()) tk::DatabaseError(u"Field %s not found", {field.FieldName()});
+  return FFieldDefsVdb[index];
+}
+
+const TVdbCodePage& TVdbDataSet::CodePageOf(const TVdbFieldDef& def) const {
+  const bool ownCollation = def.DataTypeVdb == TVdbDataType::dtString && !def.Specification.empty();
+  const int codePage = CodePageOfCollation(ownCollation ? std::u16string_view(def.Specification)
+                                                        : std::u16string_view(FTableCollation));
+  auto& slot = const_cast<TVdbDataSet*>(this)->FCodePages[codePage];
+  if (!slot) slot = std::make_unique<TVdbCodePage>(codePage);
+  return *slot;
+}
+
+// ---------------------------------------------------------------- fetching
+
+tk::TGetResult TVdbDataSet::FetchFromEngine(tk::TRecordBuffer& buffer, tk::TGetMode mode) {
+  TVdbCalls& calls = Calls();
+  std::int32_t result = 0;
+  tk::TGetResult endResult = tk::TGetResult::grEOF;
+  switch (mode) {
+    case tk::TGetMode::gmCurrent:
+      result = calls.TableMoveBy(FTableHdl, 0);
+      endResult = FOutOfTableState == TOutOfTableState::ootBOT ? tk::TGetResult::grBOF : tk::TGetResult::grEOF;
+      break;
+    case tk::TGetMode::gmNext:
+      result = FOutOfTableState == TOutOfTableState::ootBOT ? calls.TableFirst(FTableHdl) : calls.TableMoveBy(FTableHdl, 1);
+      endResult = tk::TGetResult::grEOF;
+      break;
+    case tk::TGetMode::gmPrior:
+      result = FOutOfTableState == TOutOfTableState::ootEOT ? calls.TableLast(FTableHdl) : calls.TableMoveBy(FTableHdl, -1);
+      endResult = tk::TGetResult::grBOF;
+      break;
+  }
+  if (result < 0) {
+    ClearBuffer(buffer);
+    return result == kNoRecord ? endResult : tk::TGetResult::grError;
+  }
+  FOutOfTableState = TOutOfTableState::ootNone;
+  ReadRecordInto(buffer, true);
+  SetSeqNoOf(buffer, 0);
+  const std::int32_t recNo = calls.TableGetRecNo(FTableHdl);
+  SetRecNoOf(buffer, recNo);
+  SetBookmarkFlag(buffer, recNo != 0 ? tk::TBookmarkFlag::bfCurrent : tk::TBookmarkFlag::bfInserted);
+  SetDeletedOf(buffer, false);
+  SetInsertedBeforeOf(buffer, 0);
+  return tk::TGetResult::grOK;
+}
+
+void TVdbDataSet::ReadRecordInto(tk::TRecordBuffer& buffer, bool) {
+  ReleaseBlobCache(buffer);
+  Check(u"Fetching records", Calls().TableGetRecord(FTableHdl, Image(buffer), FRecordSize));
+}
+
+tk::TGetResult TVdbDataSet::GetRecord(tk::TRecordBuffer& buffer, tk::TGetMode mode, bool doCheck) {
+  const tk::TGetResult result = FetchFromEngine(buffer, mode);
+  if (result == tk::TGetResult::grError && doCheck) {
+    // The failing move recorded its reason in the session; the status says "read failed".
+    RaiseError(u"Fetching record", VDB_ERR_READ_TABLE);
+  }
+  return result;
+}
+
+void TVdbDataSet::InternalFirst() {
+  FFilteredRecordCount = -1;
+  Calls().TableFirst(FTableHdl);
+  FOutOfTableState = TOutOfTableState::ootBOT;
+}
+
+void TVdbDataSet::InternalLast() {
+  // While inserting, the engine stands on its new record, which lies after the last one.
+  if (State() != tk::TDataSetState::dsInsert) Calls().TableLast(FTableHdl);
+  FOutOfTableState = TOutOfTableState::ootEOT;
+}
+
+void TVdbDataSet::InternalSetToRecord(tk::TRecordBuffer& buffer) {
+  TVdbCalls& calls = Calls();
+  const std::int32_t recNo = RecNoOf(buffer);
+  const std::int32_t current = calls.TableGetRecNo(FTableHdl);
+  if (current == recNo) {
+    FOutOfTableState = TOutOfTableState::ootNone;
+    return;
+  }
+  if (recNo != 0) {
+    // A short relative move is cheaper than a positioning by number in an index order.
+    int index = -1;
+    for (int i = 0; i <= BufferCount(); ++i)
+      if (Buffer(i) == &buffer) index = i;
+    const int from = CurrentRecordIndex();
+    tk::TRecordBuffer* fromBuffer = Buffer(from);
+    if (index >= 0 && from >= 0 && current > 0 && fromBuffer &&
+        GetBookmarkFlag(*fromBuffer) == tk::TBookmarkFlag::bfCurrent && RecNoOf(*fromBuffer) == current) {
+      if (calls.TableMoveBy(FTableHdl, index - from) >= 0 && calls.TableGetRecNo(FTableHdl) == recNo) {
+        FOutOfTableState = TOutOfTableState::ootNone;
+        return;
+      }
+    }
+  }
+  const std::int32_t reached = calls.TableSetRecNo(FTableHdl, recNo);
+  FOutOfTableState = reached == recNo ? TOutOfTableState::ootNone : TOutOfTableState::ootEOT;
+}
+
+void TVdbDataSet::SetEngineToRecord(std::int32_t recNo) {
+  TVdbCalls& calls = Calls();
+  if (calls.TableGetRecNo(FTableHdl) == recNo) return;
+  const std::int32_t reached = calls.TableSetRecNo(FTableHdl, recNo);
+  if (reached < 0) RaiseError(tk::FormatText(u"Setting to record number %d", {tk::IntToText(recNo)}), reached);
+  if (reached != recNo) tk::DatabaseError(u"Record %d not found", {tk::IntToText(recNo)});
+}
+
+void TVdbDataSet::InternalGotoBookmark(const tk::TBookmark& bookmark) {
+  TBuffer scratch;
+  scratch.Data.assign(FRecBufSize, 0);
+  SetBookmarkData(scratch, bookmark);
+  const std::int32_t recNo = RecNoOf(scratch);
+  const std::int32_t reached = Calls().TableSetRecNo(FTableHdl, recNo);
+  if (reached < 0) RaiseError(u"Going to bookmark", reached);
+  if (reached != recNo) tk::DatabaseError(u"Record %d not found", {tk::IntToText(recNo)});
+  FOutOfTableState = TOutOfTableState::ootNone;
+}
+
+int TVdbDataSet::GetRecordCount() {
+  if (!HasRecordFilter()) {
+    const std::int32_t count = Calls().TableGetRecordCount(FTableHdl);
+    // -1: the engine refuses to count a large filtered view; the caller sees "unknown".
+    if (count < -1) RaiseError(u"Fetching records", count);
+    return count;
+  }
+  if (FFilteredRecordCount != -1) return FFilteredRecordCount;
+  TVdbCalls& calls = Calls();
+  const std::int32_t recNo = calls.TableGetRecNo(FTableHdl);
+  const TOutOfTableState state = FOutOfTableState;
+  std::unique_ptr<tk::TRecordBuffer> scratch = AllocRecordBuffer();
+  int count = 0;
+  FOutOfTableState = TOutOfTableState::ootBOT;
+  try {
+    while (FetchRecord(*scratch, tk::TGetMode::gmNext, false) == tk::TGetResult::grOK) ++count;
+  } catch (...) {
+    ReleaseBlobCache(*scratch);
+    calls.TableSetRecNo(FTableHdl, std::max(recNo, 0));
+    FOutOfTableState = state;
+    throw;
+  }
+  ReleaseBlobCache(*scratch);
+  calls.TableSetRecNo(FTableHdl, std::max(recNo, 0));
+  FOutOfTableState = state;
+  FFilteredRecordCount = count;
+  return count;
+}
+
+bool TVdbDataSet::IsSequenced() {
+  if (FTableHdl <= 0) return true;
+  return !HasRecordFilter() && Calls().TableIsSequenced(FTableHdl) == 1;
+}
+
+int TVdbDataSet::GetRecNo() {
+  if (IsEmpty() || State() == tk::TDataSetState::dsInsert || !IsSequenced()) return 0;
+  tk::TRecordBuffer* active = ActiveBuffer();
+  if (!active || GetBookmarkFlag(*active) != tk::TBookmarkFlag::bfCurrent) return 0;
+  UpdateCursorPos();
+  const std::int32_t sequence = Calls().TableGetSequenceNo(FTableHdl);
+  return sequence > 0 ? sequence : 0;
+}
+
+std::int32_t TVdbDataSet::RecordNo() {
+  CheckActive();
+  tk::TRecordBuffer* active = ActiveBuffer();
+  if (!active || IsEmpty()) return 0;
+  return RecNoOf(*active);
+}
+
+void TVdbDataSet::RecordDeleted(std::int32_t deleted, std::int32_t moved) noexcept {
+  const bool sequenced = FTableHdl > 0 && Calls().TableIsSequenced(FTableHdl) == 1;
+  auto mark = [&](tk::TRecordBuffer* buffer) {
+    if (!buffer || Buf(*buffer).Data.size() < FRecBufSize) return;
+    const std::int32_t recNo = RecNoOf(*buffer);
+    if (recNo == deleted && !DeletedOf(*buffer)) {
+      SetDeletedOf(*buffer, true);
+    } else if (moved != 0 && recNo == moved) {
+      SetRecNoOf(*buffer, deleted);
+      if (!sequenced) SetSeqNoOf(*buffer, deleted);
+    }
+  };
+  for (int i = 0; i <= BufferCount(); ++i) mark(Buffer(i));
+}
+
+void TVdbDataSet::RefreshIfChanged() {
+  const std::int16_t changed = static_cast<std::int16_t>(Check(u"Fetching records", Calls().TableRefresh(FTableHdl, true)));
+  if (changed == 1 && State() == tk::TDataSetState::dsBrowse) Resync({});
+}
+
+void TVdbDataSet::InternalRefresh() { Check(u"Fetching records", Calls().TableRefresh(FTableHdl, true)); }
+
+// ---------------------------------------------------------------- edit cycle
+
+void TVdbDataSet::InternalInitRecord(tk::TRecordBuffer& buffer) { ClearBuffer(buffer); }
+
+void TVdbDataSet::InternalEdit() {
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
+  const std::int32_t reached = Calls().TableSetRecNo(FTableHdl, RecNoOf(active));
+  if (reached < 0) RaiseError(u"Entering record", reached);
+  Check(u"Entering record", Calls().TableEdit(FTableHdl));
+  ReadRecordInto(active, true);
+}
+
+void TVdbDataSet::InternalInsert() {
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  const bool before = GetBookmarkFlag(active) == tk::TBookmarkFlag::bfInserted;
+  const std::int32_t insertedBefore = before ? RecNoOf(active) : 0;
+  const std::u16string context = tk::FormatText(u"Inserting record into dataset %s", {Name});
+  Check(context, Calls().TableAppend(FTableHdl));
+  // The engine's new record brings its default and automatic values.
+  ReleaseBlobCache(active);
+  const std::int16_t read = Calls().TableGetRecord(FTableHdl, Image(active), FRecordSize);
+  if (read < 0 && read != kNoRecord) RaiseError(u"Fetching records", read);
+  SetRecNoOf(active, 0);
+  SetSeqNoOf(active, 0);
+  SetDeletedOf(active, false);
+  SetInsertedBeforeOf(active, insertedBefore);
+  GetCalcFields(active);
+}
+
+void TVdbDataSet::WriteRecord(tk::TRecordBuffer& buffer) {
+  TVdbCalls& calls = Calls();
+  TBlobCache* cache = FindCache(buffer);
+  // Fixed binaries live in the record image itself.
+  if (cache) {
+    for (int i = 0; i < FFieldDefsVdb.Count(); ++i) {
+      const TVdbFieldDef& def = FFieldDefsVdb[i];
+      const int blob = FBlobFieldIndex[static_cast<std::size_t>(i)];
+      if (def.DataTypeVdb != TVdbDataType::dtBytes || blob < 0) continue;
+      TBlobEntry& entry = (*cache)[static_cast<std::size_t>(blob)];
+      if (entry.Modified) WriteColumn(def.Layout, Image(buffer), CodePageOf(def), tk::TFieldValue(entry.Data));
+    }
+  }
+  Check(tk::FormatText(u"Writing record to dataset %s", {Name}), calls.TableSetRecord(FTableHdl, Image(buffer), FRecordSize));
+  if (!cache) return;
+  for (int i = 0; i < FFieldDefsVdb.Count(); ++i) {
+    const TVdbFieldDef& def = FFieldDefsVdb[i];
+    const int blob = FBlobFieldIndex[static_cast<std::size_t>(i)];
+    if (blob < 0 || def.DataTypeVdb == TVdbDataType::dtBytes) continue;
+    const TBlobEntry& entry = (*cache)[static_cast<std::size_t>(blob)];
+    if (!entry.Modified) continue;
+    if (def.DataTypeVdb == TVdbDataType::dtWideMemo && entry.Data.size() % 2 != 0)
+      tk::DatabaseError(u"Wide memo \"%s\" is invalid, must have even number of bytes.", {def.Name});
+    Check(u"Writing blob", calls.TableSetBlob(FTableHdl, static_cast<std::int16_t>(def.FieldNo), entry.Data.data(),
+                                              static_cast<std::int32_t>(entry.Data.size())));
+  }
+}
+
+void TVdbDataSet::InternalPost() {
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  TVdbCalls& calls = Calls();
+  if (State() == tk::TDataSetState::dsEdit) {
+    const std::u16string context = tk::FormatText(u"Writing record to dataset %s", {Name});
+    const std::int32_t recNo = RecNoOf(active);
+    if (calls.TableGetRecNo(FTableHdl) != recNo) {
+      const std::int32_t reached = calls.TableSetRecNo(FTableHdl, recNo);
+      if (reached < 0) RaiseError(context, reached);
+    }
+    WriteRecord(active);
+    Check(context, calls.TableEditConfirm(FTableHdl));
+  } else {
+    WriteRecord(active);
+    Check(tk::FormatText(u"Appending record to dataset %s", {Name}), calls.TableAppendConfirm(FTableHdl));
+    FOutOfTableState = TOutOfTableState::ootNone;
+  }
+  FFilteredRecordCount = -1;
+}
+
+void TVdbDataSet::InternalCancel() {
+  TVdbCalls& calls = Calls();
+  if (State() == tk::TDataSetState::dsEdit) {
+    Check(u"Cancelling record", calls.TableEditCancel(FTableHdl));
+    return;
+  }
+  if (State() != tk::TDataSetState::dsInsert) return;
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  Check(u"Cancelling Record", calls.TableAppendCancel(FTableHdl));
+  FOutOfTableState = TOutOfTableState::ootNone;
+  const tk::TBookmarkFlag flag = GetBookmarkFlag(active);
+  const std::int32_t before = InsertedBeforeOf(active);
+  if (flag != tk::TBookmarkFlag::bfBOF && flag != tk::TBookmarkFlag::bfEOF && before != 0) {
+    const std::int32_t reached = calls.TableSetRecNo(FTableHdl, before);
+    if (reached < 0) RaiseError(u"Going to bookmark", reached);
+  } else if (calls.TableLast(FTableHdl) < 0) {
+    FOutOfTableState = TOutOfTableState::ootEOT;
+  }
+}
+
+void TVdbDataSet::InternalDelete() {
+  if (!GetCanModify()) tk::DatabaseError(u"Cannot modify a read-only dataset");
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
+  TVdbCalls& calls = Calls();
+  if (State() == tk::TDataSetState::dsEdit) Check(u"Cancelling record", calls.TableEditCancel(FTableHdl));
+  Check(u"Deleting record", calls.TableDeleteRecord(FTableHdl));
+  FFilteredRecordCount = -1;
+  if (calls.TableGetRecordCount(FTableHdl) == 0) FOutOfTableState = TOutOfTableState::ootEOT;
+}
+
+// ---------------------------------------------------------------- field values
+
+bool TVdbDataSet::GetFieldData(const tk::TField& field, const tk::TRecordBuffer& buffer, tk::TFieldValue& value) {
+  const TVdbFieldDef& def = DefOf(field);
+  const std::uint8_t* image = Buf(buffer).Data.data();
+  if (IsBlobKind(def.DataTypeVdb)) {
+    const TBlobCache* cache = FindCache(buffer);
+    const int blob = FBlobFieldIndex[static_cast<std::size_t>(def.FieldNo - 1)];
+    if (cache) {
+      const TBlobEntry& entry = (*cache)[static_cast<std::size_t>(blob)];
+      if (entry.Loaded || entry.Modified) return !entry.Data.empty();
+    }
+    tk::TFieldValue stored;
+    return ReadColumn(def.Layout, image, CodePageOf(def), stored) &&
+           (def.DataTypeVdb != TVdbDataType::dtBytes || !std::get<tk::TBytes>(stored).empty());
+  }
+  switch (def.DataTypeVdb) {
+    case TVdbDataType::dtUnknown:
+    case TVdbDataType::dtRelation:
+      return false;
+    case TVdbDataType::dtEnum: {
+      tk::TFieldValue ordinal;
+      if (!ReadColumn(def.Layout, image, CodePageOf(def), ordinal)) return false;
+      const auto names = Split(def.Specification, u',');
+      const auto index = static_cast<std::size_t>(std::get<std::int64_t>(ordinal) - 1);
+      if (index >= names.size()) return false;
+      value = names[index].substr(0, static_cast<std::size_t>(def.Size));
+      return true;
+    }
+    case TVdbDataType::dtLink: {
+      tk::TFieldValue id;
+      if (!ReadColumn(def.Layout, image, CodePageOf(def), id)) return false;
+      value = u"(" + tk::IntToText(std::get<std::int64_t>(id)) + u")";
+      return true;
+    }
+    default:
+      return ReadColumn(def.Layout, image, CodePageOf(def), value);
+  }
+}
+
+void TVdbDataSet::SetFieldData(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value) {
+  const TVdbFieldDef& def = DefOf(field);
+  if (def.InternalCalcField) return;
+  if (IsBlobKind(def.DataTypeVdb)) {
+    TBlobCache& cache = CacheOf(buffer);
+    TBlobEntry& entry = cache[static_cast<std::size_t>(FBlobFieldIndex[static_cast<std::size_t>(def.FieldNo - 1)])];
+    const auto* bytes = std::get_if<tk::TBytes>(&value);
+    entry.Data = bytes ? *bytes : tk::TBytes();
+    entry.Loaded = entry.Modified = true;
+    return;
+  }
+  switch (def.DataTypeVdb) {
+    case TVdbDataType::dtEnum: {
+      const auto* name = std::get_if<std::u16string>(&value);
+      if (!name || name->empty()) {
+        WriteColumn(def.Layout, Image(buffer), CodePageOf(def), tk::TFieldValue());
+        return;
+      }
+      const std::int16_t ordinal = Calls().TableGetEnumValue(FTableHdl, static_cast<std::int16_t>(def.FieldNo), *name);
+      if (ordinal <= 0) tk::DatabaseError(u"'%s' is not a valid enumeration value for this field", {*name});
+      WriteColumn(def.Layout, Image(buffer), CodePageOf(def), tk::TFieldValue(std::int64_t{ordinal}));
+      return;
+    }
+    case TVdbDataType::dtLink:
+    case TVdbDataType::dtRelation: {
+      const auto* text = std::get_if<std::u16string>(&value);
+      if (!text || text->empty()) {
+        WriteColumn(def.Layout, Image(buffer), CodePageOf(def), tk::TFieldValue());
+        return;
+      }
+      tk::DatabaseError(u"\"%s\" is no valid entry for field \"%s\"", {*text, field.DisplayLabel()});
+    }
+    case TVdbDataType::dtUnknown:
+      return;
+    default:
+      WriteColumn(def.Layout, Image(buffer), CodePageOf(def), value);
+  }
+}
+
+std::u16string TVdbDataSet::MemoBytesToText(const tk::TField& field, const tk::TBytes& bytes) {
+  if (field.DataType() != tk::TFieldType::dtMemo || field.FieldNo() <= 0) return tk::TDataSet::MemoBytesToText(field, bytes);
+  return CodePageOf(DefOf(field)).Decode(bytes.data(), bytes.size());
+}
+
+tk::TBytes TVdbDataSet::MemoTextToBytes(const tk::TField& field, std::u16string_view text) {
+  if (field.DataType() != tk::TFieldType::dtMemo || field.FieldNo() <= 0) return tk::TDataSet::MemoTextToBytes(field, text);
+  return CodePageOf(DefOf(field)).Encode(text);
+}
+
+// ---------------------------------------------------------------- blob caches
+
+int TVdbDataSet::BlobIndexOf(const tk::TField& field) const {
+  const auto index = static_cast<std::size_t>(field.FieldNo() - 1);
+  if (index >= FBlobFieldIndex.size() || FBlobFieldIndex[index] < 0)
+    tk::DatabaseError(u"Field %s not found", {field.FieldName()});
+  return FBlobFieldIndex[index];
+}
+
+TVdbDataSet::TBlobCache* TVdbDataSet::FindCache(const tk::TRecordBuffer& buffer) const {
+  const std::int32_t slot = ReadInt32(buffer, FBlobCacheOfs);
+  if (slot < 0 || static_cast<std::size_t>(slot) >= FBlobInfoList.size()) return nullptr;
+  return FBlobInfoList[static_cast<std::size_t>(slot)].get();
+}
+
+TVdbDataSet::TBlobCache& TVdbDataSet::CacheOf(tk::TRecordBuffer& buffer) {
+  if (TBlobCache* cache = FindCache(buffer)) return *cache;
+  auto free = std::find(FBlobInfoList.begin(), FBlobInfoList.end(), nullptr);
+  if (free == FBlobInfoList.end()) {
+    const std::size_t old = FBlobInfoList.size();
+    FBlobInfoList.resize(old + kCacheSlotsStep);
+    free = FBlobInfoList.begin() + static_cast<std::ptrdiff_t>(old);
+  }
+  *free = std::make_unique<TBlobCache>(static_cast<std::size_t>(FBlobFieldCount));
+  WriteInt32(buffer, FBlobCacheOfs, static_cast<std::int32_t>(free - FBlobInfoList.begin()));
+  return **free;
+}
+
+void TVdbDataSet::ReleaseBlobCache(tk::TRecordBuffer& buffer) noexcept {
+  if (Buf(buffer).Data.size() < FRecBufSize || FRecBufSize == 0) return;
+  const std::int32_t slot = ReadInt32(buffer, FBlobCacheOfs);
+  if (slot >= 0 && static_cast<std::size_t>(slot) < FBlobInfoList.size()) FBlobInfoList[static_cast<std::size_t>(slot)].reset();
+  WriteInt32(buffer, FBlobCacheOfs, -1);
+}
+
+TVdbDataSet::TBlobEntry& TVdbDataSet::LoadedEntry(const tk::TField& field, tk::TRecordBuffer& buffer) {
+  const TVdbFieldDef& def = DefOf(field);
+  TBlobEntry& entry = CacheOf(buffer)[static_cast<std::size_t>(BlobIndexOf(field))];
+  if (entry.Loaded || entry.Modified) return entry;
+  entry.Data.clear();
+  if (def.DataTypeVdb == TVdbDataType::dtBytes) {
+    tk::TFieldValue stored;
+    if (ReadColumn(def.Layout, Image(buffer), CodePageOf(def), stored)) entry.Data = std::get<tk::TBytes>(stored);
+    entry.Loaded = true;
+    return entry;
+  }
+  tk::TFieldValue reference;
+  if (!ReadColumn(def.Layout, Image(buffer), CodePageOf(def), reference) && RecNoOf(buffer) != 0) {
+    entry.Loaded = true;  // no reference stored: empty without asking the engine
+    return entry;
+  }
+  TVdbCalls& calls = Calls();
+  const std::int32_t saved = calls.TableGetRecNo(FTableHdl);
+  const std::int32_t recNo = RecNoOf(buffer);
+  const bool move = recNo != 0 && saved != recNo;
+  auto restore = [&] {
+    if (move) calls.TableSetRecNo(FTableHdl, std::max(saved, 0));
+  };
+  try {
+    if (move) {
+      const std::int32_t reached = calls.TableSetRecNo(FTableHdl, recNo);
+      if (reached < 0) RaiseError(u"Reading blob", reached);
+    }
+    std::int16_t blobType = 0;
+    const std::int32_t size = calls.TableInitGetBlob(FTableHdl, static_cast<std::int16_t>(def.FieldNo), -1, blobType);
+    if (size < 0) RaiseError(u"Reading blob", size);
+    const bool memo = def.DataTypeVdb != TVdbDataType::dtBlob;
+    tk::TBytes data(static_cast<std::size_t>(size));
+    // The transfer is ended by PerformGetBlob, also for an empty value.
+    const std::int32_t got = calls.TablePerformGetBlob(FTableHdl, data.data(), size);
+    if (got < 0) RaiseError(memo ? u"Reading memo" : u"Reading blob", got);
+    data.resize(static_cast<std::size_t>(std::min(got, size)));
+    if (memo) {
+      entry.Data = std::move(data);
+    } else if (size > 0 || blobType != 0) {
+      const auto word = static_cast<std::uint16_t>(blobType);
+      entry.Data = {static_cast<std::uint8_t>(word & 0xFF), static_cast<std::uint8_t>(word >> 8)};
+      entry.Data.insert(entry.Data.end(), data.begin(), data.end());
+      if (word % 2 == 1) {
+        // A linked file: its name follows, relative to the database's directory.
+        const std::size_t nameLength = data.size() >= 2 ? (data[0] | (data[1] << 8)) : 0;
+        const std::string name(data.begin() + std::min<std::size_t>(2, data.size()),
+                               data.begin() + std::min(data.size(), 2 + nameLength));
+        std::filesystem::path path = tk::Utf16ToUtf8(FDatabase ? FDatabase->Location() : std::u16string());
+        if (FDatabase && FDatabase->DatabaseType() == TVdbDatabaseType::dbtSingleFile) path = path.parent_path();
+        path /= name;
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+          entry.Data.clear();
+          entry.Loaded = true;
+          tk::DatabaseError(u"Linked blob file \"%s\" does not exist.", {tk::Utf8ToUtf16(path.string())});
+        }
+        entry.Data.insert(entry.Data.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      }
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  entry.Loaded = true;
+  return entry;
+}
+
+std::unique_ptr<tk::TStream> TVdbDataSet::CreateBlobStream(const tk::TField& field, tk::TRecordBuffer& buffer,
+                                                           tk::TBlobStreamMode mode) {
+  if (mode != tk::TBlobStreamMode::bmRead && State() != tk::TDataSetState::dsEdit &&
+      State() != tk::TDataSetState::dsInsert)
+    tk::DatabaseError(u"Dataset not in edit or insert mode");
+  return std::make_unique<TVdbBlobStream>(*this, field, buffer, mode);
+}
+
+TVdbBlobStream::TVdbBlobStream(TVdbDataSet& dataSet, const tk::TField& field, tk::TRecordBuffer& buffer,
+                               tk::TBlobStreamMode mode)
+    : FDataSet(dataSet),
+      FField(field),
+      FEntry(mode == tk::TBlobStreamMode::bmRead
+                 ? dataSet.LoadedEntry(field, buffer)
+                 : dataSet.CacheOf(buffer)[static_cast<std::size_t>(dataSet.BlobIndexOf(field))]),
+      FWriting(mode != tk::TBlobStreamMode::bmRead) {
+  if (FField.ReadOnly() && FWriting) tk::DatabaseError(u"Field '%s' cannot be modified", {FField.DisplayLabel()});
+  const bool plainBlob = dataSet.DefOf(field).DataTypeVdb == TVdbDataType::dtBlob;
+  if (FWriting) {
+    // Writing replaces the whole content, also in read-write mode.
+    FEntry.Data.clear();
+    FEntry.Loaded = true;
+    FEntry.Modified = true;
+    FModified = true;
+    if (plainBlob) {
+      FEntry.Data = {0, 0};  // type word of a new, embedded blob
+      FDataStart = 2;
+    }
+  } else if (plainBlob && FEntry.Data.size() >= 2) {
+    const unsigned word = FEntry.Data[0] | (FEntry.Data[1] << 8);
+    const std::size_t nameLength = FEntry.Data.size() >= 4 ? (FEntry.Data[2] | (FEntry.Data[3] << 8)) : 0;
+    FDataStart = word % 2 == 1 ? std::min(FEntry.Data.size(), 4 + nameLength) : 2;
+  }
+  FPosition = FDataStart;
+}
+
+TVdbBlobStream::~TVdbBlobStream() {
+  if (!FModified) return;
+  try {
+    FDataSet.BlobWritten(const_cast<tk::TField&>(FField));
+  } catch (const std::exception&) {
+    // Controls failing to follow a written blob must not lose the content: it stays in the
+    // cache, marked modified, and is stored when the record is posted.
+  }
+}
+
+std::size_t TVdbBlobStream::Read(void* buffer, std::size_t count) {
+  if (FPosition >= FEntry.Data.size()) return 0;
+  count = std::min(count, FEntry.Data.size() - FPosition);
+  std::memcpy(buffer, FEntry.Data.data() + FPosition, count);
+  FPosition += count;
+  return count;
+}
+
+std::size_t TVdbBlobStream::Write(const void* buffer, std::size_t count) {
+  if (!FWriting) tk::DatabaseError(u"Dataset not in edit or insert mode");
+  if (FEntry.Data.size() < FPosition + count) FEntry.Data.resize(FPosition + count);
+  if (count > 0) std::memcpy(FEntry.Data.data() + FPosition, buffer, count);
+  FPosition += count;
+  FEntry.Modified = true;
+  FModified = true;
+  return count;
+}
+
+std::int64_t TVdbBlobStream::Seek(std::int64_t offset, tk::TSeekOrigin origin) {
+  std::int64_t base = static_cast<std::int64_t>(FDataStart);
+  if (origin == tk::TSeekOrigin::soCurrent) base = static_cast<std::int64_t>(FPosition);
+  if (origin == tk::TSeekOrigin::soEnd) base = static_cast<std::int64_t>(FEntry.Data.size());
+  FPosition = static_cast<std::size_t>(std::max<std::int64_t>(static_cast<std::int64_t>(FDataStart), base + offset));
+  return static_cast<std::int64_t>(FPosition - FDataStart);
+}
+
+// ---------------------------------------------------------------- filter
+
+void TVdbDataSet::GiveFilterToEngine(const std::u16string& text) {
+  TVdbCalls& calls = Calls();
+  std::uint16_t mode = FFilterMethod == TVdbFilterMethod::tfeIncremental ? 0x4F : 0x41;
+  if (FFilterOptions & foCaseInsensitive) mode += 0x10;
+  if (!(FFilterOptions & foNoPartialCompare)) mode += 0x20;
+  // What the engine holds now: restored when the new text is refused.
+  const bool wasOn = Filtered() && FFilterUpdated && !Filter().empty();
+  const std::u16string old = Filter();
+  if (Filtered()) calls.TableActivateFilter(FTableHdl, false);
+  const std::int16_t result = calls.TableSetSQLFilter(FTableHdl, text, mode, true);
+  if (result < 0) {
+    try {
+      RaiseError(u"Setting filter", result);
+    } catch (...) {
+      if (wasOn) {
+        calls.TableSetSQLFilter(FTableHdl, old, mode, true);
+        calls.TableActivateFilter(FTableHdl, true);
+      }
+      throw;
+    }
+  }
+  if (Filtered() && !text.empty()) Check(u"Setting filter", calls.TableActivateFilter(FTableHdl, true));
+  FFilterUpdated = true;
+}
+
+void TVdbDataSet::SetFilter(const std::u16string& value) {
+  if (value == Filter()) return;
+  if (Active()) {
+    CheckBrowseMode();
+    if (Filtered())
+      GiveFilterToEngine(value);
+    else
+      FFilterUpdated = false;
+  } else {
+    FFilterUpdated = false;
+  }
+  tk::TDataSet::SetFilter(value);
+}
+
+void TVdbDataSet::SetFiltered(bool value) {
+  if (!Active()) {
+    tk::TDataSet::SetFiltered(value);
+    return;
+  }
+  CheckBrowseMode();
+  if (value == Filtered()) return;
+  TVdbCalls& calls = Calls();
+  if (value) {
+    FFilteredRecordCount = -1;
+    if (!FFilterUpdated) GiveFilterToEngine(Filter());
+    Check(u"Setting filter", calls.TableActivateFilter(FTableHdl, true));
+  } else {
+    Check(u"Setting filter", calls.TableActivateFilter(FTableHdl, false));
+  }
+  tk::TDataSet::SetFiltered(value);
+}
+
+void TVdbDataSet::SetFilterOptions(TFilterOptions value) {
+  if (value == FFilterOptions) return;
+  FFilterOptions = value;
+  if (!Active()) return;
+  if (Filtered())
+    GiveFilterToEngine(Filter());
+  else
+    FFilterUpdated = false;
+}
+
+void TVdbDataSet::SetFilterMethod(TVdbFilterMethod value) {
+  if (value == FFilterMethod) return;
+  FFilterMethod = value;
+  if (Active()) FFilterUpdated = false;
+}
+
+// ---------------------------------------------------------------- key buffers
+
+std::vector<std::uint8_t>& TVdbDataSet::KeyImage(TKeyIndex index) {
+  return Buf(*FKeyBuffers[static_cast<int>(index)]).Data;
+}
+
+void TVdbDataSet::ClearKeyBuffer(TKeyIndex index) {
+  tk::TRecordBuffer& key = *FKeyBuffers[static_cast<int>(index)];
+  ClearBuffer(key);
+}
+
+void TVdbDataSet::FillKey(TKeyIndex index, const std::vector<int>& fieldNos, const TVdbKeyValues& values) {
+  if (values.size() > fieldNos.size())
+    tk::DatabaseError(u"Active index has only %d fields", {tk::IntToText(static_cast<std::int64_t>(fieldNos.size()))});
+  tk::TRecordBuffer& key = *FKeyBuffers[static_cast<int>(index)];
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const TVdbFieldDef& def = FFieldDefsVdb[fieldNos[i] - 1];
+    const std::unique_ptr<tk::TField> converter = tk::CreateField(def.DataType, def.Size);
+    tk::TField* field = FindField(def.Name);
+    const tk::TFieldValue value = (field ? *field : *converter).Coerce(tk::TFieldValue(values[i]));
+    if (def.DataTypeVdb == TVdbDataType::dtEnum || def.DataTypeVdb == TVdbDataType::dtLink) {
+      tk::TField& target = field ? *field : *converter;
+      SetFieldData(target, key, value);
+    } else {
+      WriteColumn(def.Layout, Image(key), CodePageOf(def), value);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- TVdbTable
+
+TVdbTable::TVdbTable() = default;
 
 TVdbTable::~TVdbTable() { CloseForDestruction(); }
 
-void TVdbTable::FindNearest(const TVdbKeyValues&) {
-  CheckActive();
+void TVdbTable::SetTableName(const std::u16string& value) {
+  if (value == FTableName) return;
+  if (Active()) tk::DatabaseError(u"Cannot perform this operation on an open dataset");
+  FTableName = value;
+}
+
+void TVdbTable::SetReadOnly(bool value) {
+  if (value == FReadOnly) return;
+  if (Active()) tk::DatabaseError(u"Cannot perform this operation on an open dataset");
+  FReadOnly = value;
+}
+
+void TVdbTable::InternalOpen() {
+  TVdbDatabase& database = Database();
+  database.RegisterClient(*this);
+  if (FTableName.empty()) tk::DatabaseError(u"No table name defined for \"%s\".", {Name});
+  const bool force = OpenMode == TVdbTableOpenMode::tomForce;
+  std::int16_t rltn = database.OpenTableResult(
+      FTableName, Password, database.TableRights(Exclusive, FReadOnly ? 0 : kAllAccessRights, FlushMode), force);
+  if (rltn == VDB_ERR_CANNOT_OPEN_TABLE && !FReadOnly && !database.ReadOnly())
+    rltn = database.OpenTableResult(FTableName, Password, database.TableRights(Exclusive, 0, FlushMode), force);
+  const std::u16string opening = tk::FormatText(u"Opening table \"%s\"", {FTableName});
+  if (rltn < 1) RaiseError(opening, rltn < 0 ? rltn : VDB_ERR_CANNOT_OPEN_TABLE);
+  TVdbCalls& calls = Calls();
+  const std::int16_t table = calls.TableCreate(rltn, FTableName);
+  if (table <= 0)
+    RaiseError(tk::FormatText(u"Opening VidoraDB table %s", {FTableName}), table < 0 ? table : VDB_ERR_CANNOT_OPEN_TABLE);
+  std::u16string collation;
+  calls.RltnGetCollation(rltn, collation);
+  SetTableCollation(collation);
+  BindCursor(table);
+  if (!FIndexName.empty()) SelectIndex(false);
+  calls.TableFirst(Handle());
+  SetOutOfTableState(TOutOfTableState::ootBOT);
+}
+
+void TVdbTable::InternalClose() { ReleaseCursor(); }
+
+void TVdbTable::SetIndexName(const std::u16string& value) {
+  if (value == FIndexName) return;
+  if (!Active()) {
+    FIndexName = value;
+    return;
+  }
   CheckBrowseMode();
+  const std::u16string old = FIndexName;
+  FIndexName = value;
+  try {
+    SelectIndex(true);
+  } catch (...) {
+    // The engine kept the old order.
+    FIndexName = old;
+    throw;
+  }
 }
 
-bool TVdbTable::FindKey(const TVdbKeyValues&) {
-  CheckActive();
+void TVdbTable::SelectIndex(bool keepRecord) {
+  std::u16string name = FIndexName;
+  for (std::u16string_view extension : {std::u16string_view(u".ind"), std::u16string_view(u".vdbi")})
+    if (name.size() > extension.size() &&
+        EqualsIgnoringCase(std::u16string_view(name).substr(name.size() - extension.size()), extension))
+      name.resize(name.size() - extension.size());
+  FIndexName = name;
+  const std::int16_t result = Calls().TableSetIndex(Handle(), name, false);
+  if (result == kNoIndex) tk::DatabaseError(u"The index %s does not exist", {name});
+  if (result != 0) RaiseError(tk::FormatText(u"The index %s does not exist", {name}), result < 0 ? result : -100);
+  if (!keepRecord || State() != tk::TDataSetState::dsBrowse) return;
+  // The same record stays current under the new order.
+  CursorPosChanged();
+  UpdateCursorPos();
+  Resync({false, true});
+}
+
+std::vector<int> TVdbTable::IndexFieldNos() {
+  if (FIndexName.empty()) tk::DatabaseError(u"This operation requires an active index.");
+  TVdbCalls& calls = Calls();
+  const std::int16_t rltn = calls.TableGetRltnHdl(Handle());
+  std::u16string desc;
+  std::int16_t result = calls.RltnGetIndexDesc(rltn, FIndexName, desc, true, false);
+  if (result < 0) {
+    std::u16string real;
+    if (calls.RltnGetRealIndexName(rltn, FIndexName, real) >= 0) result = calls.RltnGetIndexDesc(rltn, real, desc, true, false);
+  }
+  if (result < 0) tk::DatabaseError(u"The index %s does not exist", {FIndexName});
+  std::vector<int> fieldNos;
+  if (!desc.empty() && desc.front() == u'(') tk::DatabaseError(u"This operation requires an active index.");
+  for (std::u16string part : Split(desc, u',')) {
+    if (!part.empty() && part.front() == u'-') part.erase(0, 1);
+    if (part.size() > 3 && part.compare(0, 2, u"${") == 0 && part.back() == u'}') part = part.substr(2, part.size() - 3);
+    if (!part.empty() && part.front() == u'$') part.erase(0, 1);
+    const auto colon = part.find(u':');
+    if (colon != std::u16string::npos) part.resize(colon);
+    part = Trim(part);
+    const TVdbFieldDef* def = FieldDefsVdb().Find(part);
+    if (!def) tk::DatabaseError(u"Field %s not found", {part});
+    fieldNos.push_back(def->FieldNo);
+  }
+  if (fieldNos.empty()) tk::DatabaseError(u"This operation requires an active index.");
+  return fieldNos;
+}
+
+tk::TRecordBuffer* TVdbTable::KeyBuffer() { return KeyRecordBuffer(FCurrentKeyIndex); }
+
+void TVdbTable::InternalPostKey(bool) {
+  // Buffers edited in set-key state bound the range over all their index items.
+  if (FCurrentKeyIndex == TKeyIndex::kiRangeStart) FRangeStartCount = 0;
+  if (FCurrentKeyIndex == TKeyIndex::kiRangeEnd) FRangeEndCount = 0;
+}
+
+void TVdbTable::BeginKeyEdit(TKeyIndex index, bool clear) {
   CheckBrowseMode();
-  return false;
+  FCurrentKeyIndex = index;
+  if (clear) ClearKeyBuffer(index);
+  BeginSetKey();
 }
 
-void TVdbTable::EmptyTable() {}
+void TVdbTable::SetKey() { BeginKeyEdit(TKeyIndex::kiLookup, true); }
+void TVdbTable::EditKey() { BeginKeyEdit(TKeyIndex::kiLookup, false); }
+void TVdbTable::SetRangeStart() { BeginKeyEdit(TKeyIndex::kiRangeStart, true); }
+void TVdbTable::SetRangeEnd() { BeginKeyEdit(TKeyIndex::kiRangeEnd, true); }
+void TVdbTable::EditRangeStart() { BeginKeyEdit(TKeyIndex::kiRangeStart, false); }
+void TVdbTable::EditRangeEnd() { BeginKeyEdit(TKeyIndex::kiRangeEnd, false); }
 
-std::unique_ptr<tk::TRecordBuffer> TVdbTable::AllocRecordBuffer() { return std::make_unique<TEmptyBuffer>(); }
-
-void TVdbTable::InternalOpen() { SetBookmarkSize(4); }
-void TVdbTable::InternalClose() {}
-void TVdbTable::InternalInitFieldDefs() {}
-
-tk::TGetResult TVdbTable::GetRecord(tk::TRecordBuffer&, tk::TGetMode mode, bool) {
-  return mode == tk::TGetMode::gmPrior ? tk::TGetResult::grBOF : tk::TGetResult::grEOF;
+bool TVdbTable::LocateKey(bool exact, std::int16_t itemCount) {
+  bool exactFlag = exact;
+  const std::int32_t found =
+      Calls().TableLocateRec2(Handle(), FIndexName, KeyImage(TKeyIndex::kiLookup).data(), itemCount, exactFlag);
+  if (found < 0) RaiseError(exact ? u"Searching record by key" : u"Searching nearest record", found);
+  if (found < 1) return false;
+  SetOutOfTableState(TOutOfTableState::ootNone);
+  MoveToCursorRecord([] {});
+  return true;
 }
 
-tk::TBookmarkFlag TVdbTable::GetBookmarkFlag(const tk::TRecordBuffer& buffer) {
-  return static_cast<const TEmptyBuffer&>(buffer).Flag;
+bool TVdbTable::GotoKey() {
+  CheckBrowseMode();
+  if (FIndexName.empty()) tk::DatabaseError(u"GotoKey needs an active index");
+  return LocateKey(true, kAllItems);
 }
 
-void TVdbTable::SetBookmarkFlag(tk::TRecordBuffer& buffer, tk::TBookmarkFlag flag) {
-  static_cast<TEmptyBuffer&>(buffer).Flag = flag;
+void TVdbTable::GotoNearest() {
+  CheckBrowseMode();
+  if (FIndexName.empty()) tk::DatabaseError(u"This operation requires an active index.");
+  // Every key smaller than the one searched: the last record is the nearest.
+  if (!LocateKey(false, kAllItems)) Last();
 }
 
-tk::TBookmark TVdbTable::GetBookmarkData(const tk::TRecordBuffer&) { return tk::TBookmark(4, 0); }
-void TVdbTable::SetBookmarkData(tk::TRecordBuffer&, const tk::TBookmark&) {}
-
-void TVdbTable::InternalGotoBookmark(const tk::TBookmark&) { tk::DatabaseError(u"Record not found"); }
-
-void TVdbTable::InternalPost() {
-  tk::DatabaseError(u"Writing record to dataset %s: the table is not connected to the engine", {TableName});
+bool TVdbTable::FindKey(const TVdbKeyValues& values) {
+  CheckBrowseMode();
+  const std::vector<int> fieldNos = IndexFieldNos();
+  ClearKeyBuffer(TKeyIndex::kiLookup);
+  FillKey(TKeyIndex::kiLookup, fieldNos, values);
+  return LocateKey(true, static_cast<std::int16_t>(values.size()));
 }
 
-void TVdbTable::InternalDelete() { tk::DatabaseError(u"Record not found"); }
-
-bool TVdbTable::GetFieldData(const tk::TField&, const tk::TRecordBuffer&, tk::TFieldValue&) { return false; }
-
-void TVdbTable::SetFieldData(const tk::TField& field, tk::TRecordBuffer&, const tk::TFieldValue&) {
-  tk::DatabaseError(u"Field '%s' not found", {field.FieldName()});
+void TVdbTable::FindNearest(const TVdbKeyValues& values) {
+  CheckBrowseMode();
+  const std::vector<int> fieldNos = IndexFieldNos();
+  ClearKeyBuffer(TKeyIndex::kiLookup);
+  FillKey(TKeyIndex::kiLookup, fieldNos, values);
+  GotoNearest();
 }
 
-std::unique_ptr<tk::TStream> TVdbTable::CreateBlobStream(const tk::TField& field, tk::TRecordBuffer&,
-                                                         tk::TBlobStreamMode) {
-  tk::DatabaseError(u"Field '%s' not found", {field.FieldName()});
+void TVdbTable::ApplyRangeCounts(std::int16_t startCount, std::int16_t endCount) {
+  const std::int16_t result =
+      Calls().TableSetRange(Handle(), KeyImage(TKeyIndex::kiRangeStart).data(), KeyImage(TKeyIndex::kiRangeEnd).data(),
+                            RecordSize(), startCount, endCount);
+  if (result < 0) RaiseError(u"Setting range", result);
+  First();
+}
+
+void TVdbTable::ApplyRange() {
+  CheckBrowseMode();
+  ApplyRangeCounts(static_cast<std::int16_t>(FRangeStartCount), static_cast<std::int16_t>(FRangeEndCount));
+}
+
+void TVdbTable::SetRange(const TVdbKeyValues& start, const TVdbKeyValues& end) {
+  CheckBrowseMode();
+  const std::vector<int> fieldNos = IndexFieldNos();
+  ClearKeyBuffer(TKeyIndex::kiRangeStart);
+  ClearKeyBuffer(TKeyIndex::kiRangeEnd);
+  FillKey(TKeyIndex::kiRangeStart, fieldNos, start);
+  FillKey(TKeyIndex::kiRangeEnd, fieldNos, end);
+  FRangeStartCount = static_cast<int>(start.size());
+  FRangeEndCount = static_cast<int>(end.size());
+  ApplyRangeCounts(static_cast<std::int16_t>(FRangeStartCount), static_cast<std::int16_t>(FRangeEndCount));
+}
+
+void TVdbTable::CancelRange() {
+  CheckBrowseMode();
+  Check(u"Setting range", Calls().TableClearRange(Handle()));
+  CursorPosChanged();
+  UpdateCursorPos();
+  Resync({false, true});
+}
+
+void TVdbTable::EmptyTable() {
+  const bool wasOpen = Active();
+  if (!wasOpen) Open();
+  try {
+    CheckBrowseMode();
+    const std::int16_t result = Calls().TableEmpty(Handle());
+    if (result < 0) RaiseError(tk::FormatText(u"Emptying table %s", {FTableName}), result);
+    First();
+  } catch (...) {
+    if (!wasOpen) Close();
+    throw;
+  }
+  if (!wasOpen) Close();
 }
 
 }  // namespace vdbds

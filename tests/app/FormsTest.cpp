@@ -9,6 +9,7 @@
 
 #include "db/TMemDataSet.h"
 #include "QtTestSupport.h"
+#include "SettlementTables.h"
 #include "Shell.h"
 #include "Startup.h"
 #include "Unit14.h"
@@ -31,6 +32,7 @@ class FormsTest : public ::testing::Test {
   void SetUp() override { App.CreateInstances(); }
 
   testsupport::TTempWorkingDir WorkingDir;
+  apptest::TEmptySettlementTables Tables;
   vidora::TDesktopShell Shell;
   vidora::TVidora App{Shell};
 };
@@ -79,17 +81,17 @@ TEST_F(FormsTest, PictureWindowHasNoCaptionBarAndClosesOnClick) {
 
 TEST_F(FormsTest, DataModuleSettingsPointAtTheWorkingDirectory) {
   const vidora::TDataModule9& dm = *App.DataModule9();
-  EXPECT_EQ(QString::fromStdU16String(dm.VdbDatabase1.Location), QDir::currentPath());
-  EXPECT_EQ(dm.VdbDatabase1.DatabaseName, u"VdbDatabase1");
-  EXPECT_EQ(dm.VdbDatabase1.DatabaseType, vdbds::TVdbDatabaseType::dbtDirectory);
-  EXPECT_FALSE(dm.VdbDatabase1.Exclusive);
-  EXPECT_FALSE(dm.VdbDatabase1.ReadOnly);
-  EXPECT_EQ(dm.VdbDatabase1.IndexPageSize, 4096);
-  EXPECT_EQ(dm.VdbDatabase1.BlobBlockSize, 512);
-  EXPECT_EQ(dm.Table1.TableName, u"Irsz");
-  EXPECT_EQ(dm.Table1.DatabaseName, u"VdbDatabase1");
+  EXPECT_EQ(QString::fromStdU16String(dm.VdbDatabase1.Location()), QDir::currentPath());
+  EXPECT_EQ(dm.VdbDatabase1.DatabaseName(), u"VdbDatabase1");
+  EXPECT_EQ(dm.VdbDatabase1.DatabaseType(), vdbds::TVdbDatabaseType::dbtDirectory);
+  EXPECT_FALSE(dm.VdbDatabase1.Exclusive());
+  EXPECT_FALSE(dm.VdbDatabase1.ReadOnly());
+  EXPECT_EQ(dm.VdbDatabase1.IndexPageSize(), 4096);
+  EXPECT_EQ(dm.VdbDatabase1.BlobBlockSize(), 512);
+  EXPECT_EQ(dm.Table1.TableName(), u"Irsz");
+  EXPECT_EQ(dm.Table1.DatabaseName(), u"VdbDatabase1");
   EXPECT_EQ(dm.Table1.IndexName(), u"TELEP");
-  EXPECT_EQ(dm.Table2.TableName, u"Irsz_tmp");
+  EXPECT_EQ(dm.Table2.TableName(), u"Irsz_tmp");
   EXPECT_TRUE(dm.Table2.IndexName().empty());
   EXPECT_EQ(dm.DataSource1.DataSet(), &dm.Table1);
   EXPECT_EQ(dm.DataSource2.DataSet(), &dm.Table2);

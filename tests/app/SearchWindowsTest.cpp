@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "QtTestSupport.h"
+#include "SettlementTables.h"
 #include "SettlementGrid.h"
 #include "Shell.h"
 #include "Unit2.h"
@@ -47,6 +48,7 @@ class SearchWindowsTest : public ::testing::Test {
   }
 
   testsupport::TTempWorkingDir WorkingDir;
+  apptest::TEmptySettlementTables Tables;
   vidora::TDesktopShell Shell;
   vidora::TVidora App{Shell};
 };
@@ -171,8 +173,11 @@ TEST_F(SearchWindowsTest, FailedPrintIsReportedAndLeavesTheScratchTableBrowsing)
   vidora::TForm5& form = *App.Form5();
   App.DataModule9()->Table2.Open();
   TMessageBoxes boxes;
-  WhileShown(form, [&] { QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("SpeedButton2")), Qt::LeftButton); });
-  // No settlement fields to copy from: the error reaches the default report.
+  WhileShown(form, [&] {
+    // A closed settlement table has no fields to copy from: the error reaches the default report.
+    Table1().Close();
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("SpeedButton2")), Qt::LeftButton);
+  });
   ASSERT_EQ(boxes.Shown().size(), 1u);
   EXPECT_EQ(boxes.Shown()[0].Icon, QMessageBox::Critical);
   EXPECT_EQ(App.DataModule9()->Table2.State(), tk::TDataSetState::dsBrowse);
