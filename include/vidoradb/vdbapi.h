@@ -492,7 +492,8 @@ VDBAPI int32_t VdbRltnFullTextIndexGetRelationNames(int16_t RltnHdl, const VdbCh
 /* ---- Table cursors: life and notifications */
 
 /* A cursor on the relation, tagged Name, opened in natural order on its first record; its
-   table handle (1..255). -2 when all 255 are taken, -17 invalid relation handle. */
+   table handle (1..255). -2 when all 255 are taken, -17 invalid relation handle, -100 when
+   the cursor cannot be opened (the engine error recorded; no handle is taken). */
 VDBAPI TVdbResult VdbTableCreate(int16_t RltnHdl, const VdbChar* Name);
 /* Closes and frees the cursor and its handle. */
 VDBAPI TVdbResult VdbTableDelete(int16_t TableHdl);
@@ -519,9 +520,10 @@ VDBAPI TVdbResult VdbTableGetAccess(int16_t TableHdl, VdbChar* AccessName, int32
 VDBAPI TVdbResult VdbTableFirst(int16_t TableHdl);
 VDBAPI TVdbResult VdbTableLast(int16_t TableHdl);
 VDBAPI TVdbResult VdbTableMoveBy(int16_t TableHdl, int32_t Delta);
-/* The record number reached, or -11 (position kept). 0 goes before the first record. */
+/* The record number reached, or -11 (position kept). 0 is the pending new record while
+   appending; otherwise 0, like -1, goes before the first record and returns 0. */
 VDBAPI int32_t VdbTableSetRecNo(int16_t TableHdl, int32_t RecNo);
-/* The current record number, -1 before the first record. */
+/* The current record number, -1 before the first record, 0 for a pending new record. */
 VDBAPI int32_t VdbTableGetRecNo(int16_t TableHdl);
 VDBAPI int32_t VdbTableSetSequenceNo(int16_t TableHdl, int32_t SequenceNo);
 VDBAPI int32_t VdbTableGetSequenceNo(int16_t TableHdl);
