@@ -322,7 +322,13 @@ std::int32_t TVdbBlockedBinaryFile::WriteChain(std::int32_t oldBlock, std::span<
 
 void TVdbBlockedBinaryFile::ForgetFreeList() {
   if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  if (FVersion < 5) return;
+  // Block 0 may have reached the file before the blocks it counts: what lies beyond the file
+  // belonged to values the recovery writes again.
+  const std::int64_t fileBlocks = FStorage->GetSize() / FBlockSize - 1;
+  FLastBlock = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(fileBlocks, FLastBlock)));
   FNextBlock = FLastBlock + 1;
+  FDamaged = false;
   WriteHeader();
 }
 

@@ -85,7 +85,8 @@ class TVdbBlockedBinaryFile {
   // Frees the chain starting at `block` (0: nothing) and writes block 0.
   void FreeChain(std::int32_t block);
   // Crash recovery. ForgetFreeList: new chains are taken from the end of the file only, so
-  // that a free list written half before a crash is never followed. RebuildFreeList: every
+  // that a free list written half before a crash is never followed (a last block beyond the
+  // file is lowered to the file's end, which lifts that damage). RebuildFreeList: every
   // block that none of the chains starting at `chainHeads` uses becomes free (a chain that is
   // damaged is followed as far as it is sound). Both write block 0.
   void ForgetFreeList();

@@ -665,6 +665,12 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
       const TVdbIndexKind kind = VdbGetIndexKind(name, FLevel);
       if ((kind == tikUser || kind == tikTemporary) && FindSlotByName(name) < 0) InitIndex(name, nullptr);
     }
+    // A transaction whose session died left its changes undone for the next user. Its records
+    // are restored before any index is read: an index written half before the crash is
+    // rebuilt from them afterwards.
+    TVdbRedoLog abandoned(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
+    const bool recovering = Writable() && abandoned.Exists() && abandoned.Open();
+    if (recovering) RecoverRecords(abandoned);
     // An index that cannot be opened is marked lost with its error recorded; the table stays
     // usable through its other indexes.
     for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) CheckIndexOpen(i, true);
@@ -684,8 +690,7 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
       // Parent tables are found through the catalog, which does not exist yet.
       RaiseEngineError(errParentTableNotFound, {FForeignKeyDefs.GetNamedDef(0).ParentTableName});
     }
-    // A transaction whose session died left its changes undone for the next user.
-    if (Writable()) CheckInternal(RecoverAbandonedLog());
+    if (recovering) RecoverIndexes(abandoned);
   });
 }
 

@@ -351,6 +351,11 @@ class TVdbBaseTable final : public TVdbRelation {
   // Replays the redo log backwards; `recovering`: after a crash (see RecoverAbandonedLog).
   void ReplayRedoLog(TVdbRedoLog& log, bool recovering);
   void RebuildBlobFreeLists();
+  // Crash recovery in two steps around the opening of the indexes (whose files may hold a
+  // half-written state): the records and memo/blob values first, then every index rebuilt
+  // from the recovered records and the log erased.
+  void RecoverRecords(TVdbRedoLog& log);
+  void RecoverIndexes(TVdbRedoLog& log);
 
   TVdbTableEnvironment& FEnv;
   std::u16string FFileName;

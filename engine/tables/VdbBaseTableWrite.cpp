@@ -707,31 +707,47 @@ std::int16_t TVdbBaseTable::RecoverAbandonedLog() {
     if (!GetActive() || GetReadOnly() || FRedoLog) return 0;
     TVdbRedoLog log(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
     if (!log.Exists() || !log.Open()) return 0;
+    RecoverRecords(log);
+    RecoverIndexes(log);
+    return 1;
+  });
+}
+
+void TVdbBaseTable::RecoverRecords(TVdbRedoLog& log) {
+  // Set before the write lock, so that the lock does not start a log of its own over this one.
+  FRollingBack = true;
+  try {
     TWriteLockScope write(*this, TLockKind::lkWrite);
-    // Chains freed before the crash may be listed in a half-written free list; new values of
+    // Chains freed before the crash may be listed in a half-written free list: new values of
     // the replay take fresh blocks, and the free lists are rebuilt from the records after.
     if (FMemo) FMemo->ForgetFreeList();
     if (FBlob) FBlob->ForgetFreeList();
-    FRollingBack = true;
-    try {
-      ReplayRedoLog(log, true);
-    } catch (const EVdbEngine&) {
-      FRollingBack = false;
-      throw;
-    }
-    FRollingBack = false;
-    if (FDataFile->GetRecordCount() >= 0) {
-      if (auto* heap = dynamic_cast<TVdbHeapDataFile*>(FDataFile.get())) heap->StoreRecordCount();
-    }
+    ReplayRedoLog(log, true);
+    if (auto* heap = dynamic_cast<TVdbHeapDataFile*>(FDataFile.get())) heap->StoreRecordCount();
     RebuildBlobFreeLists();
+    Flush(true);
+  } catch (const EVdbEngine&) {
+    FRollingBack = false;
+    throw;
+  }
+  FRollingBack = false;
+}
+
+void TVdbBaseTable::RecoverIndexes(TVdbRedoLog& log) {
+  FRollingBack = true;
+  try {
+    TWriteLockScope write(*this, TLockKind::lkWrite);
     for (TVdbIndexNo i = 0; i <= FLastIndexNo; ++i) {
       if (!Slot(i).Unsupported) BuildIndexFile(i, 0, {});
     }
     Flush(true);
-    log.Erase();
-    NotifyRelationChanged();
-    return 1;
-  });
+  } catch (const EVdbEngine&) {
+    FRollingBack = false;
+    throw;
+  }
+  FRollingBack = false;
+  log.Erase();
+  NotifyRelationChanged();
 }
 
 void TVdbBaseTable::RebuildBlobFreeLists() {

@@ -397,6 +397,22 @@ TEST_F(TableTransactionTest, LogOfADeadWriterIsReplayedWhenTheTableOpensAgain) {
   ExpectSound(*reopened);
 }
 
+TEST_F(TableTransactionTest, TableOpenedInsideATransactionRecoversAnAbandonedLogFirst) {
+  auto t = MakeTowns(3);
+  const auto before = test::TownsState(*t);
+  Begin();
+  ASSERT_EQ(test::AppendTown(*t, u"Gone", 99, "gone"), 4);
+  t.reset();
+  // Still in a transaction: the opening's own write locks must not start a log over it.
+  auto reopened = World.OpenTable(u"/db/Towns.vdbt");
+  EXPECT_EQ(test::TownsState(*reopened), before);
+  ASSERT_EQ(test::AppendTown(*reopened, u"Kept", 98), 4);
+  End();
+  ASSERT_EQ(reopened->CommitModifications(), 0);
+  EXPECT_EQ(test::TownsState(*reopened).back().Name, u"Kept");
+  ExpectSound(*reopened);
+}
+
 TEST_F(TableTransactionTest, LogOfALiveWriterIsLeftAlone) {
   auto t = MakeTowns(3, 0x000F);
   Begin();
