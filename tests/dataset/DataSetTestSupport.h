@@ -9,7 +9,11 @@
 #include <filesystem>
 #include <string>
 
+#include <fstream>
+#include <vector>
+
 #include "VdbDataSet.h"
+#include "db/TField.h"
 
 namespace dstest {
 
@@ -57,5 +61,49 @@ inline void CopySettlementDatabase(const fs::path& target) {
     if (entry.is_regular_file()) fs::copy_file(entry.path(), target / entry.path().filename());
 }
 #endif
+
+// Column order of the data set: IRSZ,TELEP,TELK,RANG,REGIO,MEGYE,KISTERS,TERULET,NEPESS,LAKAS,EGYEB.
+enum TSettlementColumn { scIRSZ, scTELEP, scTELK, scRANG, scREGIO, scMEGYE, scKISTERS, scTERULET, scNEPESS, scLAKAS, scEGYEB };
+
+// Every data row of the settlement data set (RFC 4180 fields, texts in UTF-16).
+inline std::vector<std::vector<std::u16string>> ReadSettlements() {
+  std::ifstream in(VIDORA_SETTLEMENTS_CSV, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::vector<std::u16string>> rows;
+  std::vector<std::u16string> row;
+  std::string field;
+  bool quoted = false, header = true;
+  auto endField = [&] {
+    row.push_back(tk::Utf8ToUtf16(field));
+    field.clear();
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
+      else if (c == '"') quoted = false;
+      else field += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      endField();
+    } else if (c == '\n') {
+      endField();
+      if (!header && row.size() > 1) rows.push_back(row);
+      header = false;
+      row.clear();
+    } else if (c != '\r') {
+      field += c;
+    }
+  }
+  return rows;
+}
+
+// A whole number of the data set; 0 for an empty field.
+inline std::int64_t ToInt(const std::u16string& s) {
+  std::int64_t v = 0;
+  for (char16_t c : s) v = v * 10 + (c - u'0');
+  return v;
+}
 
 }  // namespace dstest

@@ -1,6 +1,10 @@
-// The table dataset over the settlement database: opening, order, key searches, the edit
-// cycle, deletes seen from another cursor, emptying and the memo note.
+// The table dataset over the settlement database built by the project's tool: opening,
+// order, key searches and ranges, the engine filter, the edit cycle, deletes seen from
+// another cursor, emptying, and the memo note through the blob stream.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "DataSetTestSupport.h"
 #include "VdbDataSet.h"
@@ -9,30 +13,424 @@ namespace {
 
 using namespace vdbds;
 
-class SettlementTableTest : public ::testing::Test {
+// Counts the engine calls that read memo and blob values.
+class TCountingCalls : public TVdbLibraryCalls {
+ public:
+  std::int32_t TableInitGetBlob(std::int16_t t, std::int16_t fieldNo, std::int32_t maxSize,
+                                std::int16_t& blobType) override {
+    ++BlobReads;
+    return TVdbLibraryCalls::TableInitGetBlob(t, fieldNo, maxSize, blobType);
+  }
+  int BlobReads = 0;
+};
+
+// A database component named VdbDatabase1 on a directory and the settlement table on it,
+// named as the data module names them.
+class TableFixture : public ::testing::Test {
  protected:
+  void Use(const std::u16string& location, TVdbTable& table, const std::u16string& tableName = u"Irsz",
+           const std::u16string& indexName = u"TELEP") {
+    Database.SetLocation(location);
+    table.SetDatabaseName(u"VdbDatabase1");
+    table.SetTableName(tableName);
+    table.SetIndexName(indexName);
+  }
   void SetUp() override {
     Database.SetName(u"VdbDatabase1");
-    Database.SetLocation(dstest::SettlementDatabase().u16string());
     Table.Name = u"Table1";
-    Table.SetDatabaseName(u"VdbDatabase1");
-    Table.SetTableName(u"Irsz");
-    Table.SetIndexName(u"TELEP");
   }
-  std::u16string Telep() { return Table.FieldByName(u"TELEP").AsString(); }
+  static std::u16string Text(TVdbTable& table, const char16_t* field) { return table.FieldByName(field).AsString(); }
+  std::u16string Telep() { return Text(Table, u"TELEP"); }
+  std::u16string Irsz() { return Text(Table, u"IRSZ"); }
 
-  TVdbDatabase Database;
+  TCountingCalls Calls;
+  TVdbDatabase Database{Calls};
   TVdbTable Table;
 };
 
-TEST_F(SettlementTableTest, OpensInNameOrder) {
-  Table.Open();
+// Reads the shared settlement database; nothing is changed.
+class SettlementTableTest : public TableFixture {
+ protected:
+  void SetUp() override {
+    TableFixture::SetUp();
+    Use(dstest::SettlementDatabase().u16string(), Table);
+    Table.Open();
+  }
+};
+
+// Works on its own copy of the settlement database.
+class SettlementCopyTest : public TableFixture {
+ protected:
+  void SetUp() override {
+    TableFixture::SetUp();
+    dstest::CopySettlementDatabase(Dir.Path());
+    Use(Dir.Location(), Table);
+  }
+  dstest::TTempDir Dir;
+};
+
+TEST_F(SettlementTableTest, OpensIrszInNameOrderWithTheSettlementColumns) {
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsBrowse);
   EXPECT_EQ(Table.RecordCount(), 3155);
-  EXPECT_EQ(Telep(), u"Aba");
-  Table.Next();
-  EXPECT_EQ(Telep(), u"Abádszalók");
+  EXPECT_EQ(Table.IndexName(), u"TELEP");
+  EXPECT_GT(Table.Handle(), 0);
+  EXPECT_TRUE(Database.Connected());
+  // The data set lists the settlements in Hungarian order, as the index keeps them.
+  const auto rows = dstest::ReadSettlements();
+  ASSERT_EQ(rows.size(), 3155u);
+  for (std::size_t i = 0; i < 40; ++i, Table.Next()) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Telep(), rows[i][dstest::scTELEP]);
+    EXPECT_EQ(Irsz(), rows[i][dstest::scIRSZ]);
+  }
+  Table.First();
+  EXPECT_EQ(Text(Table, u"MEGYE"), rows[0][dstest::scMEGYE]);
+  EXPECT_EQ(Table.FieldByName(u"NEPESS").AsInteger(), dstest::ToInt(rows[0][dstest::scNEPESS]));
+  EXPECT_EQ(Table.FieldByName(u"TERULET").AsInteger(), dstest::ToInt(rows[0][dstest::scTERULET]));
+  EXPECT_EQ(Text(Table, u"EGYEB"), rows[0][dstest::scEGYEB]);
   Table.Last();
-  EXPECT_FALSE(Telep().empty());
+  EXPECT_EQ(Telep(), rows.back()[dstest::scTELEP]);
+  EXPECT_TRUE(Table.Eof());
+}
+
+TEST_F(SettlementTableTest, WalksForwardsAndBackwardsOverTheWholeTable) {
+  int forwards = 0;
+  for (Table.First(); !Table.Eof(); Table.Next()) ++forwards;
+  int backwards = 0;
+  for (Table.Last(); !Table.Bof(); Table.Prior()) ++backwards;
+  EXPECT_EQ(forwards, 3155);
+  EXPECT_EQ(backwards, 3155);
+}
+
+TEST_F(SettlementTableTest, FindNearestPositionsOnTheFirstKeyNotBelowTheText) {
+  Table.Last();
+  const std::u16string last = Telep();
+  Table.First();
+  const std::u16string first = Telep();
+  const struct {
+    std::u16string Text;
+    std::u16string Expected;
+  } cases[] = {
+      {u"", first},            // empty text: the first record of the order
+      {u"A", first},           // before all keys
+      {u"Zszzz", last},        // after all keys (zs is the last letter): the last record
+      {u"Kecskem", u"Kecskemét"},
+      {u"Budapest", u"Budapest"},
+      {u"Debrecen", u"Debrecen"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Text.begin(), c.Text.end()));
+    Table.Next();  // from somewhere else
+    Table.FindNearest({c.Text});
+    EXPECT_EQ(Telep(), c.Expected);
+  }
+}
+
+TEST_F(SettlementTableTest, FindKeyFindsExactKeysOnlyAndKeepsThePositionOtherwise) {
+  EXPECT_TRUE(Table.FindKey({u"Szeged"}));
+  EXPECT_EQ(Telep(), u"Szeged");
+  EXPECT_FALSE(Table.FindKey({u"Szege"}));
+  EXPECT_EQ(Telep(), u"Szeged");
+  EXPECT_THROW(Table.FindKey({u"Szeged", u"x"}), tk::EDatabaseError);  // TELEP has one column
+}
+
+TEST_F(SettlementTableTest, SwitchingTheIndexKeepsTheSameSettlementCurrent) {
+  Table.FindNearest({u"Kecskemét"});
+  ASSERT_EQ(Telep(), u"Kecskemét");
+  const std::u16string postalCode = Irsz();
+  Table.SetIndexName(u"IRSZ");
+  EXPECT_EQ(Telep(), u"Kecskemét");
+  EXPECT_EQ(Irsz(), postalCode);
+  // Neighbours now come in postal-code order.
+  Table.Next();
+  EXPECT_GE(Irsz(), postalCode);
+  Table.Prior();
+  Table.SetIndexName(u"TELEP");
+  EXPECT_EQ(Telep(), u"Kecskemét");
+  Table.Next();
+  EXPECT_GT(Telep(), u"Kecskemét");
+}
+
+TEST_F(SettlementTableTest, UnknownIndexIsRefusedAndTheOrderStays) {
+  Table.FindNearest({u"Győr"});
+  try {
+    Table.SetIndexName(u"NOSUCH");
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), u"The index NOSUCH does not exist");
+  }
+  EXPECT_EQ(Table.IndexName(), u"TELEP");
+  EXPECT_EQ(Telep(), u"Győr");
+}
+
+TEST_F(SettlementTableTest, IndexNameExtensionIsStripped) {
+  Table.SetIndexName(u"IRSZ.VDBI");
+  EXPECT_EQ(Table.IndexName(), u"IRSZ");
+  Table.First();
+  const std::u16string lowest = Irsz();
+  Table.Next();
+  EXPECT_GE(Irsz(), lowest);
+}
+
+TEST_F(SettlementTableTest, RangeShowsOnlyTheKeysBetweenItsBounds) {
+  Table.SetIndexName(u"IRSZ");
+  Table.SetRange({u"6000"}, {u"6099"});
+  int count = 0;
+  for (Table.First(); !Table.Eof(); Table.Next(), ++count) {
+    EXPECT_GE(Irsz(), u"6000");
+    EXPECT_LE(Irsz(), u"6099");
+  }
+  EXPECT_GT(count, 0);
+  EXPECT_EQ(Table.RecordCount(), count);
+  Table.CancelRange();
+  EXPECT_EQ(Table.RecordCount(), 3155);
+}
+
+TEST_F(SettlementTableTest, SetKeyEditsTheLookupBufferAndGotoKeySearchesIt) {
+  Table.SetKey();
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsSetKey);
+  Table.FieldByName(u"TELEP").SetAsString(u"Pécs");
+  EXPECT_TRUE(Table.GotoKey());
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_EQ(Telep(), u"Pécs");
+  Table.SetKey();
+  Table.FieldByName(u"TELEP").SetAsString(u"Pécsa");
+  Table.GotoNearest();
+  EXPECT_GT(Telep(), u"Pécs");
+}
+
+TEST_F(SettlementTableTest, TheNoteIsReadOnceAndThenFromTheBuffersCache) {
+  Table.FindNearest({u"Aba"});
+  const int before = Calls.BlobReads;
+  const std::u16string note = Text(Table, u"EGYEB");
+  EXPECT_FALSE(note.empty());
+  EXPECT_EQ(Text(Table, u"EGYEB"), note);
+  EXPECT_EQ(Calls.BlobReads, before + 1);
+  // A refilled buffer reads again.
+  Table.Refresh();
+  EXPECT_EQ(Text(Table, u"EGYEB"), note);
+  EXPECT_EQ(Calls.BlobReads, before + 2);
+}
+
+TEST_F(SettlementTableTest, FieldDefinitionsDescribeTheColumns) {
+  const TVdbFieldDefs& defs = Table.FieldDefsVdb();
+  ASSERT_EQ(defs.Count(), 11);
+  const TVdbFieldDef& telep = defs.FieldByName(u"telep");
+  EXPECT_EQ(telep.DataTypeVdb, TVdbDataType::dtString);
+  EXPECT_EQ(telep.Size, 30);
+  EXPECT_EQ(defs.FieldByName(u"EGYEB").DataTypeVdb, TVdbDataType::dtMemo);
+  EXPECT_EQ(Table.FieldByName(u"TELK").Size(), 20);
+  try {
+    defs.FieldByName(u"NOSUCH");
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), u"Field NOSUCH not found");
+  }
+  // The record buffer: the image, two cache slots and the record information.
+  EXPECT_EQ(Table.RecBufSize(), Table.RecordSize() + 24);
+}
+
+TEST_F(SettlementTableTest, FailedFilterTextKeepsTheOldConditionAndTheFilteredState) {
+  Table.SetFiltered(true);
+  ASSERT_TRUE(Table.Filtered());
+  const int all = Table.RecordCount();
+  try {
+    Table.SetFilter(u"TELEP = 'Aba' Xor TELEP = 'Abda'");
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message().rfind(u"Setting filter: ", 0), 0u) << tk::NarrowForDiagnostics(e.Message());
+  }
+  EXPECT_TRUE(Table.Filtered());
+  EXPECT_TRUE(Table.Filter().empty());
+  EXPECT_EQ(Table.RecordCount(), all);
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsBrowse);
+}
+
+TEST_F(SettlementTableTest, PendingFaultyFilterIsRefusedWhenSwitchedOn) {
+  Table.SetFilter(u"TELEP = 'Aba' Xor TELEP = 'Abda'");
+  EXPECT_FALSE(Table.FilterGiven());
+  EXPECT_THROW(Table.SetFiltered(true), tk::EDatabaseError);
+  EXPECT_FALSE(Table.Filtered());
+  EXPECT_TRUE(Table.Active());
+  EXPECT_EQ(Table.RecordCount(), 3155);
+}
+
+TEST_F(SettlementTableTest, EventFilterCountsTheAcceptedRecords) {
+  Table.SetOnFilterRecord([](tk::TDataSet& ds, bool& accept) {
+    accept = ds.FieldByName(u"MEGYE").AsString() == u"Csongrád-Csanád";
+  });
+  Table.SetFiltered(true);
+  const int count = Table.RecordCount();
+  EXPECT_GT(count, 0);
+  EXPECT_LT(count, 3155);
+  int walked = 0;
+  for (Table.First(); !Table.Eof(); Table.Next()) ++walked;
+  EXPECT_EQ(walked, count);
+}
+
+TEST_F(TableFixture, MissingTableRaisesOpeningTableWithTheEnginesMessage) {
+  dstest::TTempDir empty;
+  Use(empty.Location(), Table);
+  try {
+    Table.Open();
+    FAIL() << "no error";
+  } catch (const EVidoraDBError& e) {
+    const std::u16string prefix = u"Opening table \"Irsz\": " + Calls.GetErrorMsg(e.VdbError());
+    EXPECT_EQ(e.Message().rfind(prefix, 0), 0u) << tk::NarrowForDiagnostics(e.Message());
+    EXPECT_LT(e.VdbError(), 0);
+    EXPECT_NE(e.Reason(), 0);
+  }
+  EXPECT_FALSE(Table.Active());
+  EXPECT_EQ(Table.Handle(), 0);
+}
+
+TEST_F(TableFixture, TableWithoutNameIsRefused) {
+  Use(dstest::SettlementDatabase().u16string(), Table, u"");
+  try {
+    Table.Open();
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), u"No table name defined for \"Table1\".");
+  }
+  EXPECT_FALSE(Table.Active());
+}
+
+TEST_F(TableFixture, DatasetWithoutComponentMakesAnAutomaticDatabaseOnTheDirectory) {
+  TVdbTable table;
+  table.SetDatabaseName(dstest::SettlementDatabase().u16string() + u"\\");
+  table.SetTableName(u"Irsz");
+  table.Open();
+  EXPECT_TRUE(table.Database().Automatic());
+  EXPECT_EQ(table.Database().Location(), dstest::SettlementDatabase().u16string());
+  EXPECT_EQ(table.RecordCount(), 3155);
+  table.Close();
+}
+
+TEST_F(TableFixture, TwoComponentsOfOneNameAreNotUnique) {
+  TVdbDatabase twin;
+  twin.SetDatabaseName(u"vdbdatabase1");
+  Use(dstest::SettlementDatabase().u16string(), Table);
+  try {
+    Table.Open();
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), u"Database name \"VdbDatabase1\" is not unique");
+  }
+}
+
+// ---------------------------------------------------------------- changing data
+
+TEST_F(SettlementCopyTest, CancellingAnInsertReturnsToThePreviousRecord) {
+  Table.Open();
+  Table.FindNearest({u"Miskolc"});
+  ASSERT_EQ(Telep(), u"Miskolc");
+  Table.Insert();
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsInsert);
+  Table.FieldByName(u"TELEP").SetAsString(u"Próba");
+  Table.Cancel();
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_EQ(Telep(), u"Miskolc");
+  EXPECT_EQ(Table.RecordCount(), 3155);
+}
+
+TEST_F(SettlementCopyTest, PostedInsertAndEditAreStoredAndFoundAgain) {
+  Table.Open();
+  Table.Append();
+  for (const char16_t* name : {u"TELK", u"RANG", u"REGIO", u"MEGYE", u"KISTERS"})
+    Table.FieldByName(name).SetAsString(u"");
+  Table.FieldByName(u"IRSZ").SetAsString(u"9999");
+  Table.FieldByName(u"TELEP").SetAsString(u"Őrszentmiklós-Új");
+  Table.FieldByName(u"NEPESS").SetAsInteger(12);
+  Table.Post();
+  EXPECT_EQ(Table.RecordCount(), 3156);
+  EXPECT_EQ(Telep(), u"Őrszentmiklós-Új");
+  ASSERT_TRUE(Table.FindKey({u"Őrszentmiklós-Új"}));
+  EXPECT_EQ(Irsz(), u"9999");
+  EXPECT_TRUE(Table.FieldByName(u"TELK").AsString().empty());
+  EXPECT_FALSE(Table.FieldByName(u"TELK").IsNull()) << "an empty text is stored empty, not null";
+
+  Table.Edit();
+  Table.FieldByName(u"NEPESS").SetAsInteger(13);
+  Table.Post();
+  Table.Close();
+  Table.Open();
+  ASSERT_TRUE(Table.FindKey({u"Őrszentmiklós-Új"}));
+  EXPECT_EQ(Table.FieldByName(u"NEPESS").AsInteger(), 13);
+}
+
+TEST_F(SettlementCopyTest, ANoteOf100KBRoundTripsThroughTheBlobStream) {
+  Table.Open();
+  Table.FindNearest({u"Szeged"});
+  std::u16string note;
+  // Memo files keep line breaks as CR LF in the text they give back.
+  for (int i = 0; note.size() < 100 * 1024; ++i) note += u"Árvíztűrő tükörfúrógép " + tk::IntToText(i) + u"\r\n";
+  Table.Edit();
+  Table.FieldByName(u"EGYEB").SetAsString(note);
+  Table.Post();
+  Table.Close();
+  Table.Open();
+  Table.FindNearest({u"Szeged"});
+  const int before = Calls.BlobReads;
+  EXPECT_EQ(Text(Table, u"EGYEB"), note);
+  EXPECT_EQ(Text(Table, u"EGYEB"), note);
+  EXPECT_EQ(Calls.BlobReads, before + 1);
+}
+
+TEST_F(SettlementCopyTest, EmptyWriteStreamStoresAnEmptyNote) {
+  Table.Open();
+  Table.FindNearest({u"Aba"});
+  Table.Edit();
+  {
+    auto stream = Table.OpenBlobStream(Table.FieldByName(u"EGYEB"), tk::TBlobStreamMode::bmWrite);
+    ASSERT_NE(stream, nullptr);
+  }
+  Table.Post();
+  Table.Refresh();
+  EXPECT_TRUE(Text(Table, u"EGYEB").empty());
+}
+
+TEST_F(SettlementCopyTest, EditingARecordAnotherCursorDeletedIsRefused) {
+  Table.Open();
+  Table.FindNearest({u"Tata"});
+  ASSERT_EQ(Telep(), u"Tata");
+  TVdbTable other;
+  other.SetDatabaseName(u"VdbDatabase1");
+  other.SetTableName(u"Irsz");
+  other.SetIndexName(u"TELEP");
+  other.Open();
+  ASSERT_TRUE(other.FindKey({u"Tata"}));
+  other.Delete();
+  try {
+    Table.Edit();
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), u"This record has been deleted");
+  }
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsBrowse);
+  EXPECT_THROW(Table.Delete(), tk::EDatabaseError);
+  Table.Refresh();
+  EXPECT_EQ(Table.RecordCount(), 3154);
+  EXPECT_FALSE(Table.FindKey({u"Tata"}));
+}
+
+TEST_F(SettlementCopyTest, EmptyTableOnAClosedTableLeavesItClosedAndEmpty) {
+  TVdbTable scratch;
+  scratch.Name = u"Table2";
+  scratch.SetDatabaseName(u"VdbDatabase1");
+  scratch.SetTableName(u"Irsz_tmp");
+  Database.SetLocation(Dir.Location());
+  scratch.Open();
+  scratch.Append();
+  scratch.FieldByName(u"IRSZ").SetAsString(u"1011");
+  scratch.FieldByName(u"TELEP").SetAsString(u"Budapest");
+  scratch.Post();
+  EXPECT_EQ(scratch.RecordCount(), 1);
+  scratch.Close();
+  scratch.EmptyTable();
+  EXPECT_FALSE(scratch.Active());
+  scratch.Open();
+  EXPECT_EQ(scratch.RecordCount(), 0);
+  EXPECT_TRUE(scratch.IsEmpty());
 }
 
 }  // namespace
