@@ -150,6 +150,11 @@ class TVdbDatabase {
   // \"%s\" is not unique" when several match. The component is connected.
   static TVdbDatabase& FindForDataSet(const std::u16string& databaseName);
   void CheckConnected() const;
+  // What the engine calls when a table of session sessHdl needs a password: the listed
+  // component of that session asks its OnPassword handler (without sender); 0 with the key
+  // written when the handler retries, 1 to give up.
+  static std::int32_t PasswordCallback(std::int16_t sessHdl, const VdbChar* tableName, VdbChar* key,
+                                       std::int32_t keyMaxLen);
 
  private:
   void DoConnect();
@@ -160,8 +165,6 @@ class TVdbDatabase {
   void PassSettings();
   void CloseIfConnected();
   void Check(std::u16string_view context, std::int32_t result);
-  static std::int32_t PasswordCallback(std::int16_t sessHdl, const VdbChar* tableName, VdbChar* key,
-                                       std::int32_t keyMaxLen);
 
   friend class TVdbDataSet;
   static void ChangeCallback(std::int16_t sessHdl, std::int16_t tableHdl, std::int32_t deleted, std::int32_t moved);
