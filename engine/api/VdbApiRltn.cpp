@@ -471,29 +471,53 @@ VDBAPI TVdbResult VdbRltnRestructure(int16_t RltnHdl, const TVdbTableInfo* Table
       kNotSupportedFailure);
 }
 
-// The stored table keeps its checks and foreign keys to itself; none are reported yet.
+// Check constraints and foreign keys of stored tables; other relations have none.
 VDBAPI TVdbResult VdbRltnGetCheckCount(int16_t RltnHdl) {
-  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> TVdbResult { return 0; });
+  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+    auto* table = dynamic_cast<TVdbBaseTable*>(&r);
+    return table == nullptr ? TVdbResult{0} : static_cast<TVdbResult>(table->CheckDefs().GetCount());
+  });
 }
 
 VDBAPI TVdbResult VdbRltnGetCheckSpec(int16_t RltnHdl, int32_t CheckNo, TVdbCheckSpec* CheckSpec) {
-  static_cast<void>(CheckSpec);
-  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession& s, TVdbRelation&, TVdbRltnIdx) -> TVdbResult {
-    s.Session.LastError().SetLastError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(CheckNo))});
-    return stsWrongContext;
-  });
+  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+    auto* table = dynamic_cast<TVdbBaseTable*>(&r);
+    if (table == nullptr || CheckNo < 1 || CheckNo > table->CheckDefs().GetCount()) {
+      RaiseEngineError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(CheckNo))});
+    }
+    if (CheckSpec == nullptr) return stsBufferTooSmall;
+    const TVdbCheckDef& check = table->CheckDefs().GetNamedDef(CheckNo - 1);
+    *CheckSpec = TVdbCheckSpec{};
+    CopyToArray(check.Name(), CheckSpec->Name);
+    CopyToArray(check.ConditionText(), CheckSpec->SearchCondition);
+    return 0;
+  }, kNotSupportedFailure);
 }
 
 VDBAPI TVdbResult VdbRltnGetIntegrityRuleCount(int16_t RltnHdl) {
-  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> TVdbResult { return 0; });
+  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+    auto* table = dynamic_cast<TVdbBaseTable*>(&r);
+    return table == nullptr ? TVdbResult{0} : static_cast<TVdbResult>(table->ForeignKeyDefs().GetCount());
+  });
 }
 
 VDBAPI TVdbResult VdbRltnGetIntegrityRuleSpec(int16_t RltnHdl, int32_t RuleNo, TVdbIntegrityRuleSpec* RuleSpec) {
-  static_cast<void>(RuleSpec);
-  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession& s, TVdbRelation&, TVdbRltnIdx) -> TVdbResult {
-    s.Session.LastError().SetLastError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(RuleNo))});
-    return stsWrongContext;
-  });
+  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+    auto* table = dynamic_cast<TVdbBaseTable*>(&r);
+    if (table == nullptr || RuleNo < 1 || RuleNo > table->ForeignKeyDefs().GetCount()) {
+      RaiseEngineError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(RuleNo))});
+    }
+    if (RuleSpec == nullptr) return stsBufferTooSmall;
+    const TVdbForeignKeyDef& fk = table->ForeignKeyDefs().GetNamedDef(RuleNo - 1);
+    *RuleSpec = TVdbIntegrityRuleSpec{};
+    CopyToArray(fk.Name(), RuleSpec->Name);
+    CopyToArray(fk.ParentTableName, RuleSpec->MasterTable);
+    CopyToArray(VdbJoinColumnList(fk.ParentColumnNames), RuleSpec->MasterIndexSpec);
+    CopyToArray(VdbJoinColumnList(fk.ColumnNames), RuleSpec->IndexSpec);
+    RuleSpec->UpdateAction = static_cast<int16_t>(fk.UpdateAction);
+    RuleSpec->DeleteAction = static_cast<int16_t>(fk.DeleteAction);
+    return 0;
+  }, kNotSupportedFailure);
 }
 
 VDBAPI TVdbResult VdbRltnGetMasterLink(int16_t RltnHdl, VdbChar* MasterLink, int32_t MaxLen) {

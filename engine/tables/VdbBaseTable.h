@@ -125,6 +125,9 @@ class TVdbBaseTable final : public TVdbRelation {
   bool IsRelFile() const noexcept { return FIsRelFile; }
   std::int32_t GetCapacity() const noexcept { return FCapacity; }
   const std::u16string& CollationName() const noexcept { return FCollationName; }
+  // The check constraints and foreign keys as the table defines them.
+  const TVdbCheckDefs& CheckDefs() const noexcept { return FChecks; }
+  const TVdbForeignKeyDefs& ForeignKeyDefs() const noexcept { return FForeignKeyDefs; }
   void RequireRecordWriteSupport() const override;
 
   std::int32_t GetFirstRecordNo() override;

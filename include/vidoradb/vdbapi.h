@@ -459,10 +459,11 @@ VDBAPI TVdbResult VdbRltnRestructure(int16_t RltnHdl, const TVdbTableInfo* Table
                                      const TVdbIntegrityRuleSpec* IntegrityRuleSpecs,
                                      TVdbProgressProc ProgFun);
 VDBAPI TVdbResult VdbRltnGetCheckCount(int16_t RltnHdl);
-/* CheckNo 1..count. */
+/* CheckNo 1..count (else -19 with engine error 49 recorded). ConstraintType is 0. */
 VDBAPI TVdbResult VdbRltnGetCheckSpec(int16_t RltnHdl, int32_t CheckNo, TVdbCheckSpec* CheckSpec);
 VDBAPI TVdbResult VdbRltnGetIntegrityRuleCount(int16_t RltnHdl);
-/* RuleNo 1..count. */
+/* RuleNo 1..count (else -19 with engine error 49 recorded). InsertAction is 0; the
+   actions are 0 none, 1 set null, 2 set default, 3 cascade. */
 VDBAPI TVdbResult VdbRltnGetIntegrityRuleSpec(int16_t RltnHdl, int32_t RuleNo,
                                               TVdbIntegrityRuleSpec* RuleSpec);
 VDBAPI TVdbResult VdbRltnGetMasterLink(int16_t RltnHdl, VdbChar* MasterLink, int32_t MaxLen);

@@ -271,6 +271,31 @@ TEST_F(CreatedTableTest, FieldSpecsBecomeColumnsThatReadBackTheSame) {
   EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Uj")), 0);
 }
 
+TEST_F(CreatedTableTest, ChecksOfTheDefinitionAreReportedBack) {
+  const TVdbFieldSpec fields[] = {Field(1, u"N", VDB_TYPE_INTEGER)};
+  TVdbCheckSpec check{};
+  const std::u16string name = u"POSITIVE", condition = u"N > 0";
+  std::copy(name.begin(), name.end(), check.Name);
+  std::copy(condition.begin(), condition.end(), check.SearchCondition);
+  TVdbTableInfo info{};
+  const std::u16string n(u"Ellenorzott");
+  std::copy(n.begin(), n.end(), info.FileName);
+  ASSERT_EQ(VdbSessCreateTable(Sess, &info, W(u""), 1, fields, 0, nullptr, 1, &check, 0, nullptr), 0)
+      << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  const int16_t rltn = VdbSessOpenTable(Sess, W(u"Ellenorzott"), W(u""), VDB_RIGHTS_WRITE, false, false);
+  ASSERT_GT(rltn, 0);
+  ASSERT_EQ(VdbRltnGetCheckCount(rltn), 1);
+  TVdbCheckSpec back{};
+  ASSERT_EQ(VdbRltnGetCheckSpec(rltn, 1, &back), 0);
+  EXPECT_EQ(FromBuffer(std::vector<VdbChar>(back.Name, back.Name + 41)), u"POSITIVE");
+  EXPECT_EQ(FromBuffer(std::vector<VdbChar>(back.SearchCondition, back.SearchCondition + 256)), u"N > 0");
+  EXPECT_EQ(VdbRltnGetCheckSpec(rltn, 0, &back), VDB_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(VdbRltnGetCheckSpec(rltn, 2, &back), VDB_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(VdbRltnGetIntegrityRuleCount(rltn), 0);
+  TVdbIntegrityRuleSpec rule{};
+  EXPECT_EQ(VdbRltnGetIntegrityRuleSpec(rltn, 1, &rule), VDB_ERR_NOT_SUPPORTED);
+}
+
 TEST_F(CreatedTableTest, ACreationRefusedByTheEngineSaysCouldNotCreate) {
   TVdbTableInfo info{};
   const std::u16string n(u"Ures");
