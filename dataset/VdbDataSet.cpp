@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 namespace vdbds {
 
@@ -250,10 +251,11 @@ void TVdbDataSet::BindCursor(std::int16_t tableHdl) {
   FFieldBuffer.assign(kFieldBufferSize, 0);
   FFilteredRecordCount = -1;
   FFilterUpdated = false;
+  FEngineSequenced = calls.TableIsSequenced(FTableHdl) == 1;
   if (!Filter().empty()) GiveFilterToEngine(Filter());
 }
 
-void TVdbDataSet::ReleaseCursor() noexcept {
+std::int16_t TVdbDataSet::ReleaseCursor() noexcept {
   for (auto& key : FKeyBuffers) {
     if (key) ReleaseBlobCache(*key);
     key.reset();
@@ -261,10 +263,8 @@ void TVdbDataSet::ReleaseCursor() noexcept {
   FFieldBuffer.clear();
   for (auto& cache : FBlobInfoList) cache.reset();
   FCodePages.clear();
-  if (FTableHdl > 0) {
-    // Nothing is left to report a failed release to; the handle is forgotten either way.
-    Calls().TableDelete(FTableHdl);
-  }
+  // The handle is forgotten either way; a failure is reported by the caller.
+  const std::int16_t released = FTableHdl > 0 ? Calls().TableDelete(FTableHdl) : 0;
   FTableHdl = 0;
   FFieldDefsVdb.Clear();
   FBlobFieldIndex.clear();
@@ -274,6 +274,7 @@ void TVdbDataSet::ReleaseCursor() noexcept {
     FDatabase = nullptr;
     database->UnregisterClient(*this);
   }
+  return released;
 }
 
 // ---------------------------------------------------------------- field definitions
@@ -408,10 +409,11 @@ tk::TGetResult TVdbDataSet::FetchFromEngine(tk::TRecordBuffer& buffer, tk::TGetM
   }
   if (result < 0) {
     ClearBuffer(buffer);
+    FLastFetchError = result;
     return result == kNoRecord ? endResult : tk::TGetResult::grError;
   }
   FOutOfTableState = TOutOfTableState::ootNone;
-  ReadRecordInto(buffer, true);
+  ReadRecordInto(buffer);
   SetSeqNoOf(buffer, 0);
   const std::int32_t recNo = calls.TableGetRecNo(FTableHdl);
   SetRecNoOf(buffer, recNo);
@@ -421,17 +423,14 @@ tk::TGetResult TVdbDataSet::FetchFromEngine(tk::TRecordBuffer& buffer, tk::TGetM
   return tk::TGetResult::grOK;
 }
 
-void TVdbDataSet::ReadRecordInto(tk::TRecordBuffer& buffer, bool) {
+void TVdbDataSet::ReadRecordInto(tk::TRecordBuffer& buffer) {
   ReleaseBlobCache(buffer);
   Check(u"Fetching records", Calls().TableGetRecord(FTableHdl, Image(buffer), FRecordSize));
 }
 
 tk::TGetResult TVdbDataSet::GetRecord(tk::TRecordBuffer& buffer, tk::TGetMode mode, bool doCheck) {
   const tk::TGetResult result = FetchFromEngine(buffer, mode);
-  if (result == tk::TGetResult::grError && doCheck) {
-    // The failing move recorded its reason in the session; the status says "read failed".
-    RaiseError(u"Fetching record", VDB_ERR_READ_TABLE);
-  }
+  if (result == tk::TGetResult::grError && doCheck) RaiseError(u"Fetching record", FLastFetchError);
   return result;
 }
 
@@ -524,7 +523,8 @@ int TVdbDataSet::GetRecordCount() {
 
 bool TVdbDataSet::IsSequenced() {
   if (FTableHdl <= 0) return true;
-  return !HasRecordFilter() && Calls().TableIsSequenced(FTableHdl) == 1;
+  FEngineSequenced = Calls().TableIsSequenced(FTableHdl) == 1;
+  return !HasRecordFilter() && FEngineSequenced;
 }
 
 int TVdbDataSet::GetRecNo() {
@@ -544,7 +544,8 @@ std::int32_t TVdbDataSet::RecordNo() {
 }
 
 void TVdbDataSet::RecordDeleted(std::int32_t deleted, std::int32_t moved) noexcept {
-  const bool sequenced = FTableHdl > 0 && Calls().TableIsSequenced(FTableHdl) == 1;
+  // Called from inside an engine call: no engine call here.
+  const bool sequenced = FEngineSequenced;
   auto mark = [&](tk::TRecordBuffer* buffer) {
     if (!buffer || Buf(*buffer).Data.size() < FRecBufSize) return;
     const std::int32_t recNo = RecNoOf(*buffer);
@@ -575,7 +576,7 @@ void TVdbDataSet::InternalEdit() {
   const std::int32_t reached = Calls().TableSetRecNo(FTableHdl, RecNoOf(active));
   if (reached < 0) RaiseError(u"Entering record", reached);
   Check(u"Entering record", Calls().TableEdit(FTableHdl));
-  ReadRecordInto(active, true);
+  ReadRecordInto(active);
 }
 
 void TVdbDataSet::InternalInsert() {
@@ -907,9 +908,11 @@ TVdbBlobStream::~TVdbBlobStream() {
   if (!FModified) return;
   try {
     FDataSet.BlobWritten(const_cast<tk::TField&>(FField));
-  } catch (const std::exception&) {
-    // Controls failing to follow a written blob must not lose the content: it stays in the
-    // cache, marked modified, and is stored when the record is posted.
+  } catch (const std::exception& e) {
+    // A destructor cannot raise: the failure of a control to follow the written blob goes to
+    // the error stream. The content stays in the cache, marked modified, and is stored when
+    // the record is posted.
+    std::cerr << "Updating controls after writing a blob failed: " << e.what() << '\n';
   }
 }
 
@@ -1085,7 +1088,10 @@ void TVdbTable::InternalOpen() {
   SetOutOfTableState(TOutOfTableState::ootBOT);
 }
 
-void TVdbTable::InternalClose() { ReleaseCursor(); }
+void TVdbTable::InternalClose() {
+  const std::int16_t released = ReleaseCursor();
+  if (released < 0) RaiseError(tk::FormatText(u"Closing table %s", {FTableName}), released);
+}
 
 void TVdbTable::SetIndexName(const std::u16string& value) {
   if (value == FIndexName) return;

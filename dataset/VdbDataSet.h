@@ -198,7 +198,8 @@ class TVdbDataSet : public tk::TDataSet {
   // Binds the opened cursor: rights, notifications, registration, layout, filter.
   void BindCursor(std::int16_t tableHdl);
   // Releases the cursor and everything bound to it (copes with a half-opened one).
-  void ReleaseCursor() noexcept;
+  // Returns the engine's answer to deleting the cursor.
+  std::int16_t ReleaseCursor() noexcept;
   std::int16_t SessionHandle() const noexcept;
   [[noreturn]] void RaiseError(std::u16string_view context, std::int32_t result);
   std::int32_t Check(std::u16string_view context, std::int32_t result);
@@ -234,7 +235,7 @@ class TVdbDataSet : public tk::TDataSet {
     WriteInt32(buffer, FRecInfoOfs + 10, value);
   }
   void ClearBuffer(tk::TRecordBuffer& buffer) noexcept;
-  void ReadRecordInto(tk::TRecordBuffer& buffer, bool doCheck);
+  void ReadRecordInto(tk::TRecordBuffer& buffer);
   tk::TGetResult FetchFromEngine(tk::TRecordBuffer& buffer, tk::TGetMode mode);
   void WriteRecord(tk::TRecordBuffer& buffer);
   void SetEngineToRecord(std::int32_t recNo);
@@ -272,6 +273,8 @@ class TVdbDataSet : public tk::TDataSet {
   TVdbDatabase* FDatabase = nullptr;
   TOutOfTableState FOutOfTableState = TOutOfTableState::ootBOT;
   bool FFilterUpdated = false;
+  bool FEngineSequenced = true;
+  std::int32_t FLastFetchError = 0;
   std::unique_ptr<tk::TRecordBuffer> FKeyBuffers[3];
 };
 

@@ -413,6 +413,30 @@ TEST_F(SettlementCopyTest, EditingARecordAnotherCursorDeletedIsRefused) {
   EXPECT_FALSE(Table.FindKey({u"Tata"}));
 }
 
+TEST_F(SettlementCopyTest, RecordMovedIntoADeletedNumberIsRenumberedInTheBuffers) {
+  Use(Dir.Location(), Table, u"Irsz", u"");  // natural order: record numbers are positions
+  Table.Open();
+  Table.Last();
+  const std::int32_t last = Table.RecordNo();
+  const std::u16string lastName = Telep();
+  ASSERT_EQ(last, 3155);
+  TVdbTable other;
+  other.SetDatabaseName(u"VdbDatabase1");
+  other.SetTableName(u"Irsz");
+  other.Open();
+  ASSERT_EQ(other.RecordNo(), 1);
+  other.Delete();  // the last record moves into number 1
+  EXPECT_EQ(Table.RecordNo(), 1);
+  EXPECT_EQ(Telep(), lastName);
+  Table.Edit();
+  Table.FieldByName(u"NEPESS").SetAsInteger(4321);
+  Table.Post();
+  EXPECT_EQ(Telep(), lastName);
+  Table.First();
+  EXPECT_EQ(Telep(), lastName);
+  EXPECT_EQ(Table.FieldByName(u"NEPESS").AsInteger(), 4321);
+}
+
 TEST_F(SettlementCopyTest, EmptyTableOnAClosedTableLeavesItClosedAndEmpty) {
   TVdbTable scratch;
   scratch.Name = u"Table2";
