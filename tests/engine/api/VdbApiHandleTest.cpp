@@ -3,7 +3,10 @@
 // freed and remote handles get.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
+#include <thread>
 
 #include "VdbApiTestSupport.h"
 
@@ -145,6 +148,35 @@ TEST_F(TableHandleTest, OpeningATableTwiceFailsWithTheEngineErrorRecorded) {
   EXPECT_EQ(VdbSessFindRltnHdl(Sess, W(u"Nincs")), 0);
   EXPECT_EQ(VdbSessOpenTable(Sess, W(u"Nincs"), W(u""), VDB_RIGHTS_WRITE, false, false), VDB_ERR_CANNOT_OPEN_TABLE);
   EXPECT_EQ(LastError(Sess).Code, -37);
+}
+
+TEST(VdbApiConcurrencyTest, TwoThreadsCreatingCursorsNeverShareAHandle) {
+  // Each thread works in a session of its own, as a caller must; the handle array is shared.
+  const int16_t sessA = OpenSession(SettlementDir());
+  const int16_t sessB = OpenSession(SettlementDir());
+  const int16_t rltnA = VdbSessOpenTable(sessA, W(u"Irsz"), W(u""), VDB_RIGHTS_WRITE, false, false);
+  const int16_t rltnB = VdbSessOpenTable(sessB, W(u"Irsz"), W(u""), VDB_RIGHTS_WRITE, false, false);
+  ASSERT_GT(rltnA, 0);
+  ASSERT_GT(rltnB, 0);
+  std::vector<int16_t> handlesA, handlesB;
+  auto make = [](int16_t rltn, std::vector<int16_t>& out) {
+    for (int i = 0; i < 120; ++i) out.push_back(VdbTableCreate(rltn, W(u"Irsz")));
+  };
+  std::thread a(make, rltnA, std::ref(handlesA));
+  std::thread b(make, rltnB, std::ref(handlesB));
+  a.join();
+  b.join();
+  std::set<int16_t> all;
+  for (int16_t h : handlesA) EXPECT_EQ(VdbTableGetRltnHdl(h), rltnA);
+  for (int16_t h : handlesB) EXPECT_EQ(VdbTableGetRltnHdl(h), rltnB);
+  all.insert(handlesA.begin(), handlesA.end());
+  all.insert(handlesB.begin(), handlesB.end());
+  EXPECT_EQ(all.size(), 240u);
+  EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](int16_t h) { return h >= 1 && h <= 255; }));
+  EXPECT_EQ(VdbSessDelete(sessA), 0);
+  for (int16_t h : handlesA) EXPECT_EQ(VdbTableFirst(h), VDB_ERR_INVALID_TABLE_HANDLE);
+  for (int16_t h : handlesB) EXPECT_EQ(VdbTableFirst(h), 1);
+  EXPECT_EQ(VdbSessDelete(sessB), 0);
 }
 
 // ---- relation handles of the last session
