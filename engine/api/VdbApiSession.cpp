@@ -184,7 +184,8 @@ VDBAPI TVdbResult VdbSessSetNetParams(int16_t SessHdl, const TVdbNetParams* NetP
       settings.Station = NetParams->StationNo;
       s.ConnectionId = NetParams->StationNo;
     }
-    settings.IDName = FromArray(NetParams->StationName);
+    // An empty name keeps the one the session has (its station number by default).
+    if (std::u16string name = FromArray(NetParams->StationName); !name.empty()) settings.IDName = std::move(name);
     s.ReadOnlyDirs = FromArray(NetParams->ReadOnlyDirs);
     s.NetDirs = FromArray(NetParams->NetDirs);
     const std::u16string privateDir = FromArray(NetParams->PrivateDir);
