@@ -221,8 +221,9 @@ class TVdbAccessor final : public IRelationListener {
   // -19 when nothing is being edited or appended; otherwise 0 or the write's negated code.
   std::int16_t Post();
   // Deletes the current record (the table moves its last record into the gap; every accessor
-  // follows through the relation's notification). 19 without a current record, 34 without
-  // write right $0004, else the write's code.
+  // follows through the relation's notification). A pending edit or append is cancelled
+  // first. 19 without a current record or when it was deleted under the accessor, 105 while
+  // another cursor edits it, else the write's code; on failure the accessor stays on it.
   std::int16_t Delete();
 
   // ---- listener calls (owner's hooks)
