@@ -307,6 +307,34 @@ TEST_F(DatabaseTest, EnginePasswordCallbackAsksTheComponentOfTheSession) {
   EXPECT_EQ(TVdbDatabase::PasswordCallback(static_cast<std::int16_t>(Database.Handle() + 50), name, key, 100), 1);
 }
 
+TEST_F(DatabaseTest, TableDefsAreOpenedWithTheConnection) {
+  Database.TableDefs = {{u"Irsz", true}, {u"Irsz_tmp", false}};
+  Database.SetConnected(true);
+  EXPECT_GT(Calls.SessFindRltnHdl(Database.Handle(), u"Irsz"), 0);
+  EXPECT_GT(Calls.SessFindRltnHdl(Database.Handle(), u"Irsz_tmp"), 0);
+  // A missing one fails the connection, which leaves no session behind.
+  Database.SetConnected(false);
+  Database.TableDefs = {{u"Nincs", false}};
+  try {
+    Database.SetConnected(true);
+    FAIL() << "no error";
+  } catch (const EVidoraDBError& e) {
+    EXPECT_EQ(e.Message().rfind(u"Opening table \"Nincs\": ", 0), 0u);
+  }
+  EXPECT_FALSE(Database.Connected());
+}
+
+TEST_F(DatabaseTest, RefreshingDatasetsRereadsTheirRecords) {
+  TVdbTable table;
+  table.SetDatabaseName(u"VdbDatabase1");
+  table.SetTableName(u"Irsz");
+  table.SetIndexName(u"TELEP");
+  table.Open();
+  table.FindNearest({u"Eger"});
+  EXPECT_NO_THROW(Database.RefreshDataSets());
+  EXPECT_EQ(table.FieldByName(u"TELEP").AsString(), u"Eger");
+}
+
 TEST_F(DatabaseTest, DisconnectingClosesTheDatasets) {
   TVdbTable a, b;
   for (TVdbTable* t : {&a, &b}) {

@@ -154,6 +154,45 @@ TEST_F(FieldKindsTest, EveryKindIsWrittenAndReadBack) {
   for (const auto& k : kinds) EXPECT_TRUE(F(k.Name).IsNull()) << tk::NarrowForDiagnostics(k.Name);
 }
 
+TEST_F(FieldKindsTest, WideMemoOfAnOddByteCountIsRefusedAtPosting) {
+  Table.Open();
+  Table.Append();
+  static_cast<tk::TBlobField&>(F(u"WM")).SetAsBytes({0x41, 0x00, 0x42});
+  try {
+    Table.Post();
+    FAIL() << "no error";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_EQ(e.Message(), u"Wide memo \"WM\" is invalid, must have even number of bytes.");
+  }
+  EXPECT_EQ(Table.State(), tk::TDataSetState::dsInsert);
+  Table.Cancel();
+  EXPECT_EQ(Table.RecordCount(), 0);
+}
+
+TEST_F(FieldKindsTest, BlobStreamPositionsCountDataBytesOnly) {
+  Table.Open();
+  Table.Append();
+  {
+    auto stream = Table.OpenBlobStream(F(u"BL"), tk::TBlobStreamMode::bmWrite);
+    const std::uint8_t bytes[] = {10, 20, 30, 40};
+    EXPECT_EQ(stream->Write(bytes, 4), 4u);
+    EXPECT_EQ(stream->Seek(0, tk::TSeekOrigin::soCurrent), 4);
+    EXPECT_EQ(stream->Seek(1, tk::TSeekOrigin::soBeginning), 1);
+    const std::uint8_t more[] = {99};
+    stream->Write(more, 1);
+    EXPECT_EQ(stream->Seek(0, tk::TSeekOrigin::soEnd), 4);
+  }
+  Table.Post();
+  auto reader = Table.OpenBlobStream(F(u"BL"), tk::TBlobStreamMode::bmRead);
+  EXPECT_EQ(reader->ReadAll(), (tk::TBytes{10, 99, 30, 40}));
+  EXPECT_EQ(reader->Seek(-1, tk::TSeekOrigin::soEnd), 3);
+  std::uint8_t last = 0;
+  EXPECT_EQ(reader->Read(&last, 1), 1u);
+  EXPECT_EQ(last, 40);
+  EXPECT_THROW(Table.OpenBlobStream(F(u"BL"), tk::TBlobStreamMode::bmWrite), tk::EDatabaseError)
+      << "writing needs edit or insert state";
+}
+
 TEST_F(FieldKindsTest, CalculatedFieldsAreComputedForEveryRecord) {
   Table.AddField(std::make_unique<tk::TStringField>(tk::TFieldType::dtString, 20), u"S", tk::TFieldKind::fkData);
   Table.AddField(std::make_unique<tk::TIntegerField>(tk::TFieldType::dtInteger), u"I", tk::TFieldKind::fkData);
