@@ -184,6 +184,25 @@ void TApiRegistry::RemoveStatementsOfSession(std::int16_t sessHdl) {
 
 void RaiseNotSupported(std::u16string_view what) { RaiseEngineError(errNotSupported, {std::u16string(what)}); }
 
+TvuEncryptionMethod EncryptionOfCaller(std::int16_t method, bool hasKey) noexcept {
+  switch (method) {
+    case VDB_ENC_NONE:
+      return emNone;
+    case VDB_ENC_PROTECTION:
+      return emProtection;
+    case VDB_ENC_CLASSIC:
+      return emClassic5;
+    case VDB_ENC_FAST:
+      return emFast;
+    case VDB_ENC_BLOWFISH:
+      return emBlowfish;
+    case VDB_ENC_RIJNDAEL:
+      return emRijndael;
+    default:
+      return hasKey ? emBlowfish : emNone;
+  }
+}
+
 std::u16string FromCaller(const VdbChar* text) { return std::u16string(ViewFromCaller(text)); }
 
 std::u16string_view ViewFromCaller(const VdbChar* text) noexcept {

@@ -26,6 +26,7 @@
 #include "api/VdbCursor.h"
 #include "api/VdbLocSess.h"
 #include "api/VdbMessages.h"
+#include "storage/vuCrypt.h"
 #include "storage/vuOSFileSystem.h"
 #include "vidoradb/vdbapi.h"
 
@@ -161,7 +162,8 @@ R CallSession(std::int32_t sessHdl, bool mustBeOpen, F&& op, const TVdbApiFailur
     if (ClassifySession(sessHdl) != THandleKind::Local) return static_cast<R>(stsInvalidSessionHandle);
     TApiSession* s = TApiRegistry::Instance().FindSession(sessHdl);
     if (s == nullptr || (mustBeOpen && !s->Session.GetIsOpen())) return static_cast<R>(stsInvalidSessionHandle);
-    return static_cast<R>(GuardApiCall(s->Session.LastError(), [&]() -> R { return op(*s); }, failure));
+    return static_cast<R>(GuardApiCall(
+        s->Session.LastError(), [&]() -> R { return op(*s); }, failure));
   });
 }
 
@@ -175,7 +177,8 @@ R CallRelation(std::int32_t rltnHdl, F&& op, const TVdbApiFailure& failure = {})
     const auto idx = TVdbCatalog::GetRltnIdx(rltnHdl);
     TVdbRelation* relation = s->Session.Catalog().GetRelation(idx);
     if (relation == nullptr) return static_cast<R>(stsInvalidRelationHandle);
-    return static_cast<R>(GuardApiCall(s->Session.LastError(), [&]() -> R { return op(*s, *relation, idx); }, failure));
+    return static_cast<R>(GuardApiCall(
+        s->Session.LastError(), [&]() -> R { return op(*s, *relation, idx); }, failure));
   });
 }
 
@@ -189,7 +192,8 @@ R CallTable(std::int32_t tableHdl, F&& op, const TVdbApiFailure& failure = {}) n
     if (t == nullptr) return static_cast<R>(stsInvalidTableHandle);
     TApiSession* s = registry.FindSession(t->SessHdl);
     if (s == nullptr) return static_cast<R>(stsInvalidTableHandle);
-    return static_cast<R>(GuardApiCall(s->Session.LastError(), [&]() -> R { return op(*t, *t->Cursor); }, failure));
+    return static_cast<R>(GuardApiCall(
+        s->Session.LastError(), [&]() -> R { return op(*t, *t->Cursor); }, failure));
   });
 }
 
@@ -203,7 +207,8 @@ R CallStatement(std::int32_t stmtHdl, F&& op, const TVdbApiFailure& failure = {}
     if (st == nullptr) return static_cast<R>(stsInvalidStatementHandle);
     TApiSession* s = registry.FindSession(st->SessHdl);
     if (s == nullptr) return static_cast<R>(stsInvalidStatementHandle);
-    return static_cast<R>(GuardApiCall(s->Session.LastError(), [&]() -> R { return op(*s, *st); }, failure));
+    return static_cast<R>(GuardApiCall(
+        s->Session.LastError(), [&]() -> R { return op(*s, *st); }, failure));
   });
 }
 
@@ -217,6 +222,10 @@ inline std::int32_t CheckStatus(std::int32_t status) {
 [[noreturn]] void RaiseNotSupported(std::u16string_view what);
 // The failure that answers RaiseNotSupported with -19.
 inline constexpr TVdbApiFailure kNotSupportedFailure{stsWrongContext, stsInternalError, nullptr};
+
+// The cipher of a caller's encryption method; the default one enciphers a table that has a
+// key with Blowfish and leaves one without a key plain.
+TvuEncryptionMethod EncryptionOfCaller(std::int16_t method, bool hasKey) noexcept;
 
 // A caller's text: null counts as empty.
 std::u16string FromCaller(const VdbChar* text);

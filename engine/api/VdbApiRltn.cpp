@@ -22,7 +22,8 @@ constexpr TVdbApiFailure kOpenTableFailure{stsCannotOpenTable, stsInternalError,
 
 TVdbBaseTable& StoredTable(TVdbRelation& relation) {
   auto* table = dynamic_cast<TVdbBaseTable*>(&relation);
-  if (table == nullptr) RaiseEngineError(errNotSupported, {u"this operation on relation \"" + relation.GetName() + u"\""});
+  if (table == nullptr)
+    RaiseEngineError(errNotSupported, {u"this operation on relation \"" + relation.GetName() + u"\""});
   return *table;
 }
 
@@ -201,14 +202,7 @@ VDBAPI TVdbResult VdbSessCreateTable(int16_t SessHdl, const TVdbTableInfo* Table
         if (TableInfo->Capacity > 0) t.Capacity = TableInfo->Capacity;
         t.CollationName = FromArray(TableInfo->Language);
         t.Key = FromCaller(Password);
-        switch (TableInfo->EncryptionMethod) {
-          case VDB_ENC_PROTECTION: t.EncryptionMethod = emProtection; break;
-          case VDB_ENC_CLASSIC: t.EncryptionMethod = emClassic5; break;
-          case VDB_ENC_FAST: t.EncryptionMethod = emFast; break;
-          case VDB_ENC_BLOWFISH: t.EncryptionMethod = emBlowfish; break;
-          case VDB_ENC_RIJNDAEL: t.EncryptionMethod = emRijndael; break;
-          default: t.EncryptionMethod = t.Key.empty() ? emNone : emBlowfish; break;
-        }
+        t.EncryptionMethod = EncryptionOfCaller(TableInfo->EncryptionMethod, !t.Key.empty());
         for (const TVdbFieldSpec& spec : std::span(FieldSpecs, static_cast<std::size_t>(FieldCount))) {
           t.Columns.push_back(ColumnOfSpec(spec));
         }
@@ -424,9 +418,12 @@ VDBAPI TVdbResult VdbRltnCreateIndex(int16_t RltnHdl, const VdbChar* Name, const
     switch (-created) {
       case errInconsistentIndexDefinition:
       case errInvalidIndexSpec:
-      case errInvalidIndexName: return stsInvalidIndexDefinition;
-      case errNotUnique: return stsNotUnique;
-      default: return stsEngineError;
+      case errInvalidIndexName:
+        return stsInvalidIndexDefinition;
+      case errNotUnique:
+        return stsNotUnique;
+      default:
+        return stsEngineError;
     }
   });
 }
@@ -467,7 +464,8 @@ VDBAPI TVdbResult VdbRltnRestructure(int16_t RltnHdl, const TVdbTableInfo* Table
   static_cast<void>(IntegrityRuleSpecs);
   static_cast<void>(ProgFun);
   return CallRelation<TVdbResult>(
-      RltnHdl, [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> TVdbResult { RaiseNotSupported(u"VdbRltnRestructure"); },
+      RltnHdl,
+      [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> TVdbResult { RaiseNotSupported(u"VdbRltnRestructure"); },
       kNotSupportedFailure);
 }
 
@@ -480,18 +478,21 @@ VDBAPI TVdbResult VdbRltnGetCheckCount(int16_t RltnHdl) {
 }
 
 VDBAPI TVdbResult VdbRltnGetCheckSpec(int16_t RltnHdl, int32_t CheckNo, TVdbCheckSpec* CheckSpec) {
-  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
-    auto* table = dynamic_cast<TVdbBaseTable*>(&r);
-    if (table == nullptr || CheckNo < 1 || CheckNo > table->CheckDefs().GetCount()) {
-      RaiseEngineError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(CheckNo))});
-    }
-    if (CheckSpec == nullptr) return stsBufferTooSmall;
-    const TVdbCheckDef& check = table->CheckDefs().GetNamedDef(CheckNo - 1);
-    *CheckSpec = TVdbCheckSpec{};
-    CopyToArray(check.Name(), CheckSpec->Name);
-    CopyToArray(check.ConditionText(), CheckSpec->SearchCondition);
-    return 0;
-  }, kNotSupportedFailure);
+  return CallRelation<TVdbResult>(
+      RltnHdl,
+      [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+        auto* table = dynamic_cast<TVdbBaseTable*>(&r);
+        if (table == nullptr || CheckNo < 1 || CheckNo > table->CheckDefs().GetCount()) {
+          RaiseEngineError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(CheckNo))});
+        }
+        if (CheckSpec == nullptr) return stsBufferTooSmall;
+        const TVdbCheckDef& check = table->CheckDefs().GetNamedDef(CheckNo - 1);
+        *CheckSpec = TVdbCheckSpec{};
+        CopyToArray(check.Name(), CheckSpec->Name);
+        CopyToArray(check.ConditionText(), CheckSpec->SearchCondition);
+        return 0;
+      },
+      kNotSupportedFailure);
 }
 
 VDBAPI TVdbResult VdbRltnGetIntegrityRuleCount(int16_t RltnHdl) {
@@ -502,22 +503,25 @@ VDBAPI TVdbResult VdbRltnGetIntegrityRuleCount(int16_t RltnHdl) {
 }
 
 VDBAPI TVdbResult VdbRltnGetIntegrityRuleSpec(int16_t RltnHdl, int32_t RuleNo, TVdbIntegrityRuleSpec* RuleSpec) {
-  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
-    auto* table = dynamic_cast<TVdbBaseTable*>(&r);
-    if (table == nullptr || RuleNo < 1 || RuleNo > table->ForeignKeyDefs().GetCount()) {
-      RaiseEngineError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(RuleNo))});
-    }
-    if (RuleSpec == nullptr) return stsBufferTooSmall;
-    const TVdbForeignKeyDef& fk = table->ForeignKeyDefs().GetNamedDef(RuleNo - 1);
-    *RuleSpec = TVdbIntegrityRuleSpec{};
-    CopyToArray(fk.Name(), RuleSpec->Name);
-    CopyToArray(fk.ParentTableName, RuleSpec->MasterTable);
-    CopyToArray(VdbJoinColumnList(fk.ParentColumnNames), RuleSpec->MasterIndexSpec);
-    CopyToArray(VdbJoinColumnList(fk.ColumnNames), RuleSpec->IndexSpec);
-    RuleSpec->UpdateAction = static_cast<int16_t>(fk.UpdateAction);
-    RuleSpec->DeleteAction = static_cast<int16_t>(fk.DeleteAction);
-    return 0;
-  }, kNotSupportedFailure);
+  return CallRelation<TVdbResult>(
+      RltnHdl,
+      [&](TApiSession&, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+        auto* table = dynamic_cast<TVdbBaseTable*>(&r);
+        if (table == nullptr || RuleNo < 1 || RuleNo > table->ForeignKeyDefs().GetCount()) {
+          RaiseEngineError(errInvalidParameterValue, {VdbUtf8ToUtf16(std::to_string(RuleNo))});
+        }
+        if (RuleSpec == nullptr) return stsBufferTooSmall;
+        const TVdbForeignKeyDef& fk = table->ForeignKeyDefs().GetNamedDef(RuleNo - 1);
+        *RuleSpec = TVdbIntegrityRuleSpec{};
+        CopyToArray(fk.Name(), RuleSpec->Name);
+        CopyToArray(fk.ParentTableName, RuleSpec->MasterTable);
+        CopyToArray(VdbJoinColumnList(fk.ParentColumnNames), RuleSpec->MasterIndexSpec);
+        CopyToArray(VdbJoinColumnList(fk.ColumnNames), RuleSpec->IndexSpec);
+        RuleSpec->UpdateAction = static_cast<int16_t>(fk.UpdateAction);
+        RuleSpec->DeleteAction = static_cast<int16_t>(fk.DeleteAction);
+        return 0;
+      },
+      kNotSupportedFailure);
 }
 
 VDBAPI TVdbResult VdbRltnGetMasterLink(int16_t RltnHdl, VdbChar* MasterLink, int32_t MaxLen) {
@@ -539,7 +543,9 @@ VDBAPI TVdbResult VdbRltnGetRelationTableName(int16_t RltnHdl, const VdbChar* Fi
   static_cast<void>(MaxLen);
   return CallRelation<TVdbResult>(
       RltnHdl,
-      [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> TVdbResult { RaiseNotSupported(u"VdbRltnGetRelationTableName"); },
+      [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> TVdbResult {
+        RaiseNotSupported(u"VdbRltnGetRelationTableName");
+      },
       kNotSupportedFailure);
 }
 
@@ -563,9 +569,10 @@ VDBAPI TVdbResult VdbRltnRecalcAutoInc(int16_t RltnHdl) {
 
 // ---- full-text indexes: not served
 
-#define VDB_FULLTEXT_NOT_SUPPORTED(R, name)                                                                         \
-  return CallRelation<R>(                                                                                           \
-      RltnHdl, [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> R { RaiseNotSupported(u"full-text index (" name ")"); }, \
+#define VDB_FULLTEXT_NOT_SUPPORTED(R, name)                                                                     \
+  return CallRelation<R>(                                                                                       \
+      RltnHdl,                                                                                                  \
+      [&](TApiSession&, TVdbRelation&, TVdbRltnIdx) -> R { RaiseNotSupported(u"full-text index (" name ")"); }, \
       kNotSupportedFailure)
 
 VDBAPI TVdbResult VdbRltnCreateFullTextIndex(int16_t RltnHdl, const VdbChar*, const VdbChar*) {

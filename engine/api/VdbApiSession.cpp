@@ -37,22 +37,11 @@ std::vector<TVdbNewTable> SystemTables(const std::u16string& dir, const std::u16
   columns.Capacity = 10000;
   columns.Key = key;
   columns.EncryptionMethod = method;
-  columns.Columns = {column(u"Table", vctString, 44),          column(u"Name", vctString, 40),
-                     column(u"DataType", vctSmallInt),           column(u"Param", vctInteger),
-                     column(u"SelectOfLink", vctString, 128),    column(u"RangeOrFormula", vctString, 128),
+  columns.Columns = {column(u"Table", vctString, 44),         column(u"Name", vctString, 40),
+                     column(u"DataType", vctSmallInt),        column(u"Param", vctInteger),
+                     column(u"SelectOfLink", vctString, 128), column(u"RangeOrFormula", vctString, 128),
                      column(u"Default", vctString, 128)};
   return {tables, columns};
-}
-
-TvuEncryptionMethod EncryptionOfCaller(std::int16_t method) {
-  switch (method) {
-    case VDB_ENC_PROTECTION: return emProtection;
-    case VDB_ENC_CLASSIC: return emClassic5;
-    case VDB_ENC_FAST: return emFast;
-    case VDB_ENC_BLOWFISH: return emBlowfish;
-    case VDB_ENC_RIJNDAEL: return emRijndael;
-    default: return emNone;
-  }
 }
 
 }  // namespace
@@ -80,8 +69,8 @@ VDBAPI TVdbResult VdbSessDelete(int16_t SessHdl) {
   });
 }
 
-VDBAPI TVdbResult VdbSessCreateDatabase(int16_t SessHdl, int16_t DbType, const VdbChar* DbName,
-                                        int16_t ManagementLevel, int16_t SecurityLevel, const VdbChar* Key) {
+VDBAPI TVdbResult VdbSessCreateDatabase(int16_t SessHdl, int16_t DbType, const VdbChar* DbName, int16_t ManagementLevel,
+                                        int16_t SecurityLevel, const VdbChar* Key) {
   return CallSession<TVdbResult>(SessHdl, false, [&](TApiSession& s) -> TVdbResult {
     if (s.Session.GetIsOpen()) throw std::logic_error("Session must not be open to create a new database.");
     TvuFileSystem& fs = TApiRegistry::Instance().FileSystem();
@@ -98,7 +87,8 @@ VDBAPI TVdbResult VdbSessCreateDatabase(int16_t SessHdl, int16_t DbType, const V
     if (ManagementLevel != VDB_MANAGED) return 0;
     TVdbTableEnvironment env{TApiRegistry::Instance().PageManager(), fs, SessHdl, s.Session.LastError(),
                              TApiRegistry::Instance().Services()};
-    for (const TVdbNewTable& t : SystemTables(dir, FromCaller(Key), EncryptionOfCaller(SecurityLevel))) {
+    for (const TVdbNewTable& t :
+         SystemTables(dir, FromCaller(Key), EncryptionOfCaller(SecurityLevel, !FromCaller(Key).empty()))) {
       TVdbBaseTable table(env);
       if (table.NewTable(t) < 0) return stsCannotCreateFile;
     }
@@ -156,8 +146,7 @@ VDBAPI TVdbResult VdbSessIsSingleFile(int16_t SessHdl) {
 VDBAPI TVdbResult VdbSessGetDbInfo(int16_t SessHdl, TVdbDatabaseInfo* DbInfo) {
   return CallSession<TVdbResult>(SessHdl, true, [&](TApiSession& s) -> TVdbResult {
     if (DbInfo == nullptr) return stsBufferTooSmall;
-    DbInfo->ManagementLevel =
-        s.Session.Catalog().ManagementLevel() == tmlManaged ? VDB_MANAGED : VDB_UNMANAGED;
+    DbInfo->ManagementLevel = s.Session.Catalog().ManagementLevel() == tmlManaged ? VDB_MANAGED : VDB_UNMANAGED;
     DbInfo->EncryptionMethod = VDB_ENC_NONE;
     return 0;
   });
@@ -235,7 +224,8 @@ VDBAPI TVdbResult VdbSessSetPasswordCallback(int16_t SessHdl, TVdbPasswordCallba
 
 VDBAPI TVdbResult VdbSessGetIsolationLevel(int16_t SessHdl) {
   return CallSession<TVdbResult>(SessHdl, false, [&](TApiSession& s) -> TVdbResult {
-    if (s.Session.GetIsOpen() && s.Session.Catalog().InTransaction() && s.Session.Settings().IsolationLevel == tilNone) {
+    if (s.Session.GetIsOpen() && s.Session.Catalog().InTransaction() &&
+        s.Session.Settings().IsolationLevel == tilNone) {
       return VDB_ISOLATION_READ_COMMITTED;
     }
     return static_cast<TVdbResult>(s.Session.Settings().IsolationLevel);
@@ -331,9 +321,8 @@ VDBAPI TVdbResult VdbSessRegisterModifications(int16_t SessHdl) {
 }
 
 VDBAPI TVdbResult VdbSessCreateStatement(int16_t SessHdl) {
-  return CallSession<TVdbResult>(SessHdl, true, [&](TApiSession&) -> TVdbResult {
-    return TApiRegistry::Instance().AddStatement(SessHdl);
-  });
+  return CallSession<TVdbResult>(
+      SessHdl, true, [&](TApiSession&) -> TVdbResult { return TApiRegistry::Instance().AddStatement(SessHdl); });
 }
 
 }  // extern "C"

@@ -16,8 +16,8 @@ constexpr TVdbApiFailure kPrepareFailure{stsCannotPrepare, stsInternalError, nul
 [[noreturn]] void RaiseNoSql() { RaiseEngineError(errNotSupported, {u"SQL statements"}); }
 
 TApiParam* FindParam(TApiStatement& st, std::u16string_view name) {
-  const auto it = std::find_if(st.Params.begin(), st.Params.end(),
-                               [&](const TApiParam& p) { return VdbSameName(p.Name, name); });
+  const auto it =
+      std::find_if(st.Params.begin(), st.Params.end(), [&](const TApiParam& p) { return VdbSameName(p.Name, name); });
   return it == st.Params.end() ? nullptr : &*it;
 }
 

@@ -42,19 +42,26 @@ std::int16_t WriteStatus(std::int16_t r, std::int16_t otherwise) {
   if (r >= 0) return 0;
   switch (-r) {
     case errPermissionDenied:
-    case errNoWritePermission: return stsTableReadOnly;
-    case errRecordLocked: return stsTableNotAccessible;
-    case errNotUnique: return stsNotUnique;
-    default: return otherwise;
+    case errNoWritePermission:
+      return stsTableReadOnly;
+    case errRecordLocked:
+      return stsTableNotAccessible;
+    case errNotUnique:
+      return stsNotUnique;
+    default:
+      return otherwise;
   }
 }
 
 std::u16string CurrentAccessName(TVdbCursor& c) {
   TVdbAccessor& a = c.Accessor();
   switch (a.AccessType()) {
-    case tatBookmarks: return u"Markierung";
-    case tatIndex: return RelationOf(c).GetIndexName(a.CurrentIndexNo());
-    default: return u"Nummer";
+    case tatBookmarks:
+      return u"Markierung";
+    case tatIndex:
+      return RelationOf(c).GetIndexName(a.CurrentIndexNo());
+    default:
+      return u"Nummer";
   }
 }
 
@@ -282,7 +289,8 @@ VDBAPI int32_t VdbTableGetRecNo(int16_t TableHdl) {
 }
 
 VDBAPI int32_t VdbTableSetSequenceNo(int16_t TableHdl, int32_t SequenceNo) {
-  return CallTable<int32_t>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> int32_t { return c.SetSequenceNo(SequenceNo); });
+  return CallTable<int32_t>(TableHdl,
+                            [&](TApiTable&, TVdbCursor& c) -> int32_t { return c.SetSequenceNo(SequenceNo); });
 }
 
 VDBAPI int32_t VdbTableGetSequenceNo(int16_t TableHdl) {
@@ -293,7 +301,8 @@ VDBAPI int32_t VdbTableGetSequenceNo(int16_t TableHdl) {
 }
 
 VDBAPI TVdbResult VdbTableIsSequenced(int16_t TableHdl) {
-  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.IsSequenced() ? 1 : 0; });
+  return CallTable<TVdbResult>(TableHdl,
+                               [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.IsSequenced() ? 1 : 0; });
 }
 
 VDBAPI TVdbResult VdbTableRefresh(int16_t TableHdl, bool CheckNet) {
@@ -337,15 +346,15 @@ VDBAPI int32_t VdbTableLocateRec3(int16_t TableHdl, const VdbChar* SearchConditi
 
 // ---- ranges and filters
 
-VDBAPI TVdbResult VdbTableSetRange(int16_t TableHdl, const void* RangeLower, const void* RangeUpper,
-                                   int32_t BufferSize, int16_t FieldCountStart, int16_t FieldCountEnd) {
+VDBAPI TVdbResult VdbTableSetRange(int16_t TableHdl, const void* RangeLower, const void* RangeUpper, int32_t BufferSize,
+                                   int16_t FieldCountStart, int16_t FieldCountEnd) {
   return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
     const std::int32_t size = RelationOf(c).GetRecordSize();
     if (RangeLower == nullptr || RangeUpper == nullptr || BufferSize < size) return stsBufferTooSmall;
     const auto n = static_cast<std::size_t>(size);
-    const std::int16_t r = c.SetUserRange(std::span(static_cast<const std::uint8_t*>(RangeLower), n),
-                                          std::span(static_cast<const std::uint8_t*>(RangeUpper), n), FieldCountStart,
-                                          FieldCountEnd);
+    const std::int16_t r =
+        c.SetUserRange(std::span(static_cast<const std::uint8_t*>(RangeLower), n),
+                       std::span(static_cast<const std::uint8_t*>(RangeUpper), n), FieldCountStart, FieldCountEnd);
     return r == stsInvalidAccess || r >= 0 ? r : stsEngineError;
   });
 }
@@ -624,9 +633,8 @@ VDBAPI TVdbResult VdbTableDeleteRecord(int16_t TableHdl) {
 }
 
 VDBAPI TVdbResult VdbTableCanModify(int16_t TableHdl) {
-  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
-    return RelationOf(c).GetReadOnly() ? 0 : 1;
-  });
+  return CallTable<TVdbResult>(
+      TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return RelationOf(c).GetReadOnly() ? 0 : 1; });
 }
 
 // ---- memos and blobs
@@ -654,8 +662,7 @@ VDBAPI int32_t VdbTablePerformGetBlob(int16_t TableHdl, void* Buffer, int32_t Si
     t.BlobTransferField = 0;
     TVdbAccessor& a = c.Accessor();
     const std::int32_t copied =
-        Size > 0 ? a.GetBlobChunk(0, std::span(static_cast<std::uint8_t*>(Buffer), static_cast<std::size_t>(Size)))
-                 : 0;
+        Size > 0 ? a.GetBlobChunk(0, std::span(static_cast<std::uint8_t*>(Buffer), static_cast<std::size_t>(Size))) : 0;
     a.DoneGetBlob();
     return copied < 0 ? stsEngineError : copied;
   });
@@ -682,9 +689,8 @@ VDBAPI TVdbResult VdbTableSetBlob(int16_t TableHdl, int16_t FieldNo, const void*
 // ---- marks
 
 VDBAPI TVdbResult VdbTableAddMark(int16_t TableHdl, int32_t RecNo) {
-  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
-    return c.AddMark(RecNo) < 0 ? stsNoRecord : 0;
-  });
+  return CallTable<TVdbResult>(
+      TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.AddMark(RecNo) < 0 ? stsNoRecord : 0; });
 }
 
 VDBAPI TVdbResult VdbTableRemoveMark(int16_t TableHdl, int32_t RecNo) {
@@ -695,7 +701,8 @@ VDBAPI TVdbResult VdbTableRemoveMark(int16_t TableHdl, int32_t RecNo) {
 }
 
 VDBAPI TVdbResult VdbTableIsMarked(int16_t TableHdl, int32_t RecNo) {
-  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.IsMarked(RecNo) ? 1 : 0; });
+  return CallTable<TVdbResult>(TableHdl,
+                               [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.IsMarked(RecNo) ? 1 : 0; });
 }
 
 VDBAPI TVdbResult VdbTableUnmark(int16_t TableHdl) {
@@ -706,7 +713,8 @@ VDBAPI TVdbResult VdbTableUnmark(int16_t TableHdl) {
 }
 
 VDBAPI TVdbResult VdbTableGotoMark(int16_t TableHdl, int32_t Delta, bool Restart) {
-  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.GotoMark(Delta, Restart); });
+  return CallTable<TVdbResult>(TableHdl,
+                               [&](TApiTable&, TVdbCursor& c) -> TVdbResult { return c.GotoMark(Delta, Restart); });
 }
 
 VDBAPI int32_t VdbTableDeleteMarkedRecs(int16_t TableHdl, TVdbProgressProc Prog, bool DoTrans) {
@@ -760,8 +768,8 @@ VDBAPI int32_t VdbTableReplace(int16_t TableHdl, const VdbChar* Selection, const
   return CallTable<int32_t>(
       TableHdl,
       [&](TApiTable&, TVdbCursor&) -> int32_t {
-        RaiseEngineError(errNotSupported, {u"search condition \"" + FromCaller(Selection) +
-                                           u"\" (conditions cannot be compiled yet)"});
+        RaiseEngineError(errNotSupported,
+                         {u"search condition \"" + FromCaller(Selection) + u"\" (conditions cannot be compiled yet)"});
       },
       kConditionFailure);
 }
@@ -770,8 +778,8 @@ VDBAPI TVdbResult VdbTableCheckReplacement(int16_t TableHdl, const VdbChar* Repl
   return CallTable<TVdbResult>(
       TableHdl,
       [&](TApiTable&, TVdbCursor&) -> TVdbResult {
-        RaiseEngineError(errNotSupported, {u"replacement \"" + FromCaller(Replacement) +
-                                           u"\" (expressions cannot be compiled yet)"});
+        RaiseEngineError(errNotSupported,
+                         {u"replacement \"" + FromCaller(Replacement) + u"\" (expressions cannot be compiled yet)"});
       },
       kConditionFailure);
 }

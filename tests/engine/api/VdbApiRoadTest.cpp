@@ -19,7 +19,8 @@ std::string Cp1250(const std::u16string& text) { return vdb::TvuCodePage::FromUn
 // The data set's row of a settlement name.
 const std::vector<std::u16string>& RowOf(const std::u16string& name) {
   static const auto rows = testsupport::ReadSettlements();
-  const auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r[testsupport::scTELEP] == name; });
+  const auto it =
+      std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r[testsupport::scTELEP] == name; });
   EXPECT_NE(it, rows.end()) << vdb::VdbUtf16ToUtf8(name);
   return *it;
 }
@@ -84,6 +85,7 @@ TEST_F(RoadOfOneRequestTest, TypedNameFindsTheSettlementItsRecordAndItsNote) {
 }
 
 struct TLocateCase {
+  const char* Label;
   const char16_t* Typed;
   bool ExactRequested;
   const char16_t* Expected;  // null: no record at or after the key
@@ -108,14 +110,17 @@ TEST_P(LocateCasesTest, NearestOrExactByAllItemsOfTheKey) {
   EXPECT_EQ(CurrentName(), Cp1250(c.Expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, LocateCasesTest,
-    ::testing::Values(TLocateCase{u"Budapest", false, u"Budapest", true}, TLocateCase{u"Budapest", true, u"Budapest", true},
-                      TLocateCase{u"Budapes", true, nullptr, false}, TLocateCase{u"Aba", true, u"Aba", true},
-                      TLocateCase{u"Győr", true, u"Győr", true}, TLocateCase{u"Zszszs", false, nullptr, false},
-                      TLocateCase{u"", false, u"Aba", false},
-                      // "zs" is one letter after "z": Zsadány comes after every Z… name.
-                      TLocateCase{u"Zzzzz", false, u"Zsadány", false}));
+INSTANTIATE_TEST_SUITE_P(Names, LocateCasesTest,
+                         ::testing::Values(TLocateCase{"WholeName", u"Budapest", false, u"Budapest", true},
+                                           TLocateCase{"WholeNameExact", u"Budapest", true, u"Budapest", true},
+                                           TLocateCase{"PrefixExact", u"Budapes", true, nullptr, false},
+                                           TLocateCase{"FirstName", u"Aba", true, u"Aba", true},
+                                           TLocateCase{"AccentedName", u"Győr", true, u"Győr", true},
+                                           TLocateCase{"BeyondTheLast", u"Zszszs", false, nullptr, false},
+                                           TLocateCase{"EmptyText", u"", false, u"Aba", false},
+                                           // "zs" is one letter after "z": Zsadány comes after every Z… name.
+                                           TLocateCase{"DigraphZs", u"Zzzzz", false, u"Zsadány", false}),
+                         [](const auto& info) { return std::string(info.param.Label); });
 
 TEST_F(RoadOfOneRequestTest, ItemCountOfATwoItemIndexChoosesTheItemsCompared) {
   // Fejér with a postal code beyond every one of the county: by both items there is no

@@ -46,8 +46,7 @@ inline TLastError LastError(int16_t sess) {
 // A scratch directory of this test program, removed when the program ends.
 inline const std::filesystem::path& ScratchDir() {
   struct TScratch {
-    std::filesystem::path Dir =
-        std::filesystem::temp_directory_path() / ("vdbapi-test-" + std::to_string(::getpid()));
+    std::filesystem::path Dir = std::filesystem::temp_directory_path() / ("vdbapi-test-" + std::to_string(::getpid()));
     TScratch() { std::filesystem::create_directories(Dir); }
     ~TScratch() {
       std::error_code ec;
