@@ -142,12 +142,6 @@ void TApiRegistry::RemoveTablesOfSession(std::int16_t sessHdl) {
   for (auto& t : gone) static_cast<void>(t->Cursor->Close());
 }
 
-bool TApiRegistry::HasTablesOn(std::int16_t sessHdl, TVdbRltnIdx rltnIdx) {
-  std::lock_guard lock(FTableSync);
-  return std::any_of(FTables.begin(), FTables.end(),
-                     [&](const auto& t) { return t && t->SessHdl == sessHdl && t->Cursor->RltnIdx() == rltnIdx; });
-}
-
 // ---- statement handles
 
 std::int16_t TApiRegistry::AddStatement(std::int16_t sessHdl) {

@@ -117,8 +117,6 @@ class TApiRegistry {
   void RemoveTable(std::int16_t tableHdl);
   // Frees every table handle of `sessHdl`.
   void RemoveTablesOfSession(std::int16_t sessHdl);
-  // Whether any table handle of `sessHdl` reads relation slot `rltnIdx`.
-  bool HasTablesOn(std::int16_t sessHdl, TVdbRltnIdx rltnIdx);
 
   // ---- statement handles (under the statement-list lock)
   // -2 when all 255 are taken.
@@ -135,6 +133,8 @@ class TApiRegistry {
   TvuServices FServices;
   std::mutex FSessionSync;
   std::array<std::unique_ptr<TApiSession>, kMaxSessions> FSessions;
+  // Declared after the sessions: at the end of the process cursors and statements go before
+  // the sessions whose relations they read.
   std::mutex FTableSync;
   std::array<std::unique_ptr<TApiTable>, kMaxTableHandles> FTables;
   std::mutex FStatementSync;
