@@ -1036,7 +1036,10 @@ void TVdbDataSet::FillKey(TKeyIndex index, const std::vector<int>& fieldNos, con
     const TVdbFieldDef& def = FFieldDefsVdb[fieldNos[i] - 1];
     const std::unique_ptr<tk::TField> converter = tk::CreateField(def.DataType, def.Size);
     tk::TField* field = FindField(def.Name);
-    const tk::TFieldValue value = (field ? *field : *converter).Coerce(tk::TFieldValue(values[i]));
+    // A text longer than its column searches by the part the column can hold.
+    const bool text = def.DataTypeVdb == TVdbDataType::dtString || def.DataTypeVdb == TVdbDataType::dtWideString;
+    const tk::TFieldValue value =
+        text ? tk::TFieldValue(values[i]) : (field ? *field : *converter).Coerce(tk::TFieldValue(values[i]));
     if (def.DataTypeVdb == TVdbDataType::dtEnum || def.DataTypeVdb == TVdbDataType::dtLink) {
       tk::TField& target = field ? *field : *converter;
       SetFieldData(target, key, value);

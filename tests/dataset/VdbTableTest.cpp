@@ -118,6 +118,9 @@ TEST_F(SettlementTableTest, FindNearestPositionsOnTheFirstKeyNotBelowTheText) {
       {u"Budapest", u"Budapest"},
       {u"Debrecen", u"Debrecen"},
   };
+  // The search box takes more characters than the name column holds.
+  EXPECT_NO_THROW(Table.FindNearest({u"Hódmezővásárhek" + std::u16string(23, u'z')}));
+  EXPECT_EQ(Telep().rfind(u"Hódmezővásárhely", 0), 0u);
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.Text.begin(), c.Text.end()));
     Table.Next();  // from somewhere else
