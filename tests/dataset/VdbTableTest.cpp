@@ -271,6 +271,62 @@ TEST_F(SettlementTableTest, EventFilterCountsTheAcceptedRecords) {
   EXPECT_EQ(walked, count);
 }
 
+// Accepts every filter text without giving it to the engine, and records the modes.
+class TFilterCalls : public TVdbLibraryCalls {
+ public:
+  std::int16_t TableSetSQLFilter(std::int16_t, const std::u16string& filter, std::uint16_t mode,
+                                 bool background) override {
+    Given.emplace_back(filter, mode);
+    EXPECT_TRUE(background) << "texts are given as pending filters";
+    return 0;
+  }
+  std::vector<std::pair<std::u16string, std::uint16_t>> Given;
+};
+
+TEST(FilterTextTest, TextIsGivenWhenFilteringAndCarriesTheModeByte) {
+  TFilterCalls calls;
+  TVdbDatabase database(calls);
+  database.SetName(u"Filtering");
+  database.SetLocation(dstest::SettlementDatabase().u16string());
+  TVdbTable table;
+  table.SetDatabaseName(u"Filtering");
+  table.SetTableName(u"Irsz");
+  table.SetFilter(u"TELEP = 'Aba'");
+  table.Open();
+  ASSERT_EQ(calls.Given.size(), 1u) << "a text set while closed is given at opening";
+  EXPECT_EQ(calls.Given[0].second, 0x61);
+  EXPECT_TRUE(table.FilterGiven());
+
+  table.SetFilter(u"TELEP = 'Abda'");
+  EXPECT_FALSE(table.FilterGiven()) << "pending while not filtered";
+  EXPECT_EQ(calls.Given.size(), 1u);
+  table.SetFiltered(true);
+  EXPECT_TRUE(table.FilterGiven());
+  ASSERT_EQ(calls.Given.size(), 2u);
+  EXPECT_EQ(calls.Given[1].first, u"TELEP = 'Abda'");
+
+  const struct {
+    TFilterOptions Options;
+    TVdbFilterMethod Method;
+    std::uint16_t Mode;
+  } cases[] = {
+      {foCaseInsensitive, TVdbFilterMethod::tfeDefault, 0x71},
+      {foNoPartialCompare, TVdbFilterMethod::tfeDefault, 0x41},
+      {foCaseInsensitive | foNoPartialCompare, TVdbFilterMethod::tfeStatic, 0x51},
+      {0, TVdbFilterMethod::tfeIncremental, 0x6F},
+      {foNoPartialCompare, TVdbFilterMethod::tfeIncremental, 0x4F},
+  };
+  for (const auto& c : cases) {
+    table.SetFilterMethod(c.Method);
+    table.SetFilterOptions(c.Options == 0 ? TFilterOptions{foNoPartialCompare} : TFilterOptions{0});  // a real change
+    table.SetFilterOptions(c.Options);
+    EXPECT_EQ(calls.Given.back().second, c.Mode) << std::hex << c.Mode;
+  }
+  table.SetFiltered(false);
+  table.SetFilterOptions(0);
+  EXPECT_FALSE(table.FilterGiven()) << "an option change while not filtered leaves the text pending";
+}
+
 TEST_F(TableFixture, MissingTableRaisesOpeningTableWithTheEnginesMessage) {
   dstest::TTempDir empty;
   Use(empty.Location(), Table);
