@@ -335,6 +335,37 @@ TEST_F(DatabaseTest, RefreshingDatasetsRereadsTheirRecords) {
   EXPECT_EQ(table.FieldByName(u"TELEP").AsString(), u"Eger");
 }
 
+// Describes the first column of the table checked after opening as a link to Irsz_tmp.
+class TLinkingCalls : public TVdbLibraryCalls {
+ public:
+  std::int16_t TableCreate(std::int16_t r, const std::u16string& name) override {
+    const std::int16_t handle = TVdbLibraryCalls::TableCreate(r, name);
+    if (name == u"CheckRelationOpen_Temp") CheckCursor = handle;
+    return handle;
+  }
+  std::int16_t TableGetFieldSpec(std::int16_t t, std::int16_t fieldNo, TVdbColumnSpec& spec) override {
+    const std::int16_t result = TVdbLibraryCalls::TableGetFieldSpec(t, fieldNo, spec);
+    if (t == CheckCursor && fieldNo == 1) {
+      spec.FldType = VDB_TYPE_LINK;
+      spec.SelectOrLink = u"Irsz_tmp";
+    }
+    return result;
+  }
+  std::int16_t CheckCursor = 0;
+};
+
+TEST_F(DatabaseTest, LinkedTablesAreOpenedWithTheirTable) {
+  TLinkingCalls calls;
+  TVdbDatabase database(calls);
+  database.SetName(u"Linking");
+  database.SetLocation(Dir.Location());
+  database.SetConnected(true);
+  EXPECT_GT(database.OpenTable(u"Irsz", u"", false, kAllAccessRights, TVdbFlushMode::tfmDefault), 0);
+  EXPECT_GT(calls.CheckCursor, 0);
+  EXPECT_GT(calls.SessFindRltnHdl(database.Handle(), u"Irsz_tmp"), 0);
+  EXPECT_EQ(calls.TableDelete(calls.CheckCursor), VDB_ERR_INVALID_TABLE_HANDLE) << "the check cursor is gone";
+}
+
 TEST_F(DatabaseTest, DisconnectingClosesTheDatasets) {
   TVdbTable a, b;
   for (TVdbTable* t : {&a, &b}) {
