@@ -716,6 +716,17 @@ bool TVdbDataSet::GetFieldData(const tk::TField& field, const tk::TRecordBuffer&
 }
 
 void TVdbDataSet::SetFieldData(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value) {
+  try {
+    WriteFieldValue(field, buffer, value);
+  } catch (const tk::EDatabaseError& e) {
+    TVdbWriteFieldAction action = TVdbWriteFieldAction::wfaRaise;
+    if (OnWriteFieldError) OnWriteFieldError(*this, field, e, action);
+    if (action == TVdbWriteFieldAction::wfaRaise) throw;
+    if (action == TVdbWriteFieldAction::wfaAbort) tk::Abort();
+  }
+}
+
+void TVdbDataSet::WriteFieldValue(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value) {
   const TVdbFieldDef& def = DefOf(field);
   if (def.InternalCalcField) return;
   if (IsBlobKind(def.DataTypeVdb)) {

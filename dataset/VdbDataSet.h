@@ -104,6 +104,13 @@ enum class TVdbTableOpenMode { tomDefault, tomForce };
 using TVdbKeyValues = std::vector<std::u16string>;
 
 class TVdbBlobStream;
+class TVdbDataSet;
+
+// What happens to a value the dataset could not write into a record: raise the error, abandon
+// the assignment silently, or go on as if it had been written.
+enum class TVdbWriteFieldAction { wfaRaise, wfaAbort, wfaIgnore };
+using TVdbWriteFieldErrorEvent =
+    std::function<void(TVdbDataSet&, const tk::TField&, const tk::EDatabaseError&, TVdbWriteFieldAction&)>;
 
 class TVdbDataSet : public tk::TDataSet {
  public:
@@ -112,6 +119,8 @@ class TVdbDataSet : public tk::TDataSet {
 
   // Component name (used in some error texts).
   std::u16string Name;
+  // Decides about a value the dataset cannot write (an unknown enumeration name, a bad GUID).
+  TVdbWriteFieldErrorEvent OnWriteFieldError;
 
   // Name of the database component, or a directory for an automatic one. A real change
   // closes an open dataset, forgets its database and reopens it.
@@ -241,6 +250,7 @@ class TVdbDataSet : public tk::TDataSet {
   void SetEngineToRecord(std::int32_t recNo);
   const TVdbFieldDef& DefOf(const tk::TField& field) const;
   const TVdbCodePage& CodePageOf(const TVdbFieldDef& def) const;
+  void WriteFieldValue(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value);
 
   // Blob caches.
   int BlobIndexOf(const tk::TField& field) const;

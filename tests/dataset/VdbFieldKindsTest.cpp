@@ -193,6 +193,27 @@ TEST_F(FieldKindsTest, BlobStreamPositionsCountDataBytesOnly) {
       << "writing needs edit or insert state";
 }
 
+TEST_F(FieldKindsTest, WriteErrorHandlerRaisesAbortsOrIgnores) {
+  Table.Open();
+  Table.Append();
+  std::vector<std::u16string> seen;
+  TVdbWriteFieldAction answer = TVdbWriteFieldAction::wfaRaise;
+  Table.OnWriteFieldError = [&](TVdbDataSet&, const tk::TField& field, const tk::EDatabaseError& e,
+                                TVdbWriteFieldAction& action) {
+    seen.push_back(field.FieldName() + u": " + e.Message());
+    action = answer;
+  };
+  EXPECT_THROW(F(u"E").SetAsString(u"lila"), tk::EDatabaseError);
+  answer = TVdbWriteFieldAction::wfaAbort;
+  EXPECT_THROW(F(u"E").SetAsString(u"lila"), tk::EAbort);
+  answer = TVdbWriteFieldAction::wfaIgnore;
+  EXPECT_NO_THROW(F(u"E").SetAsString(u"lila"));
+  EXPECT_TRUE(F(u"E").IsNull());
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0], u"E: 'lila' is not a valid enumeration value for this field");
+  Table.Cancel();
+}
+
 TEST_F(FieldKindsTest, CalculatedFieldsAreComputedForEveryRecord) {
   Table.AddField(std::make_unique<tk::TStringField>(tk::TFieldType::dtString, 20), u"S", tk::TFieldKind::fkData);
   Table.AddField(std::make_unique<tk::TIntegerField>(tk::TFieldType::dtInteger), u"I", tk::TFieldKind::fkData);
