@@ -84,6 +84,16 @@ void TVdbRedoLog::Close() noexcept {
 }
 
 void TVdbRedoLog::Erase() {
+  if (FLogFile != kvuInvalidHandle) {
+    // Emptied while still held: between closing and deleting, another session could take the
+    // log for abandoned and undo changes that are committed.
+    try {
+      FFileSystem.SetFileSize(FLogFile, 0);
+    } catch (const EVdbEngine&) {
+      Close();
+      throw;
+    }
+  }
   Close();
   FPosition = 0;
   if (FFileSystem.FileExists(FFileName) && !FFileSystem.DeleteFile(FFileName)) {
