@@ -650,6 +650,10 @@ void TVdbDataSet::InternalDelete() {
   if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
   TVdbCalls& calls = Calls();
   if (State() == tk::TDataSetState::dsEdit) Check(u"Cancelling record", calls.TableEditCancel(FTableHdl));
+  // The record shown is made current by its number right before: a delete must reach the
+  // record the user sees and nothing the cursor still remembers from an earlier delete.
+  const std::int32_t reached = calls.TableSetRecNo(FTableHdl, RecNoOf(active));
+  if (reached < 0) RaiseError(u"Deleting record", reached);
   Check(u"Deleting record", calls.TableDeleteRecord(FTableHdl));
   FFilteredRecordCount = -1;
   if (calls.TableGetRecordCount(FTableHdl) == 0) FOutOfTableState = TOutOfTableState::ootEOT;

@@ -496,6 +496,32 @@ TEST_F(SettlementCopyTest, RecordMovedIntoADeletedNumberIsRenumberedInTheBuffers
   EXPECT_EQ(Table.FieldByName(u"NEPESS").AsInteger(), 4321);
 }
 
+TEST_F(SettlementCopyTest, ScratchTableFillsFromEmptyAndEmptiesByDeleting) {
+  TVdbTable scratch;
+  scratch.Name = u"Table2";
+  scratch.SetDatabaseName(u"VdbDatabase1");
+  scratch.SetTableName(u"Irsz_tmp");
+  Database.SetLocation(Dir.Location());
+  scratch.Open();
+  EXPECT_TRUE(scratch.IsEmpty());
+  for (const char16_t* name : {u"Szeged", u"Pécs"}) {
+    scratch.Insert();  // into an empty table, then before the current record
+    scratch.FieldByName(u"IRSZ").SetAsString(u"6720");
+    scratch.FieldByName(u"TELEP").SetAsString(name);
+    scratch.Post();
+    EXPECT_EQ(scratch.FieldByName(u"TELEP").AsString(), name);
+  }
+  EXPECT_EQ(scratch.RecordCount(), 2);
+  scratch.Delete();
+  EXPECT_EQ(scratch.RecordCount(), 1);
+  EXPECT_FALSE(scratch.IsEmpty());
+  scratch.Delete();
+  EXPECT_TRUE(scratch.IsEmpty());
+  EXPECT_TRUE(scratch.Eof());
+  EXPECT_TRUE(scratch.Bof());
+  EXPECT_THROW(scratch.Delete(), tk::EDatabaseError);
+}
+
 TEST_F(SettlementCopyTest, EmptyTableOnAClosedTableLeavesItClosedAndEmpty) {
   TVdbTable scratch;
   scratch.Name = u"Table2";
