@@ -522,6 +522,23 @@ TEST_F(SettlementCopyTest, ScratchTableFillsFromEmptyAndEmptiesByDeleting) {
   EXPECT_THROW(scratch.Delete(), tk::EDatabaseError);
 }
 
+TEST_F(SettlementCopyTest, DeletesInNameOrderMoveToTheFollowingSettlement) {
+  Table.Open();
+  Table.FindNearest({u"Aba"});
+  Table.Next();
+  const std::u16string second = Telep();
+  Table.Next();
+  const std::u16string third = Telep();
+  Table.First();
+  Table.Delete();
+  EXPECT_EQ(Telep(), second);
+  Table.Delete();
+  EXPECT_EQ(Telep(), third);
+  EXPECT_EQ(Table.RecordCount(), 3153);
+  EXPECT_FALSE(Table.FindKey({u"Aba"}));
+  EXPECT_FALSE(Table.FindKey({second}));
+}
+
 TEST_F(SettlementCopyTest, EmptyTableOnAClosedTableLeavesItClosedAndEmpty) {
   TVdbTable scratch;
   scratch.Name = u"Table2";
