@@ -102,6 +102,22 @@ TEST_F(SettlementTableTest, WalksForwardsAndBackwardsOverTheWholeTable) {
   EXPECT_EQ(backwards, 3155);
 }
 
+TEST_F(SettlementTableTest, SequenceNumbersFollowTheOrder) {
+  EXPECT_TRUE(Table.IsSequenced());
+  EXPECT_EQ(Table.RecNo(), 1);
+  Table.MoveBy(9);
+  EXPECT_EQ(Table.RecNo(), 10);
+  Table.Last();
+  EXPECT_EQ(Table.RecNo(), 3155);
+  Table.SetRecNo(100);
+  EXPECT_EQ(Table.RecNo(), 100);
+  // Under an event filter the engine cannot number the records the dataset shows.
+  Table.SetOnFilterRecord([](tk::TDataSet&, bool& accept) { accept = true; });
+  Table.SetFiltered(true);
+  EXPECT_FALSE(Table.IsSequenced());
+  EXPECT_EQ(Table.RecNo(), 0);
+}
+
 TEST_F(SettlementTableTest, FindNearestPositionsOnTheFirstKeyNotBelowTheText) {
   Table.Last();
   const std::u16string last = Telep();
