@@ -14,7 +14,6 @@ namespace {
 
 constexpr std::int32_t kNoRecord = -11;
 constexpr std::size_t kCacheSlotsStep = 100;
-constexpr std::size_t kFieldBufferSize = 512;
 constexpr std::uint16_t kRecInfoSize = 16;
 
 bool IsBlobKind(TVdbDataType type) {
@@ -104,7 +103,7 @@ struct TVdbDataSet::TBuffer : tk::TRecordBuffer {
   std::vector<std::uint8_t> Data;
 };
 
-TVdbDataSet::TVdbDataSet() { FBlobInfoList.resize(kCacheSlotsStep); FRelationInfoList.resize(kCacheSlotsStep, 0); }
+TVdbDataSet::TVdbDataSet() { FBlobInfoList.resize(kCacheSlotsStep); }
 
 TVdbDataSet::~TVdbDataSet() = default;
 
@@ -228,7 +227,6 @@ void TVdbDataSet::BindCursor(std::int16_t tableHdl) {
   FRecInfoOfs = static_cast<std::uint16_t>(FRelationsOfs + 4);
   FRecBufSize = static_cast<std::uint16_t>(FRecInfoOfs + kRecInfoSize);
   for (auto& key : FKeyBuffers) key = AllocRecordBuffer();
-  FFieldBuffer.assign(kFieldBufferSize, 0);
   FFilteredRecordCount = -1;
   FFilterUpdated = false;
   FEngineSequenced = calls.TableIsSequenced(FTableHdl) == 1;
@@ -240,7 +238,6 @@ std::int16_t TVdbDataSet::ReleaseCursor() noexcept {
     if (key) ReleaseBlobCache(*key);
     key.reset();
   }
-  FFieldBuffer.clear();
   for (auto& cache : FBlobInfoList) cache.reset();
   FCodePages.clear();
   // The handle is forgotten either way; a failure is reported by the caller.

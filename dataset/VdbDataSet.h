@@ -6,7 +6,8 @@
 // Record buffer (one contiguous byte block per buffer, FRecBufSize bytes):
 //   [0, RecordSize)          the engine's record image
 //   BlobCacheOfs   4 bytes   index of the buffer's blob cache in the dataset's list, -1 none
-//   RelationsOfs   4 bytes   index of the buffer's relation cache, -1 none
+//   RelationsOfs   4 bytes   relation cache of the buffer: always -1 (relation columns are
+//                            not read by this engine)
 //   RecInfoOfs    16 bytes   record information: sequence number (int32, 0 unknown, -1
 //                            cleared), bookmark flag (byte), record number (int32, the
 //                            bookmark; 0 the engine's new record, -1 cleared), deleted mark
@@ -212,9 +213,9 @@ class TVdbDataSet : public tk::TDataSet {
   std::int16_t SessionHandle() const noexcept;
   [[noreturn]] void RaiseError(std::u16string_view context, std::int32_t result);
   std::int32_t Check(std::u16string_view context, std::int32_t result);
-  // Fills a key buffer from values, value i into the i-th of columns; returns their count.
   void ClearKeyBuffer(TKeyIndex index);
   std::vector<std::uint8_t>& KeyImage(TKeyIndex index);
+  // Fills a key buffer from values: value i into the column fieldNos[i].
   void FillKey(TKeyIndex index, const std::vector<int>& fieldNos, const TVdbKeyValues& values);
   void GiveFilterToEngine(const std::u16string& text);
   void SetOutOfTableState(TOutOfTableState value) noexcept { FOutOfTableState = value; }
@@ -266,7 +267,6 @@ class TVdbDataSet : public tk::TDataSet {
   std::uint16_t FRecBufSize = 0;
   bool FCacheBlobs = true;
   std::vector<std::unique_ptr<TBlobCache>> FBlobInfoList;
-  std::vector<int> FRelationInfoList;
   int FFilteredRecordCount = -1;
   TVdbFieldDefs FFieldDefsVdb;
   std::vector<int> FBlobFieldIndex;  // per column: position among the blob columns, -1 none
@@ -275,7 +275,6 @@ class TVdbDataSet : public tk::TDataSet {
   std::u16string FTableCollation;
   TVdbFilterMethod FFilterMethod = TVdbFilterMethod::tfeDefault;
   TFilterOptions FFilterOptions = 0;
-  std::vector<std::uint8_t> FFieldBuffer;
   int FTableLevel = 0;
   bool FCanModify = false;
   std::int16_t FTableHdl = 0;
