@@ -183,6 +183,9 @@ std::int16_t TVdbLibraryCalls::TableGetRltnHdl(std::int16_t t) { return VdbTable
 std::int16_t TVdbLibraryCalls::TableSetIndex(std::int16_t t, const std::u16string& indexName, bool reverse) {
   return VdbTableSetIndex(t, Z(indexName), reverse);
 }
+std::int16_t TVdbLibraryCalls::TableSetSortOrder(std::int16_t t, const std::u16string& sortOrder) {
+  return VdbTableSetSortOrder(t, Z(sortOrder));
+}
 std::int16_t TVdbLibraryCalls::TableGetAccess(std::int16_t t, std::u16string& accessName) {
   std::int16_t result = 0;
   accessName = ReadText(VDB_LONG_NAME_CHARS, [&](VdbChar* b, std::int32_t n) { result = VdbTableGetAccess(t, b, n); });

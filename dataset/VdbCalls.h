@@ -96,6 +96,7 @@ class TVdbCalls {
   virtual std::int16_t TableGetRecordSize(std::int16_t t) = 0;
   virtual std::int16_t TableGetRltnHdl(std::int16_t t) = 0;
   virtual std::int16_t TableSetIndex(std::int16_t t, const std::u16string& indexName, bool reverse) = 0;
+  virtual std::int16_t TableSetSortOrder(std::int16_t t, const std::u16string& sortOrder) = 0;
   virtual std::int16_t TableGetAccess(std::int16_t t, std::u16string& accessName) = 0;
   virtual std::int16_t TableFirst(std::int16_t t) = 0;
   virtual std::int16_t TableLast(std::int16_t t) = 0;
@@ -181,6 +182,7 @@ class TVdbLibraryCalls : public TVdbCalls {
   std::int16_t TableGetRecordSize(std::int16_t t) override;
   std::int16_t TableGetRltnHdl(std::int16_t t) override;
   std::int16_t TableSetIndex(std::int16_t t, const std::u16string& indexName, bool reverse) override;
+  std::int16_t TableSetSortOrder(std::int16_t t, const std::u16string& sortOrder) override;
   std::int16_t TableGetAccess(std::int16_t t, std::u16string& accessName) override;
   std::int16_t TableFirst(std::int16_t t) override;
   std::int16_t TableLast(std::int16_t t) override;

@@ -305,8 +305,12 @@ class TVdbTable : public TVdbDataSet {
   // --- order
   const std::u16string& IndexName() const noexcept { return FIndexName; }
   // Selects an index (the current record stays current); raises "The index %s does not
-  // exist" for an unknown one.
+  // exist" for an unknown one. Clears IndexFieldNames.
   void SetIndexName(const std::u16string& value);
+  // Selects the order by columns ("IRSZ;TELEP"), through an index serving them (a temporary
+  // one when none does). Clears IndexName.
+  const std::u16string& IndexFieldNames() const noexcept { return FIndexFieldNames; }
+  void SetIndexFieldNames(const std::u16string& value);
 
   // --- key search
   void SetKey();
@@ -339,6 +343,10 @@ class TVdbTable : public TVdbDataSet {
 
  private:
   void SelectIndex(bool keepRecord);
+  void SelectSortOrder(bool keepRecord);
+  void KeepRecordInNewOrder();
+  // The index the searches use: IndexName, or the engine's index for IndexFieldNames.
+  std::u16string ActiveIndexName();
   std::vector<int> IndexFieldNos();
   void ApplyRangeCounts(std::int16_t startCount, std::int16_t endCount);
   void BeginKeyEdit(TKeyIndex index, bool clear);
@@ -346,6 +354,7 @@ class TVdbTable : public TVdbDataSet {
 
   std::u16string FTableName;
   std::u16string FIndexName;
+  std::u16string FIndexFieldNames;
   int FRangeStartCount = 0;
   int FRangeEndCount = 0;
 };

@@ -1,5 +1,7 @@
 #include "VdbDataSet.h"
 
+#include <algorithm>
+
 #include "VdbText.h"
 
 namespace vdbds {
@@ -48,7 +50,10 @@ void TVdbTable::InternalOpen() {
   calls.RltnGetCollation(rltn, collation);
   SetTableCollation(collation);
   BindCursor(table);
-  if (!FIndexName.empty()) SelectIndex(false);
+  if (!FIndexFieldNames.empty())
+    SelectSortOrder(false);
+  else if (!FIndexName.empty())
+    SelectIndex(false);
   calls.TableFirst(Handle());
   SetOutOfTableState(TOutOfTableState::ootBOT);
 }
@@ -62,18 +67,67 @@ void TVdbTable::SetIndexName(const std::u16string& value) {
   if (value == FIndexName) return;
   if (!Active()) {
     FIndexName = value;
+    FIndexFieldNames.clear();
     return;
   }
   CheckBrowseMode();
   const std::u16string old = FIndexName;
+  const std::u16string oldFields = FIndexFieldNames;
   FIndexName = value;
+  FIndexFieldNames.clear();
   try {
     SelectIndex(true);
   } catch (...) {
     // The engine kept the old order.
     FIndexName = old;
+    FIndexFieldNames = oldFields;
     throw;
   }
+}
+
+void TVdbTable::SetIndexFieldNames(const std::u16string& value) {
+  if (value == FIndexFieldNames) return;
+  if (!Active()) {
+    FIndexFieldNames = value;
+    FIndexName.clear();
+    return;
+  }
+  CheckBrowseMode();
+  const std::u16string old = FIndexFieldNames;
+  const std::u16string oldName = FIndexName;
+  FIndexFieldNames = value;
+  FIndexName.clear();
+  try {
+    SelectSortOrder(true);
+  } catch (...) {
+    FIndexFieldNames = old;
+    FIndexName = oldName;
+    throw;
+  }
+}
+
+void TVdbTable::SelectSortOrder(bool keepRecord) {
+  // The engine reads column lists separated by commas.
+  std::u16string order = FIndexFieldNames;
+  std::replace(order.begin(), order.end(), u';', u',');
+  const std::int16_t result = order.empty() ? Calls().TableSetIndex(Handle(), u"", false)
+                                            : Calls().TableSetSortOrder(Handle(), order);
+  if (result < 0) RaiseError(u"Setting index field names", result);
+  if (keepRecord) KeepRecordInNewOrder();
+}
+
+void TVdbTable::KeepRecordInNewOrder() {
+  if (State() != tk::TDataSetState::dsBrowse) return;
+  CursorPosChanged();
+  UpdateCursorPos();
+  Resync({false, true});
+}
+
+std::u16string TVdbTable::ActiveIndexName() {
+  if (!FIndexName.empty() || FIndexFieldNames.empty()) return FIndexName;
+  std::u16string access;
+  Check(u"Setting index field names", Calls().TableGetAccess(Handle(), access));
+  return access;
 }
 
 void TVdbTable::SelectIndex(bool keepRecord) {
@@ -86,24 +140,23 @@ void TVdbTable::SelectIndex(bool keepRecord) {
   const std::int16_t result = Calls().TableSetIndex(Handle(), name, false);
   if (result == kNoIndex) tk::DatabaseError(u"The index %s does not exist", {name});
   if (result != 0) RaiseError(tk::FormatText(u"The index %s does not exist", {name}), result < 0 ? result : -100);
-  if (!keepRecord || State() != tk::TDataSetState::dsBrowse) return;
   // The same record stays current under the new order.
-  CursorPosChanged();
-  UpdateCursorPos();
-  Resync({false, true});
+  if (keepRecord) KeepRecordInNewOrder();
 }
 
 std::vector<int> TVdbTable::IndexFieldNos() {
-  if (FIndexName.empty()) tk::DatabaseError(u"This operation requires an active index.");
+  const std::u16string index = ActiveIndexName();
+  if (index.empty() || index == u"Nummer" || index == u"Markierung")
+    tk::DatabaseError(u"This operation requires an active index.");
   TVdbCalls& calls = Calls();
   const std::int16_t rltn = calls.TableGetRltnHdl(Handle());
   std::u16string desc;
-  std::int16_t result = calls.RltnGetIndexDesc(rltn, FIndexName, desc, true, false);
+  std::int16_t result = calls.RltnGetIndexDesc(rltn, index, desc, true, false);
   if (result < 0) {
     std::u16string real;
-    if (calls.RltnGetRealIndexName(rltn, FIndexName, real) >= 0) result = calls.RltnGetIndexDesc(rltn, real, desc, true, false);
+    if (calls.RltnGetRealIndexName(rltn, index, real) >= 0) result = calls.RltnGetIndexDesc(rltn, real, desc, true, false);
   }
-  if (result < 0) tk::DatabaseError(u"The index %s does not exist", {FIndexName});
+  if (result < 0) tk::DatabaseError(u"The index %s does not exist", {index});
   std::vector<int> fieldNos;
   if (!desc.empty() && desc.front() == u'(') tk::DatabaseError(u"This operation requires an active index.");
   for (std::u16string part : Split(desc, u',')) {
@@ -146,7 +199,7 @@ void TVdbTable::EditRangeEnd() { BeginKeyEdit(TKeyIndex::kiRangeEnd, false); }
 bool TVdbTable::LocateKey(bool exact, std::int16_t itemCount) {
   bool exactFlag = exact;
   const std::int32_t found =
-      Calls().TableLocateRec2(Handle(), FIndexName, KeyImage(TKeyIndex::kiLookup).data(), itemCount, exactFlag);
+      Calls().TableLocateRec2(Handle(), ActiveIndexName(), KeyImage(TKeyIndex::kiLookup).data(), itemCount, exactFlag);
   if (found < 0) RaiseError(exact ? u"Searching record by key" : u"Searching nearest record", found);
   if (found < 1) return false;
   SetOutOfTableState(TOutOfTableState::ootNone);
@@ -162,7 +215,7 @@ bool TVdbTable::GotoKey() {
 
 void TVdbTable::GotoNearest() {
   CheckBrowseMode();
-  if (FIndexName.empty()) tk::DatabaseError(u"This operation requires an active index.");
+  if (FIndexName.empty() && FIndexFieldNames.empty()) tk::DatabaseError(u"This operation requires an active index.");
   // Every key smaller than the one searched: the last record is the nearest.
   if (!LocateKey(false, kAllItems)) Last();
 }

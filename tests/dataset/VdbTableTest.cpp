@@ -182,6 +182,22 @@ TEST_F(SettlementTableTest, UnknownIndexIsRefusedAndTheOrderStays) {
   EXPECT_EQ(Telep(), u"Győr");
 }
 
+TEST_F(SettlementTableTest, IndexFieldNamesOrderByColumnsAndReplaceTheIndexName) {
+  Table.FindNearest({u"Baja"});
+  ASSERT_EQ(Telep(), u"Baja");
+  Table.SetIndexFieldNames(u"IRSZ");
+  EXPECT_TRUE(Table.IndexName().empty());
+  EXPECT_EQ(Telep(), u"Baja") << "the record stays current";
+  Table.FindNearest({u"6000"});
+  EXPECT_GE(Irsz(), u"6000");
+  Table.Prior();
+  EXPECT_LT(Irsz(), u"6000");
+  Table.SetIndexName(u"TELEP");
+  EXPECT_TRUE(Table.IndexFieldNames().empty());
+  Table.First();
+  EXPECT_EQ(Telep(), u"Aba");
+}
+
 TEST_F(SettlementTableTest, IndexNameExtensionIsStripped) {
   Table.SetIndexName(u"IRSZ.VDBI");
   EXPECT_EQ(Table.IndexName(), u"IRSZ");
