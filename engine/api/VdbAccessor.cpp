@@ -1066,6 +1066,9 @@ std::int16_t TVdbAccessor::Delete() {
       SetPosition(recNo);
       Check(r);
     }
+    // The mark of a record deleted under the cursor warns of someone else's delete; after its
+    // own delete the accessor stands on a record that exists and may be deleted next.
+    FRecordDeleted = false;
   });
 }
 

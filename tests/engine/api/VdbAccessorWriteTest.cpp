@@ -4,6 +4,8 @@
 // lock is held, rollback of everything the session changed).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "../tables/WriteTestSupport.h"
 #include "api/VdbCatalog.h"
 #include "api/VdbCursor.h"
@@ -110,6 +112,26 @@ TEST_F(AccessorWriteTest, DeleteThroughOneCursorMovesTheOtherFromTheLastRecord) 
   EXPECT_EQ(test::Problems(Table->VerifyTable()), "");
   ASSERT_EQ(deleter.Close(), 0);
   ASSERT_EQ(watcher.Close(), 0);
+}
+
+TEST_F(AccessorWriteTest, DeletesInARowTakeTheRecordsTheCursorLandsOn) {
+  TVdbAccessor deleter(*Table, u"deleter");
+  TVdbAccessor other(*Table, u"other");
+  ASSERT_EQ(deleter.SetAccess(Table->GetIndexNo(u"ByCode")), 0);
+  ASSERT_EQ(deleter.GotoRecord(4), 0);
+  ASSERT_EQ(other.GotoRecord(4), 0);
+  ASSERT_EQ(deleter.Delete(), 0);
+  ASSERT_EQ(deleter.Delete(), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  ASSERT_EQ(deleter.Delete(), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_EQ(Table->GetRecordCount(), 7);
+  // Codes 40, 50 and 60 went, in code order.
+  std::vector<std::int64_t> codes;
+  for (const TTown& town : test::TownsState(*Table)) codes.push_back(town.Code);
+  std::sort(codes.begin(), codes.end());
+  EXPECT_EQ(codes, (std::vector<std::int64_t>{10, 20, 30, 70, 80, 90, 100}));
+  // Another cursor whose record went is still told so.
+  EXPECT_EQ(other.Delete(), -errRecordNotFound);
+  EXPECT_EQ(test::Problems(Table->VerifyTable()), "");
 }
 
 TEST_F(AccessorWriteTest, DeleteOfARecordAnotherCursorEditsIsRefused) {
