@@ -412,7 +412,9 @@ class WritingTest : public CreatedTableTest {
   int16_t Add(const std::string& name, int32_t n, const std::string& note) {
     EXPECT_EQ(VdbTableAppend(Table), 0);
     Fill(name, n);
-    if (!note.empty()) EXPECT_EQ(VdbTableSetBlob(Table, 3, note.data(), static_cast<int32_t>(note.size())), 0);
+    if (!note.empty()) {
+      EXPECT_EQ(VdbTableSetBlob(Table, 3, note.data(), static_cast<int32_t>(note.size())), 0);
+    }
     return VdbTableAppendConfirm(Table);
   }
   std::string Current() {
