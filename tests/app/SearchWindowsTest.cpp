@@ -37,14 +37,7 @@ class SearchWindowsTest : public ::testing::Test {
   // Shows a window modally, runs the checks while it is open, then closes it.
   template <class F>
   void WhileShown(vidora::TModalForm& form, F&& checks) {
-    bool ran = false;
-    testsupport::WhenModalShown([&](QWidget* w) {
-      checks();
-      ran = true;
-      w->close();
-    });
-    form.ShowModal();
-    EXPECT_TRUE(ran);
+    EXPECT_TRUE(testsupport::WhileShownModally(form, std::forward<F>(checks)));
   }
 
   testsupport::TTempWorkingDir WorkingDir;

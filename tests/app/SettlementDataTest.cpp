@@ -53,14 +53,7 @@ class SettlementDataTest : public ::testing::Test {
 
   template <class F>
   void WhileShown(vidora::TModalForm& form, F&& checks) {
-    bool ran = false;
-    testsupport::WhenModalShown([&](QWidget* w) {
-      checks();
-      ran = true;
-      w->close();
-    });
-    form.ShowModal();
-    EXPECT_TRUE(ran);
+    EXPECT_TRUE(testsupport::WhileShownModally(form, std::forward<F>(checks)));
   }
 
   // The current record is the first at or after `key` in the current order: its value of

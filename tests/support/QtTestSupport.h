@@ -38,6 +38,20 @@ class TMessageBoxes {
 // Gives up silently after a few seconds; the test's own checks then fail.
 void WhenModalShown(std::function<void(QWidget*)> action);
 
+// Shows `form` modally (its ShowModal), runs `checks` while it is open, then closes it.
+// False when the window never showed, so the checks never ran.
+template <class Form, class F>
+bool WhileShownModally(Form& form, F&& checks) {
+  bool ran = false;
+  WhenModalShown([&](QWidget* w) {
+    checks();
+    ran = true;
+    w->close();
+  });
+  form.ShowModal();
+  return ran;
+}
+
 // Makes a fresh temporary directory the working directory for the lifetime of the object.
 class TTempWorkingDir {
  public:
