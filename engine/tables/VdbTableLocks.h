@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -159,9 +160,11 @@ class TVdbTableLocks {
   std::int32_t FWriteLocks = 0;
   std::int32_t FExclusiveLocks = 0;
   std::int32_t FEditRecNo = 0;
-  TVdbTableLockType FUnlockAction = tltNone;
-  bool FUnlockActive = false;
-  std::uint32_t FUnlockTime = 0;
+  // Written under the locking mutex but read first without it by the unlock thread, which
+  // only takes the mutex when there is something to settle.
+  std::atomic<TVdbTableLockType> FUnlockAction = tltNone;
+  std::atomic<bool> FUnlockActive = false;
+  std::atomic<std::uint32_t> FUnlockTime = 0;
   std::int16_t FWriteError = 0;
   bool FUseEditLocks = true;
 };
