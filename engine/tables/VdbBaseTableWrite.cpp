@@ -227,10 +227,12 @@ void TVdbBaseTable::InitRecord(std::span<std::uint8_t> recBuffer, bool preset) {
   for (int c = 0; c < FColumnDefs.GetCount(); ++c) {
     const TVdbColumnDef& col = FColumnDefs.GetColumnDef(c);
     if (col.Nullable() || (col.ColumnType() != vctDate && col.ColumnType() != vctTimeStamp)) continue;
+    TVdbDataValue v;
+    col.DataType()->SetReference(v, recBuffer, static_cast<std::size_t>(col.Position()));
     if (col.ColumnType() == vctDate) {
-      TVdbDataValue v;
-      col.DataType()->SetReference(v, recBuffer, static_cast<std::size_t>(col.Position()));
-      col.DataType()->SetInteger(v, kFirstDate);
+      col.DataType()->SetDate(v, static_cast<TVdbPackedDate>(kFirstDate));
+    } else {
+      col.DataType()->SetTimeStamp(v, TVdbTimeStamp{static_cast<TVdbPackedDate>(kFirstDate), 0});
     }
   }
   if (preset && HasRecordId()) CheckInternal(SetAutoNum(recBuffer));

@@ -48,6 +48,31 @@ class RecordWriteTest : public ::testing::Test {
   test::TTableWorld World;
 };
 
+TEST_F(RecordWriteTest, NewRecordDatesStartAtTheFirstDayUnlessNullable) {
+  TVdbNewTable def;
+  def.Path = u"/db/Dates";
+  def.Columns = {test::Column(u"Day", vctDate), test::Column(u"Stamp", vctTimeStamp),
+                 test::Column(u"Maybe", vctDate, 0, true), test::Column(u"MaybeStamp", vctTimeStamp, 0, true)};
+  ASSERT_EQ(World.NewTableObject()->NewTable(def), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  auto t = World.OpenTable(u"/db/Dates.vdbt");
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()), 0xAB);
+  t->InitRecord(record, false);
+  auto value = [&](int col) {
+    const TVdbColumnDef& c = t->ColumnDefs().GetColumnDef(col);
+    TVdbDataValue v;
+    c.DataType()->SetReference(v, record, static_cast<std::size_t>(c.Position()));
+    return std::pair(c.DataType(), v);
+  };
+  auto [dayType, day] = value(0);
+  EXPECT_EQ(dayType->GetDate(day), 545);
+  auto [stampType, stamp] = value(1);
+  EXPECT_EQ(stampType->GetTimeStamp(stamp), (TVdbTimeStamp{545, 0}));
+  for (int col : {2, 3}) {
+    auto [type, v] = value(col);
+    EXPECT_TRUE(type->IsNull(v)) << col;
+  }
+}
+
 TEST_F(RecordWriteTest, AppendStoresRecordIndexEntriesAndNote) {
   auto t = MakeTowns(3);
   const auto state = test::TownsState(*t);
