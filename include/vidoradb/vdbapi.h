@@ -512,7 +512,7 @@ VDBAPI TVdbResult VdbTableUnlock(int16_t TableHdl, int16_t LockType);
 
 /* Empty name: natural (record-number) order. -16 unknown index. */
 VDBAPI TVdbResult VdbTableSetIndex(int16_t TableHdl, const VdbChar* IndexName, bool Reverse);
-/* An index serving the specification (a temporary one when needed); -18. */
+/* An index serving the sort order (a temporary one is made when needed); -18. */
 VDBAPI TVdbResult VdbTableSetSortOrder(int16_t TableHdl, const VdbChar* SortOrder);
 /* "Nummer" in natural order, "Markierung" in the order of marks, else the index name. */
 VDBAPI TVdbResult VdbTableGetAccess(int16_t TableHdl, VdbChar* AccessName, int32_t TextLen);
