@@ -229,6 +229,7 @@ VDBAPI TVdbResult VdbSessCreateTable(int16_t SessHdl, const TVdbTableInfo* Table
         env.BlobBlockSize = s.Session.Settings().DefBlobBlockSize;
         {
           TVdbBaseTable table(env);
+          table.SetIntegrityRules(&s.Session.Catalog().IntegrityRules());
           if (table.NewTable(t) < 0) return stsCannotCreateTable;
         }
         // The new table must open with every write right; it is closed again at once.

@@ -322,6 +322,7 @@ std::int16_t TVdbCatalog::DoOpenTable(std::u16string_view tableName, std::u16str
     }
   }
   auto table = std::make_unique<TVdbBaseTable>(*FEnv);
+  table->SetIntegrityRules(&FIntegrityRules);
   table->SetRights(rights);
   table->SetFileName(path);
   table->SetKey(key.empty() ? FKey : std::u16string(key));

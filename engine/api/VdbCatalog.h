@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "api/VdbAccessor.h"
+#include "api/VdbIntegrityRules.h"
 #include "tables/VdbBaseTable.h"
 
 namespace vdb {
@@ -121,6 +122,14 @@ class TVdbCatalog {
     return IsValidRltnIdx(rltnIdx) && FSlots[static_cast<std::size_t>(rltnIdx)].Temporary;
   }
 
+  // ---- referential integrity
+  // The rules every table this catalog opens is given; a table created for this catalog is
+  // given them too, so that its foreign keys find their parents among the open tables.
+  // Second phases (cascades) run after the parent's change was written: when one fails, its
+  // error is returned but the parent's change stays; inside a transaction the caller rolls
+  // the whole change back.
+  IVdbIntegrityRules& IntegrityRules() noexcept { return FIntegrityRules; }
+
   // ---- transactions
   // Starts a transaction of the session: 183 while one runs. Every stored table the session
   // writes from now on keeps a redo log of its changes until the transaction ends.
@@ -190,6 +199,7 @@ class TVdbCatalog {
   std::int32_t FRegisteredCacheSize = 0;
   TVdbManagementLevel FManagementLevel = tmlUnmanaged;
   std::unique_ptr<TVdbTableEnvironment> FEnv;
+  TVdbIntegrityRules FIntegrityRules{*this};
   std::array<TSlot, kVdbMaxRltnIdx + 1> FSlots;  // entry 0 unused
   mutable std::mutex FRelationListSync;
   std::mutex FStopMutex;

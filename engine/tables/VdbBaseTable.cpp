@@ -478,8 +478,9 @@ std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& table) {
     for (int f = 0; f < FForeignKeyDefs.GetCount(); ++f) {
       const TVdbForeignKeyDef& fk = FForeignKeyDefs.GetNamedDef(f);
       ColumnsDef(fk.ColumnNames, false);
-      // The parent must be open in the catalog, which does not exist yet.
-      RaiseEngineError(errTableNotFound, {fk.ParentTableName});
+      // The parent must be open in the catalog; without one there is none to find.
+      if (FIntegrity == nullptr) RaiseEngineError(errTableNotFound, {fk.ParentTableName});
+      FIntegrity->CheckNewForeignKey(fk);
     }
     FCryptor.SetEncryptionMethod(table.EncryptionMethod);
     FCryptor.SetKey(table.Key);
@@ -686,11 +687,14 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
       }
       CheckInternal(opened);
     }
-    if (!force && FForeignKeyDefs.GetCount() > 0) {
-      // Parent tables are found through the catalog, which does not exist yet.
-      RaiseEngineError(errParentTableNotFound, {FForeignKeyDefs.GetNamedDef(0).ParentTableName});
-    }
     if (recovering) RecoverIndexes(abandoned);
+    if (!force && FForeignKeyDefs.GetCount() > 0) {
+      // Parent tables are found through the catalog; a table opened outside one cannot.
+      if (FIntegrity == nullptr) {
+        RaiseEngineError(errParentTableNotFound, {FForeignKeyDefs.GetNamedDef(0).ParentTableName});
+      }
+      FIntegrity->ResolveForeignKeys(*this);
+    }
   });
 }
 

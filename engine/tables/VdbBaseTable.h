@@ -46,6 +46,8 @@ struct TVdbTableEnvironment {
   std::int32_t BlobBlockSize = kVdbDefaultBlockSize;
 };
 
+class TVdbBaseTable;
+
 // Referential integrity, installed by the catalog (which knows the other tables). Each call
 // raises the rule's engine error. Child side: the record's foreign keys must find parents.
 // Parent side: first phases run before the change (restrict rules), second phases after it
@@ -53,6 +55,11 @@ struct TVdbTableEnvironment {
 class IVdbIntegrityRules {
  public:
   virtual ~IVdbIntegrityRules() = default;
+  // Creation: the parent of `fk` must be open and have a unique index over its columns.
+  virtual void CheckNewForeignKey(const TVdbForeignKeyDef& fk) = 0;
+  // Setup: every foreign key of `child` gets its child index, its parent table (opened when
+  // needed) and the parent's index over the parent columns.
+  virtual void ResolveForeignKeys(TVdbBaseTable& child) = 0;
   virtual void CheckReferences(TVdbRelation& child, std::span<const std::uint8_t> record) = 0;
   virtual void BeforeUpdate(TVdbRelation& parent, std::span<const std::uint8_t> oldRecord,
                             std::span<const std::uint8_t> newRecord) = 0;
@@ -100,8 +107,10 @@ class TVdbBaseTable final : public TVdbRelation {
   // file, memo and blob files when needed, the given user indexes and the system indexes
   // (all empty), and the index-name list. Codes: 117 no columns, 58 extension or name does
   // not fit the level, 173 invalid name for levels 1..3, 138 unknown collation, 71 duplicate
-  // key/check/foreign-key name, 88 foreign-key parent not open (there is no catalog yet), the
-  // column rules' codes, and the file errors. A failure removes the files made so far.
+  // key/check/foreign-key name, 88 foreign-key parent not open (always without integrity
+  // rules, which know the open tables), 6 no unique parent index over a foreign key's parent
+  // columns, the column rules' codes, and the file errors. A failure removes the files made
+  // so far.
   std::int16_t NewTable(const TVdbNewTable& table);
   // Opens the data, memo and blob files. `force`: a memo or blob file that cannot be opened
   // is left out instead of failing. 37 when the data file is missing. A failure leaves nothing
@@ -109,8 +118,9 @@ class TVdbBaseTable final : public TVdbRelation {
   std::int16_t Open(bool force);
   // Registers and opens the indexes named in the data file, finds or makes the system
   // indexes and rebuilds missing automatic ones. A user index that cannot be opened is
-  // marked lost (its error recorded) and the table stays usable. 184 for a table with foreign
-  // keys unless `force` (their parent tables need the catalog).
+  // marked lost (its error recorded) and the table stays usable. Unless `force`, the
+  // integrity rules resolve the foreign keys (184 parent not found or not openable, 6 no
+  // index); without integrity rules a table with foreign keys fails with 184.
   std::int16_t Setup(bool force);
   // Drops droppable indexes (temporary ones no listener reads in, lost automatic ones),
   // flushes, releases every lock and closes every file. Safe when not open.
@@ -264,6 +274,8 @@ class TVdbBaseTable final : public TVdbRelation {
   // every index is rebuilt and unreferenced memo/blob blocks are returned to the free lists.
   // Runs when the table is set up. 1 when a log was replayed, 0 when none, or a code.
   std::int16_t RecoverAbandonedLog();
+  // Without rules a table with foreign keys refuses every write (187), so that nothing is
+  // stored unchecked; a parent's rules live in the catalog that knows its children.
   void SetIntegrityRules(IVdbIntegrityRules* rules) noexcept { FIntegrity = rules; }
 
   // ---- checking
