@@ -63,6 +63,7 @@ class IntegrityRulesTest : public ::testing::Test {
     fk->UpdateAction = update;
     fk->DeleteAction = del;
     child.ForeignKeyDefs.Add(std::move(fk));
+    child.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(u"", true, std::vector<std::u16string>{u"NAME"}));
     return child;
   }
 
@@ -188,7 +189,7 @@ TEST_F(IntegrityRulesTest, AChildIsStoredOnlyWhenItsWholeKeyFindsAParentRow) {
   };
   for (const TCase& c : cases) {
     const std::int32_t count = Child->GetRecordCount();
-    EXPECT_EQ(AppendChild(u"T", c.Key), c.Result) << c.What;
+    EXPECT_EQ(AppendChild(u"T" + VdbUtf8ToUtf16(std::to_string(count + 1)), c.Key), c.Result) << c.What;
     if (c.Result < 0) {
       EXPECT_EQ(Child->GetRecordCount(), count) << c.What;
       EXPECT_NE(World.LastError.Msg().find(kRule), std::u16string::npos) << Message();
@@ -295,6 +296,44 @@ TEST_F(IntegrityRulesTest, ACascadeRolledBackWithItsTransactionRestoresParentAnd
   EXPECT_EQ(Counties(), kAllCounties);
   EXPECT_EQ(Towns(), kAllTowns);
   ExpectClean();
+}
+
+TEST_F(IntegrityRulesTest, AFailedCascadeIsReportedAfterTheParentChangedAndRollsBackWithTheTransaction) {
+  ASSERT_NO_FATAL_FAILURE(OpenChild(traNone, traCascade));
+  ASSERT_NO_FATAL_FAILURE(AppendChildren());
+  // Streets refer to towns under a restrict rule: the cascade cannot delete Mohacs.
+  TVdbNewTable streets;
+  streets.Path = u"/db/Utca";
+  streets.Capacity = 100;
+  streets.Columns = {test::Column(u"NAME", vctString, 20), test::Column(u"TOWN", vctString, 20, true)};
+  auto fk = std::make_unique<TVdbForeignKeyDef>(u"UTCA_VAROS");
+  fk->ColumnNames = {u"TOWN"};
+  fk->ParentTableName = u"Varos";
+  fk->ParentColumnNames = {u"NAME"};
+  streets.ForeignKeyDefs.Add(std::move(fk));
+  auto creator = World.NewTableObject();
+  creator->SetIntegrityRules(&Catalog.IntegrityRules());
+  ASSERT_EQ(creator->NewTable(streets), 0) << Message();
+  const TVdbRltnIdx streetSlot = Catalog.OpenTable(u"Utca", u"", 0x000F);
+  ASSERT_GT(streetSlot, 0) << Message();
+  auto* street = dynamic_cast<TVdbBaseTable*>(Catalog.GetRelation(streetSlot));
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(street->GetRecordSize()), 0);
+  test::SetText(*street, row, 0, u"Fo utca");
+  test::SetText(*street, row, 1, u"Mohacs");
+  ASSERT_EQ(street->AppendRecord(row, {}), 1) << Message();
+
+  ASSERT_EQ(Catalog.BeginTransaction(), 0);
+  const std::int32_t baranya = FindParent(u"A", 1);
+  EXPECT_EQ(Parent->DeleteRecord(Read(*Parent, baranya), baranya), -errIntegrityViolated);
+  EXPECT_NE(World.LastError.Msg().find(u"UTCA_VAROS"), std::u16string::npos) << Message();
+  EXPECT_EQ(FindParent(u"A", 1), 0) << "the parent's change stays";
+  const std::vector<std::string> left = Towns();
+  EXPECT_NE(std::find(left.begin(), left.end(), "Mohacs A/1"), left.end()) << "the child that could not go stays";
+  ASSERT_EQ(Catalog.EndTransaction(false), 0) << Message();
+  EXPECT_EQ(Counties(), kAllCounties);
+  EXPECT_EQ(Towns(), kAllTowns);
+  ExpectClean();
+  EXPECT_EQ(test::Problems(street->VerifyTable()), "");
 }
 
 // ---- creating and opening a child
