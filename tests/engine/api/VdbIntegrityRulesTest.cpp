@@ -380,6 +380,31 @@ TEST_F(IntegrityRulesTest, OpeningAChildOpensItsParent) {
   EXPECT_EQ(AppendChild(u"Sehol", {5, u"A"}), -errParentRowMissing);
 }
 
+TEST_F(IntegrityRulesTest, ARollbackRestoresChildrenBeforeTheirParentWithoutCheckingThem) {
+  ASSERT_NO_FATAL_FAILURE(OpenChild(traCascade, traCascade));
+  ASSERT_NO_FATAL_FAILURE(AppendChildren());
+  ASSERT_EQ(Catalog.CloseRelation(ChildSlot), 0);
+  ASSERT_EQ(Catalog.CloseRelation(ParentSlot), 0);
+  // Reopened through the child: the child's slot comes first, so the rollback replays the
+  // children's log while their parent rows are still missing.
+  ChildSlot = Catalog.OpenTable(u"Varos", u"", 0x000F);
+  ASSERT_GT(ChildSlot, 0) << Message();
+  ParentSlot = Catalog.FindRltnIdx(u"Megye");
+  ASSERT_GT(ParentSlot, ChildSlot);
+  Parent = dynamic_cast<TVdbBaseTable*>(Catalog.GetRelation(ParentSlot));
+  Child = dynamic_cast<TVdbBaseTable*>(Catalog.GetRelation(ChildSlot));
+  ASSERT_EQ(Catalog.BeginTransaction(), 0);
+  for (const auto& [region, code] : {std::pair{u"A", 1}, std::pair{u"B", 1}}) {
+    const std::int32_t n = FindParent(region, code);
+    ASSERT_EQ(Parent->DeleteRecord(Read(*Parent, n), n), 0) << Message();
+  }
+  EXPECT_EQ(Towns(), (std::vector<std::string>{"Kaposvar A/2"}));
+  ASSERT_EQ(Catalog.EndTransaction(false), 0) << Message();
+  EXPECT_EQ(Counties(), kAllCounties);
+  EXPECT_EQ(Towns(), kAllTowns);
+  ExpectClean();
+}
+
 TEST_F(IntegrityRulesTest, AChildOutsideACatalogIsNeverWrittenUnchecked) {
   ASSERT_NO_FATAL_FAILURE(OpenChild(traNone, traNone));
   ASSERT_EQ(Catalog.CloseRelation(ChildSlot), 0);
