@@ -57,55 +57,24 @@ std::string VdbMemoStoredText(std::string_view text) {
 TVdbBlockedBinaryFile::TVdbBlockedBinaryFile(TVdbPageManager& pageManager, TvuFileSystem& fs,
                                              std::u16string fileName, std::int32_t clientHdl, int version,
                                              std::u16string tableName)
-    : FVersion(version), FTableName(std::move(tableName)), FPageManager(pageManager), FFileSystem(fs),
-      FFileName(std::move(fileName)), FClientHdl(clientHdl) {}
+    : FVersion(version), FTableName(std::move(tableName)), FFileSystem(fs), FFileName(fileName),
+      FStorage(pageManager, fs, std::move(fileName), clientHdl) {}
 
-TVdbBlockedBinaryFile::~TVdbBlockedBinaryFile() {
-  FPage.reset();
-  if (FStorage) {
-    try {
-      FStorage->Close();
-    } catch (...) {
-      // A destructor cannot raise; the storage is released anyway.
-    }
-  }
-}
+TVdbBlockedBinaryFile::~TVdbBlockedBinaryFile() = default;
 
 void TVdbBlockedBinaryFile::Damaged() {
   FDamaged = true;
   RaiseEngineError(DamagedCode(), {FTableName});
 }
 
-void TVdbBlockedBinaryFile::OpenWithPageSize(std::int32_t pageSize, bool readOnly, bool exclusive) {
-  FPage.reset();
-  if (FStorage) FStorage->Close();
-  FStorage = std::make_unique<TVdbClientStorage>(FPageManager, nullptr, FClientHdl, FFileSystem);
-  FStorage->SetName(FFileName);
-  FStorage->SetPageSize(pageSize);
-  try {
-    FStorage->Open(readOnly, exclusive);
-  } catch (const EVdbPMStorageNotFound&) {
-    FStorage.reset();
-    RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
-  } catch (const EVdbPMStorageAccessDenied&) {
-    FStorage.reset();
-    RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
-  } catch (const EVdbPageManager& e) {
-    FStorage.reset();
-    throw e.ToEngineError(FFileName);
-  }
-  FPage = FStorage->CreatePageSite();
-  FReadOnly = readOnly;
-}
-
 void TVdbBlockedBinaryFile::Open(bool readOnly, bool exclusive) {
   FDamaged = false;
   const std::int32_t tile = FFileSystem.PageSize();
-  OpenWithPageSize(FFixedBlockSize > 0 ? FFixedBlockSize : kVdbDefaultBlockSize, readOnly, exclusive);
+  FStorage.Open(FFixedBlockSize > 0 ? FFixedBlockSize : kVdbDefaultBlockSize, readOnly, exclusive);
   try {
     std::uint8_t head[kHeaderBytes] = {};
-    if (FStorage->GetSize() < kHeaderBytes) Damaged();
-    FStorage->ReadDirect(0, head, kHeaderBytes);
+    if (FStorage.Client().GetSize() < kHeaderBytes) Damaged();
+    FStorage.Client().ReadDirect(0, head, kHeaderBytes);
     std::int32_t blockSize = static_cast<std::int32_t>(vuGetU32(head + kVdbBlobSizeOffset));
     if (FFixedBlockSize > 0) blockSize = FFixedBlockSize;
     if (blockSize == 0) blockSize = kVdbDefaultBlockSize;
@@ -115,34 +84,25 @@ void TVdbBlockedBinaryFile::Open(bool readOnly, bool exclusive) {
       Damaged();
     }
     FBlockSize = blockSize;
-    if (FStorage->GetPageSize() != blockSize) OpenWithPageSize(blockSize, readOnly, exclusive);
+    if (FStorage.Client().GetPageSize() != blockSize) FStorage.Open(blockSize, readOnly, exclusive);
     FWorkBlock.assign(static_cast<std::size_t>(FBlockSize), 0);
     ReadHeader();
   } catch (const EVdbPageManager& e) {
-    FPage.reset();
-    FStorage.reset();
+    FStorage.Drop();
     throw e.ToEngineError(FFileName);
   } catch (...) {
-    FPage.reset();
-    if (FStorage) {
-      try {
-        FStorage->Close();
-      } catch (...) {
-        // Reporting the first error.
-      }
-    }
-    FStorage.reset();
+    FStorage.CloseQuietly();
     throw;
   }
 }
 
 void TVdbBlockedBinaryFile::ReadHeader() {
   std::uint8_t head[kHeaderBytes];
-  FStorage->ReadDirect(0, head, kHeaderBytes);
+  FStorage.Client().ReadDirect(0, head, kHeaderBytes);
   FNextBlock = static_cast<std::int32_t>(vuGetU32(head + kVdbBlobFreeOffset));
   FLastBlock = static_cast<std::int32_t>(vuGetU32(head + kVdbBlobLastOffset));
   FStoredLastBlock = FLastBlock;
-  const std::int64_t blocks = FStorage->GetSize() / FBlockSize;
+  const std::int64_t blocks = FStorage.Client().GetSize() / FBlockSize;
   // Chains may only name blocks the file has; the free list may point one past the last.
   if (FLastBlock < 0 || FLastBlock > blocks - 1 || FNextBlock < 1 || FNextBlock > blocks) FDamaged = true;
   // Chains are then followed only inside the file.
@@ -156,70 +116,44 @@ void TVdbBlockedBinaryFile::NewFile(bool exclusive) {
   if (FBlockSize < kVdbMinBlockSize || FBlockSize > kVdbMaxBlockSize || (tile % FBlockSize != 0 && FBlockSize % tile != 0)) {
     RaiseEngineError(errInvalidParameterValue, {u"Block size"});
   }
-  FStorage = std::make_unique<TVdbClientStorage>(FPageManager, nullptr, FClientHdl, FFileSystem);
-  FStorage->SetName(FFileName);
-  FStorage->SetPageSize(FBlockSize);
-  try {
-    FStorage->NewStorage(exclusive);
-  } catch (const EVdbPageManager&) {
-    FStorage.reset();
-    RaiseEngineError(errCreateFileDenied, {FFileName});
-  }
-  FPage = FStorage->CreatePageSite();
-  FReadOnly = false;
+  FStorage.Create(FBlockSize, exclusive);
   FDamaged = false;
   FWorkBlock.assign(static_cast<std::size_t>(FBlockSize), 0);
   Empty();
   Flush();
 }
 
-void TVdbBlockedBinaryFile::Close() {
-  FPage.reset();
-  if (!FStorage) return;
-  auto storage = std::move(FStorage);
-  try {
-    storage->Close();
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileClose, {FFileName});
-  }
-}
+void TVdbBlockedBinaryFile::Close() { FStorage.Close(); }
 
-void TVdbBlockedBinaryFile::Flush() {
-  if (!IsOpen() || FReadOnly) return;
-  try {
-    FStorage->Flush();
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
-}
+void TVdbBlockedBinaryFile::Flush() { FStorage.Flush(); }
 
 void TVdbBlockedBinaryFile::Undo() {
   if (!IsOpen()) return;
-  FPage->UnloadPage();
-  FStorage->Undo();
+  FStorage.Page().UnloadPage();
+  FStorage.Client().Undo();
   FDamaged = false;
   ReadHeader();
 }
 
 void TVdbBlockedBinaryFile::Empty() {
-  if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  if (!IsOpen() || FStorage.ReadOnly()) RaiseEngineError(errNoWriteAccess, {});
   FNextBlock = 1;
   FLastBlock = 0;
   FDamaged = false;
-  try {
-    FPage->InitPage(0);
-    FPage->UnloadPage();
-    FStorage->SetPageCount(1);
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
+  FStorage.Guarded(errFileWrite, [&] {
+    FStorage.Page().InitPage(0);
+    FStorage.Page().UnloadPage();
+    FStorage.Client().SetPageCount(1);
+  });
   WriteHeader();
 }
 
-std::int64_t TVdbBlockedBinaryFile::GetFileSize() const { return FStorage ? FStorage->GetSize() : 0; }
+std::int64_t TVdbBlockedBinaryFile::GetFileSize() const {
+  return FStorage.HasClient() ? FStorage.Client().GetSize() : 0;
+}
 
 void TVdbBlockedBinaryFile::CheckWritable() {
-  if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  if (!IsOpen() || FStorage.ReadOnly()) RaiseEngineError(errNoWriteAccess, {});
   if (FDamaged) RaiseEngineError(DamagedCode(), {FTableName});
 }
 
@@ -229,39 +163,38 @@ void TVdbBlockedBinaryFile::WriteHeader() {
   vuPutU32(head + kVdbBlobFreeOffset, static_cast<std::uint32_t>(FNextBlock));
   vuPutU32(head + kVdbBlobLastOffset, static_cast<std::uint32_t>(FLastBlock));
   vuPutU32(head + kVdbBlobSizeOffset, static_cast<std::uint32_t>(FBlockSize));
-  try {
-    FPage->LoadPage(0);
-    FPage->Write(0, head, kHeaderBytes);
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
+  FStorage.Guarded(errFileWrite, [&] {
+    FStorage.Page().LoadPage(0);
+    FStorage.Page().Write(0, head, kHeaderBytes);
+  });
 }
 
 void TVdbBlockedBinaryFile::ReadBlock(std::int32_t block, std::vector<std::uint8_t>& buffer) {
   if (!ValidBlock(block)) Damaged();
   buffer.resize(static_cast<std::size_t>(FBlockSize));
-  try {
-    FStorage->ReadPage(block, buffer.data());
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileRead, {FFileName});
-  }
+  FStorage.Guarded(errFileRead, [&] { FStorage.Client().ReadPage(block, buffer.data()); });
   if (FEncryption) FEncryption->DecryptBlock(buffer.data(), buffer.size());
 }
 
 void TVdbBlockedBinaryFile::WriteBlock(std::int32_t block, std::vector<std::uint8_t>& buffer) {
   if (FEncryption) FEncryption->EncryptBlock(buffer.data(), buffer.size());
-  try {
-    if (block >= FStorage->GetPageCount()) {
-      FPage->InitPage(block);
-    } else {
-      FPage->LoadPage(block);
-    }
-    FPage->Write(0, buffer.data(), FBlockSize);
-  } catch (const EVdbPageManager&) {
+  // The caller gets its block back deciphered, whether the write worked or not.
+  auto decipher = [&] {
     if (FEncryption) FEncryption->DecryptBlock(buffer.data(), buffer.size());
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
-  if (FEncryption) FEncryption->DecryptBlock(buffer.data(), buffer.size());
+  };
+  FStorage.Guarded(
+      errFileWrite,
+      [&] {
+        TVdbStoragePageSite& page = FStorage.Page();
+        if (block >= FStorage.Client().GetPageCount()) {
+          page.InitPage(block);
+        } else {
+          page.LoadPage(block);
+        }
+        page.Write(0, buffer.data(), FBlockSize);
+      },
+      decipher);
+  decipher();
 }
 
 std::int32_t TVdbBlockedBinaryFile::NextOf(const std::vector<std::uint8_t>& buffer, bool lowBits) {
@@ -321,11 +254,11 @@ std::int32_t TVdbBlockedBinaryFile::WriteChain(std::int32_t oldBlock, std::span<
 }
 
 void TVdbBlockedBinaryFile::ForgetFreeList() {
-  if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  if (!IsOpen() || FStorage.ReadOnly()) RaiseEngineError(errNoWriteAccess, {});
   if (FVersion < 5) return;
   // Block 0 may have reached the file before the blocks it counts: what lies beyond the file
   // belonged to values the recovery writes again.
-  const std::int64_t fileBlocks = FStorage->GetSize() / FBlockSize - 1;
+  const std::int64_t fileBlocks = FStorage.Client().GetSize() / FBlockSize - 1;
   FLastBlock = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(fileBlocks, FLastBlock)));
   FNextBlock = FLastBlock + 1;
   FDamaged = false;
@@ -333,10 +266,10 @@ void TVdbBlockedBinaryFile::ForgetFreeList() {
 }
 
 void TVdbBlockedBinaryFile::RebuildFreeList(const std::vector<std::int32_t>& chainHeads) {
-  if (!IsOpen() || FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  if (!IsOpen() || FStorage.ReadOnly()) RaiseEngineError(errNoWriteAccess, {});
   // Old files find chain lengths from their content; their free lists are left as they are.
   if (FVersion < 5) return;
-  const std::int64_t fileBlocks = FStorage->GetSize() / FBlockSize - 1;
+  const std::int64_t fileBlocks = FStorage.Client().GetSize() / FBlockSize - 1;
   FLastBlock = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(fileBlocks, FLastBlock)));
   std::vector<bool> used(static_cast<std::size_t>(FLastBlock) + 1, false);
   for (std::int32_t head : chainHeads) {
@@ -421,7 +354,7 @@ std::vector<std::u16string> TVdbBlockedBinaryFile::Check(const std::vector<TVdbC
     report(u"Storage file is corrupt");
     return problems;
   }
-  const std::int64_t fileBlocks = FStorage->GetSize() / FBlockSize - 1;
+  const std::int64_t fileBlocks = FStorage.Client().GetSize() / FBlockSize - 1;
   if (FStoredLastBlock > fileBlocks || FStoredLastBlock < 0) report(u"Wrong block count");
   const std::int32_t count = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(fileBlocks, FLastBlock)));
   // 0: unused, 1: free, 2: in a chain.

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/VdbFileStorage.h"
 #include "storage/VdbPageMan.h"
 
 namespace vdb {
@@ -73,7 +74,7 @@ class TVdbBlockedBinaryFile {
   // Resets to an empty file (block 0 only).
   void Empty();
 
-  bool IsOpen() const noexcept { return FStorage && FStorage->IsOpen(); }
+  bool IsOpen() const noexcept { return FStorage.IsOpen(); }
   bool IsDamaged() const noexcept { return FDamaged; }
   std::int32_t BlockSize() const noexcept { return FBlockSize; }
   std::int32_t LastBlock() const noexcept { return FLastBlock; }
@@ -127,14 +128,11 @@ class TVdbBlockedBinaryFile {
   std::int32_t PeekNextAllocation() const noexcept;
   void ReadHeader();
   void WriteHeader();
-  void OpenWithPageSize(std::int32_t pageSize, bool readOnly, bool exclusive);
 
-  TVdbPageManager& FPageManager;
   TvuFileSystem& FFileSystem;
   std::u16string FFileName;
-  std::int32_t FClientHdl;
-  std::unique_ptr<TVdbClientStorage> FStorage;
-  std::unique_ptr<TVdbStoragePageSite> FPage;
+  // Pages of one block each.
+  TVdbFileStorage FStorage;
   TVdbEncryption* FEncryption = nullptr;
   std::int32_t FFixedBlockSize = 0;
   std::int32_t FBlockSize = kVdbDefaultBlockSize;
@@ -142,7 +140,6 @@ class TVdbBlockedBinaryFile {
   std::int32_t FLastBlock = 0;
   std::int32_t FStoredLastBlock = 0;  // as block 0 says, before it was bounded by the file
   bool FDamaged = false;
-  bool FReadOnly = false;
   std::vector<std::uint8_t> FWorkBlock;
 };
 

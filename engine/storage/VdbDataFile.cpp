@@ -141,9 +141,9 @@ void TVdbByteWriter::Fixed(std::u16string_view s, std::size_t chars) {
 
 TVdbDataFile::TVdbDataFile(TVdbPageManager& pageManager, TvuFileSystem& fs, std::u16string fileName,
                            std::int32_t clientHdl)
-    : FPageManager(pageManager), FFileSystem(fs), FFileName(std::move(fileName)), FClientHdl(clientHdl) {}
+    : FFileSystem(fs), FFileName(fileName), FStorage(pageManager, fs, std::move(fileName), clientHdl) {}
 
-TVdbDataFile::~TVdbDataFile() { CloseQuietly(); }
+TVdbDataFile::~TVdbDataFile() = default;
 
 std::u16string TVdbDataFile::TableName() const {
   std::u16string name = FFileName;
@@ -159,91 +159,29 @@ std::u16string TVdbDataFile::TableName() const {
 
 void TVdbDataFile::Corrupt() const { RaiseEngineError(errUnknownTableVersion, {}); }
 
-void TVdbDataFile::OpenStorage(bool readOnly, bool exclusive) {
-  FStorage = std::make_unique<TVdbClientStorage>(FPageManager, nullptr, FClientHdl, FFileSystem);
-  FStorage->SetName(FFileName);
-  FStorage->SetPageSize(VDB_DATA_PAGE_SIZE);
-  try {
-    FStorage->Open(readOnly, exclusive);
-  } catch (const EVdbPMStorageNotFound&) {
-    FStorage.reset();
-    RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
-  } catch (const EVdbPMStorageAccessDenied&) {
-    FStorage.reset();
-    RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
-  } catch (const EVdbPageManager& e) {
-    FStorage.reset();
-    throw e.ToEngineError(FFileName);
-  }
-  FPage = FStorage->CreatePageSite();
-  FReadOnly = readOnly;
-}
+void TVdbDataFile::Close() { FStorage.Close(); }
 
-void TVdbDataFile::CreateStorage(bool exclusive) {
-  FStorage = std::make_unique<TVdbClientStorage>(FPageManager, nullptr, FClientHdl, FFileSystem);
-  FStorage->SetName(FFileName);
-  FStorage->SetPageSize(VDB_DATA_PAGE_SIZE);
-  try {
-    FStorage->NewStorage(exclusive);
-  } catch (const EVdbPageManager&) {
-    FStorage.reset();
-    RaiseEngineError(errCreateFileDenied, {FFileName});
-  }
-  FPage = FStorage->CreatePageSite();
-  FReadOnly = false;
-}
-
-void TVdbDataFile::CloseQuietly() noexcept {
-  FPage.reset();
-  if (FStorage) {
-    try {
-      FStorage->Close();
-    } catch (...) {
-      // The storage is released anyway; the caller is already reporting the first error.
-    }
-    FStorage.reset();
-  }
-}
-
-void TVdbDataFile::Close() {
-  FPage.reset();
-  if (!FStorage) return;
-  auto storage = std::move(FStorage);
-  try {
-    storage->Close();
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileClose, {FFileName});
-  }
-}
-
-void TVdbDataFile::Flush() {
-  if (!IsOpen() || FReadOnly) return;
-  try {
-    FStorage->Flush();
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
-}
+void TVdbDataFile::Flush() { FStorage.Flush(); }
 
 void TVdbDataFile::Undo() {
   if (!IsOpen()) return;
-  FPage->UnloadPage();
-  FStorage->Undo();
+  FStorage.Page().UnloadPage();
+  FStorage.Client().Undo();
 }
 
 void TVdbDataFile::Invalidate() {
   if (!IsOpen()) return;
-  FPage->UnloadPage();
-  FStorage->Invalidate();
+  FStorage.Page().UnloadPage();
+  FStorage.Client().Invalidate();
 }
 
 void TVdbDataFile::CheckWritable() const {
   if (!IsOpen()) RaiseEngineError(errFileWrite, {FFileName});
-  if (FReadOnly) RaiseEngineError(errNoWriteAccess, {});
+  if (FStorage.ReadOnly()) RaiseEngineError(errNoWriteAccess, {});
 }
 
 std::int64_t TVdbDataFile::StorageBytes() const {
-  return FStorage->GetPageCount() * FStorage->GetPageSize();
+  return FStorage.Client().GetPageCount() * FStorage.Client().GetPageSize();
 }
 
 void TVdbDataFile::ReadBytes(std::int64_t pos, void* dest, std::int64_t count) {
@@ -251,48 +189,51 @@ void TVdbDataFile::ReadBytes(std::int64_t pos, void* dest, std::int64_t count) {
     RaiseEngineError(errFileRead, {FFileName});
   }
   auto* out = static_cast<std::uint8_t*>(dest);
-  const std::int64_t pageSize = FStorage->GetPageSize();
-  try {
-    while (count > 0) {
-      const std::int64_t pageNo = pos / pageSize;
-      const auto offset = static_cast<std::int32_t>(pos % pageSize);
-      const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, pageSize - offset));
-      if (!FPage->IsLoaded() || FPage->PageNo() != pageNo) FPage->LoadPage(pageNo);
-      FPage->Read(offset, out, n);
-      out += n;
-      pos += n;
-      count -= n;
-    }
-  } catch (const EVdbPageManager&) {
-    FPage->UnloadPage();
-    RaiseEngineError(errFileRead, {FFileName});
-  }
+  TVdbStoragePageSite& page = FStorage.Page();
+  const std::int64_t pageSize = FStorage.Client().GetPageSize();
+  FStorage.Guarded(
+      errFileRead,
+      [&] {
+        while (count > 0) {
+          const std::int64_t pageNo = pos / pageSize;
+          const auto offset = static_cast<std::int32_t>(pos % pageSize);
+          const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, pageSize - offset));
+          if (!page.IsLoaded() || page.PageNo() != pageNo) page.LoadPage(pageNo);
+          page.Read(offset, out, n);
+          out += n;
+          pos += n;
+          count -= n;
+        }
+      },
+      [&] { page.UnloadPage(); });
 }
 
 void TVdbDataFile::WriteBytes(std::int64_t pos, const void* source, std::int64_t count) {
   CheckWritable();
   if (pos < 0 || count < 0) RaiseEngineError(errFileWrite, {FFileName});
   const auto* in = static_cast<const std::uint8_t*>(source);
-  const std::int64_t pageSize = FStorage->GetPageSize();
-  try {
-    while (count > 0) {
-      const std::int64_t pageNo = pos / pageSize;
-      const auto offset = static_cast<std::int32_t>(pos % pageSize);
-      const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, pageSize - offset));
-      if (pageNo >= FStorage->GetPageCount()) {
-        FPage->InitPage(pageNo);
-      } else if (!FPage->IsLoaded() || FPage->PageNo() != pageNo) {
-        FPage->LoadPage(pageNo);
-      }
-      FPage->Write(offset, in, n);
-      in += n;
-      pos += n;
-      count -= n;
-    }
-  } catch (const EVdbPageManager&) {
-    FPage->UnloadPage();
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
+  TVdbClientStorage& client = FStorage.Client();
+  TVdbStoragePageSite& page = FStorage.Page();
+  const std::int64_t pageSize = client.GetPageSize();
+  FStorage.Guarded(
+      errFileWrite,
+      [&] {
+        while (count > 0) {
+          const std::int64_t pageNo = pos / pageSize;
+          const auto offset = static_cast<std::int32_t>(pos % pageSize);
+          const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(count, pageSize - offset));
+          if (pageNo >= client.GetPageCount()) {
+            page.InitPage(pageNo);
+          } else if (!page.IsLoaded() || page.PageNo() != pageNo) {
+            page.LoadPage(pageNo);
+          }
+          page.Write(offset, in, n);
+          in += n;
+          pos += n;
+          count -= n;
+        }
+      },
+      [&] { page.UnloadPage(); });
 }
 
 // ---- Index names

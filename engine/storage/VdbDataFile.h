@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/VdbFileStorage.h"
 #include "storage/VdbPageMan.h"
 #include "storage/vuCrypt.h"
 #include "types/VdbDefinitions.h"
@@ -109,7 +110,7 @@ class TVdbDataFile {
   TVdbDataFile& operator=(const TVdbDataFile&) = delete;
 
   virtual bool CanDelete() const noexcept = 0;
-  bool IsOpen() const noexcept { return FStorage && FStorage->IsOpen(); }
+  bool IsOpen() const noexcept { return FStorage.IsOpen(); }
   // Bytes the file's content takes (record-area start + count × record size for heap files).
   virtual std::int64_t GetStorageSize() const = 0;
   virtual std::int32_t GetRecordCount() const = 0;
@@ -183,7 +184,7 @@ class TVdbDataFile {
   // Byte position of the record-id column in a record; -1 without one.
   std::int64_t RecordIdPosition() const noexcept { return FRecordIdPosition; }
   const std::u16string& FileName() const noexcept { return FFileName; }
-  bool ReadOnly() const noexcept { return FReadOnly; }
+  bool ReadOnly() const noexcept { return FStorage.ReadOnly(); }
   // The table's name: the file name without directory and extension.
   std::u16string TableName() const;
 
@@ -196,11 +197,6 @@ class TVdbDataFile {
   // The storage's size in bytes (whole tiles).
   std::int64_t StorageBytes() const;
   void CheckWritable() const;
-  // Opens / creates the client storage and its page site. Translates page-manager failures.
-  void OpenStorage(bool readOnly, bool exclusive);
-  void CreateStorage(bool exclusive);
-  // Closes without raising, for the error paths.
-  void CloseQuietly() noexcept;
   [[noreturn]] void Corrupt() const;
 
   // The definition block of levels 5 and 6 (without its length field).
@@ -213,19 +209,16 @@ class TVdbDataFile {
   // Validates a column list read from a file and sets FRecordSize / FRecordIdPosition.
   void AcceptColumns(const TVdbTableDefinition& def, std::int64_t storedColumns, std::int64_t storedRecordSize);
 
-  TVdbPageManager& FPageManager;
   TvuFileSystem& FFileSystem;
   std::u16string FFileName;
-  std::int32_t FClientHdl;
-  std::unique_ptr<TVdbClientStorage> FStorage;
-  std::unique_ptr<TVdbStoragePageSite> FPage;
+  // Pages of VDB_DATA_PAGE_SIZE bytes.
+  TVdbFileStorage FStorage;
   TvuCryptor* FCryptor = nullptr;
   std::int16_t FLevel = 6;
   std::vector<std::u16string> FIndexNames;
   std::int32_t FNextRecordId = 1;
   std::uint16_t FRecordSize = 0;
   std::int64_t FRecordIdPosition = -1;
-  bool FReadOnly = false;
 };
 
 // Opens a data file of any kind: reads the magic and returns the heap or B+ implementation,

@@ -165,7 +165,7 @@ std::int64_t TVdbHeapDataFile::GetStorageSize() const {
 void TVdbHeapDataFile::Open(bool readOnly, bool exclusive, TvuCryptor& cryptor, TVdbTableDefinition& def) {
   if (IsOpen()) Close();
   def = TVdbTableDefinition();
-  OpenStorage(readOnly, exclusive);
+  FStorage.Open(VDB_DATA_PAGE_SIZE, readOnly, exclusive);
   FCryptor = &cryptor;
   try {
     std::uint8_t head[6] = {};
@@ -183,7 +183,7 @@ void TVdbHeapDataFile::Open(bool readOnly, bool exclusive, TvuCryptor& cryptor, 
     ReadIndexNames();
   } catch (...) {
     def = TVdbTableDefinition();
-    CloseQuietly();
+    FStorage.CloseQuietly();
     throw;
   }
 }
@@ -530,7 +530,7 @@ void TVdbHeapDataFile::NewFile(int level, TvuCryptor& cryptor, const TVdbTableDe
       kRecordAreaAlign;
   block.resize(static_cast<std::size_t>(start - kDefBlockOffset), 0);
   if (TVdbEncryption* cipher = cryptor.Encryption()) cipher->EncryptBlock(block.data(), block.size());
-  CreateStorage(exclusive);
+  FStorage.Create(VDB_DATA_PAGE_SIZE, exclusive);
   try {
     std::int32_t nextId = 1;
     for (int i = cols.GetCount() - 1; i >= 0; --i) {
@@ -547,17 +547,16 @@ void TVdbHeapDataFile::NewFile(int level, TvuCryptor& cryptor, const TVdbTableDe
     vuPutU32(head.data() + kDefLengthOffset, static_cast<std::uint32_t>(block.size()));
     WriteBytes(0, head.data(), static_cast<std::int64_t>(head.size()));
     WriteBytes(kDefBlockOffset, block.data(), static_cast<std::int64_t>(block.size()));
-    SetPageCountFor(start);
-    FStorage->Flush();
+    FStorage.Guarded(errFileWrite, [&] {
+      SetPageCountFor(start);
+      FStorage.Client().Flush();
+    });
     FFileOffset = start;
     FFileSize = 0;
     FCountCorrected = false;
     FNextRecordId = nextId;
     FIndexNames.clear();
     AcceptColumns(def, cols.GetCount(), cols.GetRecordSize());
-  } catch (const EVdbPageManager&) {
-    DiscardNewFile();
-    RaiseEngineError(errFileWrite, {FFileName});
   } catch (...) {
     DiscardNewFile();
     throw;
@@ -566,17 +565,18 @@ void TVdbHeapDataFile::NewFile(int level, TvuCryptor& cryptor, const TVdbTableDe
 
 void TVdbHeapDataFile::DiscardNewFile() noexcept {
   try {
-    FStorage->Undo();
+    FStorage.Client().Undo();
   } catch (...) {
     // The file is removed below; the first error is the one to report.
   }
-  CloseQuietly();
+  FStorage.CloseQuietly();
   FFileSystem.DeleteFile(FFileName);
 }
 
 void TVdbHeapDataFile::SetPageCountFor(std::int64_t bytes) {
-  const std::int64_t pageSize = FStorage->GetPageSize();
-  FStorage->SetPageCount((bytes + pageSize - 1) / pageSize);
+  TVdbClientStorage& client = FStorage.Client();
+  const std::int64_t pageSize = client.GetPageSize();
+  client.SetPageCount((bytes + pageSize - 1) / pageSize);
 }
 
 void TVdbHeapDataFile::Close() {
@@ -589,11 +589,7 @@ void TVdbHeapDataFile::Clear() {
   CheckWritable();
   FFileSize = 0;
   WriteCount();
-  try {
-    SetPageCountFor(FFileOffset);
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
+  FStorage.Guarded(errFileWrite, [&] { SetPageCountFor(FFileOffset); });
 }
 
 void TVdbHeapDataFile::Undo() {
@@ -648,11 +644,10 @@ std::int32_t TVdbHeapDataFile::InsertRecord(std::span<const std::uint8_t> buffer
   // The count in memory changes only with the stored one, so a failed insert leaves both.
   FFileSize = recNo;
   try {
-    WriteCount();
-    SetPageCountFor(GetStorageSize());
-  } catch (const EVdbPageManager&) {
-    --FFileSize;
-    RaiseEngineError(errFileWrite, {FFileName});
+    FStorage.Guarded(errFileWrite, [&] {
+      WriteCount();
+      SetPageCountFor(GetStorageSize());
+    });
   } catch (const EVdbEngine&) {
     --FFileSize;
     throw;
@@ -671,11 +666,7 @@ void TVdbHeapDataFile::DeleteRecord(std::int32_t recNo) {
     ++FFileSize;
     throw;
   }
-  try {
-    SetPageCountFor(GetStorageSize());
-  } catch (const EVdbPageManager&) {
-    RaiseEngineError(errFileWrite, {FFileName});
-  }
+  FStorage.Guarded(errFileWrite, [&] { SetPageCountFor(GetStorageSize()); });
 }
 
 }  // namespace vdb
