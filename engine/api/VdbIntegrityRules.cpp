@@ -184,12 +184,23 @@ bool TVdbIntegrityRules::KeyChanged(const TLink& link, std::span<const std::uint
 
 // ---- creation and setup
 
-void TVdbIntegrityRules::CheckNewForeignKey(const TVdbForeignKeyDef& fk) {
+void TVdbIntegrityRules::CheckNewForeignKey(const TVdbColumnDefs& childColumns, const TVdbForeignKeyDef& fk) {
   TVdbBaseTable* parent = FindOpen(fk.ParentTableName);
   if (parent == nullptr) RaiseEngineError(errTableNotFound, {fk.ParentTableName});
   const std::vector<int> cols = ColumnNos(*parent, fk.ParentColumnNames);
   if (!Usable(cols) || cols.size() != fk.ColumnNames.size() || FindIndexOver(*parent, cols, true) == kVdbNoIndex) {
     RaiseEngineError(errNoSuitableIndex, {ParentColumnsText(fk)});
+  }
+  // Keys are compared in the parent's types: every write would fail on a child value the
+  // parent column cannot take.
+  for (std::size_t k = 0; k < cols.size(); ++k) {
+    const int c = childColumns.Find(StripDollar(fk.ColumnNames[k]));
+    if (c < 0) RaiseEngineError(errNoSuitableIndex, {VdbJoinColumnList(fk.ColumnNames)});
+    const TVdbDataType& from = *childColumns.GetColumnDef(c).DataType();
+    if (!parent->ColumnDefs().GetColumnDef(cols[k]).DataType()->CanConvertFrom(from, false)) {
+      RaiseEngineError(errTypeMismatch,
+                       {fk.ColumnNames[k] + u" and " + fk.ParentTableName + u"." + fk.ParentColumnNames[k]});
+    }
   }
 }
 

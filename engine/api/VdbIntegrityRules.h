@@ -18,7 +18,8 @@
 // - A parent record whose key columns are all null has no children: children with all-null
 //   foreign keys refer to no parent.
 // - An index over the child or parent columns that is missing or unusable fails with 6 naming
-//   the columns (parent columns as <parent table>.<columns>).
+//   the columns (parent columns as <parent table>.<columns>); a child column whose values
+//   the parent column cannot take fails the creation with 44.
 //
 // Threads: the catalog's session thread, under the table locks of the write that calls.
 #pragma once
@@ -38,7 +39,7 @@ class TVdbIntegrityRules final : public IVdbIntegrityRules {
   // `catalog` must outlive the rules.
   explicit TVdbIntegrityRules(TVdbCatalog& catalog) : FCatalog(catalog) {}
 
-  void CheckNewForeignKey(const TVdbForeignKeyDef& fk) override;
+  void CheckNewForeignKey(const TVdbColumnDefs& childColumns, const TVdbForeignKeyDef& fk) override;
   void ResolveForeignKeys(TVdbBaseTable& child) override;
   void CheckReferences(TVdbRelation& child, std::span<const std::uint8_t> record) override;
   void BeforeUpdate(TVdbRelation& parent, std::span<const std::uint8_t> oldRecord,

@@ -480,7 +480,7 @@ std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& table) {
       ColumnsDef(fk.ColumnNames, false);
       // The parent must be open in the catalog; without one there is none to find.
       if (FIntegrity == nullptr) RaiseEngineError(errTableNotFound, {fk.ParentTableName});
-      FIntegrity->CheckNewForeignKey(fk);
+      FIntegrity->CheckNewForeignKey(FColumnDefs, fk);
     }
     FCryptor.SetEncryptionMethod(table.EncryptionMethod);
     FCryptor.SetKey(table.Key);

@@ -55,8 +55,9 @@ class TVdbBaseTable;
 class IVdbIntegrityRules {
  public:
   virtual ~IVdbIntegrityRules() = default;
-  // Creation: the parent of `fk` must be open and have a unique index over its columns.
-  virtual void CheckNewForeignKey(const TVdbForeignKeyDef& fk) = 0;
+  // Creation: the parent of `fk` must be open and have a unique index over its columns,
+  // whose types take the values of the child's columns (`childColumns`).
+  virtual void CheckNewForeignKey(const TVdbColumnDefs& childColumns, const TVdbForeignKeyDef& fk) = 0;
   // Setup: every foreign key of `child` gets its child index, its parent table (opened when
   // needed) and the parent's index over the parent columns.
   virtual void ResolveForeignKeys(TVdbBaseTable& child) = 0;

@@ -349,6 +349,7 @@ TEST_F(IntegrityRulesTest, AChildIsCreatedOnlyOverAnOpenParentsUniqueKey) {
       {"parent not open", u"Nincs", {u"CODE", u"REGION"}, -errTableNotFound},
       {"no unique index over the columns", u"Megye", {u"CODE", u"NAME"}, -errNoSuitableIndex},
       {"part of the key only", u"Megye", {u"CODE"}, -errNoSuitableIndex},
+      {"a date cannot be a region", u"Megye", {u"CODE", u"REGION"}, -errTypeMismatch},
   };
   for (const TCase& c : cases) {
     TVdbNewTable child = ChildDefinition(traNone, traNone);
@@ -356,6 +357,7 @@ TEST_F(IntegrityRulesTest, AChildIsCreatedOnlyOverAnOpenParentsUniqueKey) {
     fk.ParentTableName = c.ParentTable;
     fk.ParentColumnNames = c.ParentColumns;
     if (fk.ParentColumnNames.size() == 1) fk.ColumnNames = {u"C_CODE"};
+    if (c.Result == -errTypeMismatch) child.Columns[ccRegion] = test::Column(u"C_REGION", vctDate, 0, true);
     auto creator = World.NewTableObject();
     creator->SetIntegrityRules(&Catalog.IntegrityRules());
     EXPECT_EQ(creator->NewTable(child), c.Result) << c.What;
