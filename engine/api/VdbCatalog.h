@@ -84,7 +84,9 @@ class TVdbCatalog {
   // ---- opening and closing
   // The slot of the opened table, or: 94 no free slot even after closing unneeded tables,
   // 35 a table with that standard name is open, 37 no such table file, or the table's own
-  // opening and setup errors (a failure leaves the slot free).
+  // opening and setup errors (a failure leaves the slot free). Unless `force`, the parent
+  // tables of the table's foreign keys are opened too (184 when one cannot be, 6 when an index
+  // over a foreign key's columns is missing).
   std::int16_t OpenTable(std::u16string_view tableName, std::u16string_view key, std::uint16_t rights,
                          bool force = false, bool internal = false);
   // The slot of the table when it is open; otherwise OpenTable (with the deep-flush right
