@@ -129,10 +129,13 @@ void TVdbBlockedBinaryFile::Flush() { FStorage.Flush(); }
 
 void TVdbBlockedBinaryFile::Undo() {
   if (!IsOpen()) return;
-  FStorage.Page().UnloadPage();
-  FStorage.Client().Undo();
-  FDamaged = false;
-  ReadHeader();
+  // Undoing re-reads the header from the file: a failing file is reported as a read error.
+  FStorage.Guarded(errFileRead, [&] {
+    FStorage.Page().UnloadPage();
+    FStorage.Client().Undo();
+    FDamaged = false;
+    ReadHeader();
+  });
 }
 
 void TVdbBlockedBinaryFile::Empty() {

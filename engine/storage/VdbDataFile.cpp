@@ -163,16 +163,21 @@ void TVdbDataFile::Close() { FStorage.Close(); }
 
 void TVdbDataFile::Flush() { FStorage.Flush(); }
 
+// Both re-read what the cache dropped, so a failing file is reported as a read error.
 void TVdbDataFile::Undo() {
   if (!IsOpen()) return;
-  FStorage.Page().UnloadPage();
-  FStorage.Client().Undo();
+  FStorage.Guarded(errFileRead, [&] {
+    FStorage.Page().UnloadPage();
+    FStorage.Client().Undo();
+  });
 }
 
 void TVdbDataFile::Invalidate() {
   if (!IsOpen()) return;
-  FStorage.Page().UnloadPage();
-  FStorage.Client().Invalidate();
+  FStorage.Guarded(errFileRead, [&] {
+    FStorage.Page().UnloadPage();
+    FStorage.Client().Invalidate();
+  });
 }
 
 void TVdbDataFile::CheckWritable() const {
