@@ -212,16 +212,6 @@ TEST_F(CursorTest, TableLocksAreCountedAndAnUnmatchedUnlockChangesNothing) {
 
 // ---- tables made from field specifications, and callbacks
 
-TVdbFieldSpec Field(int16_t no, const char16_t* name, int16_t type, int32_t param = 0) {
-  TVdbFieldSpec f{};
-  f.No = no;
-  const std::u16string n(name);
-  std::copy(n.begin(), n.end(), f.Name);
-  f.FldType = type;
-  f.Param = param;
-  return f;
-}
-
 class CreatedTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -230,8 +220,8 @@ class CreatedTableTest : public ::testing::Test {
   }
   void TearDown() override { EXPECT_EQ(VdbSessDelete(Sess), 0); }
   int16_t Create(const char16_t* name, const char16_t* password, int16_t encryption) {
-    const TVdbFieldSpec fields[] = {Field(1, u"NAME", VDB_TYPE_STRING, 30), Field(2, u"N", VDB_TYPE_INTEGER),
-                                    Field(3, u"NOTE", VDB_TYPE_MEMO)};
+    const TVdbFieldSpec fields[] = {FieldSpec(1, u"NAME", VDB_TYPE_STRING, 30), FieldSpec(2, u"N", VDB_TYPE_INTEGER),
+                                    FieldSpec(3, u"NOTE", VDB_TYPE_MEMO)};
     TVdbKeySpec key{};
     key.IsPrimaryKey = true;
     const std::u16string keyName = u"PK", keyFields = u"NAME";
@@ -272,7 +262,7 @@ TEST_F(CreatedTableTest, FieldSpecsBecomeColumnsThatReadBackTheSame) {
 }
 
 TEST_F(CreatedTableTest, ChecksOfTheDefinitionAreReportedBack) {
-  const TVdbFieldSpec fields[] = {Field(1, u"N", VDB_TYPE_INTEGER)};
+  const TVdbFieldSpec fields[] = {FieldSpec(1, u"N", VDB_TYPE_INTEGER)};
   TVdbCheckSpec check{};
   const std::u16string name = u"POSITIVE", condition = u"N > 0";
   std::copy(name.begin(), name.end(), check.Name);

@@ -10,16 +10,6 @@
 namespace vdbapi_test {
 namespace {
 
-TVdbFieldSpec Column(int16_t no, const char16_t* name, int16_t type, int32_t param = 0) {
-  TVdbFieldSpec f{};
-  f.No = no;
-  const std::u16string n(name);
-  std::copy(n.begin(), n.end(), f.Name);
-  f.FldType = type;
-  f.Param = param;
-  return f;
-}
-
 template <std::size_t N>
 void Put(VdbChar (&to)[N], std::u16string_view text) {
   std::copy(text.begin(), text.end(), to);
@@ -35,7 +25,7 @@ class ApiIntegrityRulesTest : public ::testing::Test {
 
   // A table of NAME (string 20, the primary key for "Varos") and CODE (integer), with `rule`.
   int16_t CreateTable(const char16_t* name, const char16_t* key, const TVdbIntegrityRuleSpec* rule) {
-    const TVdbFieldSpec fields[] = {Column(1, u"NAME", VDB_TYPE_STRING, 20), Column(2, u"CODE", VDB_TYPE_INTEGER)};
+    const TVdbFieldSpec fields[] = {FieldSpec(1, u"NAME", VDB_TYPE_STRING, 20), FieldSpec(2, u"CODE", VDB_TYPE_INTEGER)};
     TVdbKeySpec pk{};
     pk.IsPrimaryKey = true;
     Put(pk.Name, u"PK");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -77,6 +78,17 @@ inline std::filesystem::path EmptyDatabaseDir(const std::string& name) {
 }
 
 // A session with its private directory in the scratch directory and `dir` open.
+// The specification of column `no` for creating a table through the interface.
+inline TVdbFieldSpec FieldSpec(int16_t no, const char16_t* name, int16_t type, int32_t param = 0) {
+  TVdbFieldSpec f{};
+  f.No = no;
+  const std::u16string n(name);
+  std::copy(n.begin(), n.end(), f.Name);
+  f.FldType = type;
+  f.Param = param;
+  return f;
+}
+
 inline int16_t OpenSession(const std::filesystem::path& dir) {
   const int16_t sess = VdbCreateSession(W(u""));
   EXPECT_GT(sess, 0);
