@@ -78,7 +78,7 @@ inline std::filesystem::path EmptyDatabaseDir(const std::string& name) {
 }
 
 // A session with its private directory in the scratch directory and `dir` open.
-// The specification of column `no` for creating a table through the interface.
+// Column `no` as a table created through the interface describes it.
 inline TVdbFieldSpec FieldSpec(int16_t no, const char16_t* name, int16_t type, int32_t param = 0) {
   TVdbFieldSpec f{};
   f.No = no;
