@@ -337,50 +337,27 @@ bool TVdbAccessor::RawLast() {
   return false;
 }
 
-bool TVdbAccessor::RawNext() {
-  switch (FAccessType) {
-    case tatRecordNo: {
-      const std::int32_t rec = FRelation.GetNextRecordNo(FRecordNo);
-      if (rec < 1 || rec > FRelation.GetRecordCount() || !NaturalInRange(rec)) return false;
-      SetPosition(rec);
-      return true;
-    }
-    case tatBookmarks: {
-      std::int32_t slot = FBookmarkSlot;
-      if (slot < 0 || slot >= FBookmarks.Size() || FBookmarks.At(slot) != FRecordNo) slot = FBookmarks.Find(FRecordNo);
-      slot = slot < 0 ? FBookmarks.FindFirst() : FBookmarks.FindNext(slot);
-      if (slot < 0) return false;
-      SetPosition(FBookmarks.At(slot));
-      FBookmarkSlot = slot;
-      return true;
-    }
-    case tatIndex: {
-      if (FCurrentKey.empty()) ComputeCurrentKey();
-      TReadLock lock(FRelation);
-      std::vector<std::uint8_t> key = FCurrentKey;
-      if (IndexFile().Naechster_Index(key) != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
-      return true;
-    }
-    case tatNone:
-      break;
-  }
-  return false;
-}
+bool TVdbAccessor::RawNext() { return RawStep(true); }
 
-bool TVdbAccessor::RawPrior() {
+bool TVdbAccessor::RawPrior() { return RawStep(false); }
+
+// One record on in the current order (back for !forward), ignoring the filter.
+bool TVdbAccessor::RawStep(bool forward) {
   switch (FAccessType) {
     case tatRecordNo: {
-      const std::int32_t rec = FRelation.GetPrevRecordNo(FRecordNo);
-      if (rec < 1 || !NaturalInRange(rec)) return false;
+      const std::int32_t rec = forward ? FRelation.GetNextRecordNo(FRecordNo) : FRelation.GetPrevRecordNo(FRecordNo);
+      if (rec < 1 || (forward && rec > FRelation.GetRecordCount()) || !NaturalInRange(rec)) return false;
       SetPosition(rec);
       return true;
     }
     case tatBookmarks: {
       std::int32_t slot = FBookmarkSlot;
       if (slot < 0 || slot >= FBookmarks.Size() || FBookmarks.At(slot) != FRecordNo) slot = FBookmarks.Find(FRecordNo);
-      slot = slot < 0 ? FBookmarks.FindLast() : FBookmarks.FindPrev(slot);
+      if (slot < 0) {
+        slot = forward ? FBookmarks.FindFirst() : FBookmarks.FindLast();
+      } else {
+        slot = forward ? FBookmarks.FindNext(slot) : FBookmarks.FindPrev(slot);
+      }
       if (slot < 0) return false;
       SetPosition(FBookmarks.At(slot));
       FBookmarkSlot = slot;
@@ -390,7 +367,8 @@ bool TVdbAccessor::RawPrior() {
       if (FCurrentKey.empty()) ComputeCurrentKey();
       TReadLock lock(FRelation);
       std::vector<std::uint8_t> key = FCurrentKey;
-      if (IndexFile().Vorheriger_Index(key) != 0 || !IndexKeyInRange(key)) return false;
+      const int r = forward ? IndexFile().Naechster_Index(key) : IndexFile().Vorheriger_Index(key);
+      if (r != 0 || !IndexKeyInRange(key)) return false;
       FCurrentKey = std::move(key);
       SetPosition(VdbEntryRecNo(FCurrentKey));
       return true;

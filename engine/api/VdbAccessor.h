@@ -258,6 +258,7 @@ class TVdbAccessor final : public IRelationListener {
   bool RawLast();
   bool RawNext();
   bool RawPrior();
+  bool RawStep(bool forward);
   bool IndexKeyInRange(std::span<const std::uint8_t> key) const;
   bool NaturalInRange(std::int32_t recNo) const noexcept;
   bool Accepted();
