@@ -16,8 +16,9 @@ namespace testsupport {
 enum TSettlementColumn { scIRSZ, scTELEP, scTELK, scRANG, scREGIO, scMEGYE, scKISTERS, scTERULET, scNEPESS, scLAKAS, scEGYEB };
 
 inline std::filesystem::path SettlementsCsv() {
-  // tests/support/ → the repository → the shared folder beside it.
-  return std::filesystem::path(__FILE__).parent_path() / "../../../shared/data/settlements.csv";
+  // The shared folder beside the repository, named by the build: a path taken from __FILE__
+  // is relative when a compiler cache rewrites paths, and would depend on the working directory.
+  return std::filesystem::path(VIDORA_SHARED_DIR) / "data/settlements.csv";
 }
 
 // Fields of one line; CR is dropped.
