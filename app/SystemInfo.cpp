@@ -206,8 +206,8 @@ TSystemFacts TLinuxSystemInfo::Facts() {
   const QString sysname = haveNames ? QString::fromLocal8Bit(names.sysname) : QStringLiteral("Linux");
   const QString machine = haveNames ? QString::fromLocal8Bit(names.machine) : QString();
 
-  // The window's column has room for the kernel's name and version, as the line always read;
-  // the distribution's name goes into the long description.
+  // The window's column has room for the kernel's name and version; the distribution's longer
+  // name goes into the description.
   facts.PlatformName = sysname;
   facts.Version = haveNames ? sysinfo::KernelVersion(QString::fromLocal8Bit(names.release)) : QString();
   QString osRelease = sysinfo::ReadFile(QStringLiteral("/etc/os-release"));
