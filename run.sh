@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vidora (Release) and starts it on its settlement database.
+# Installs what is missing, builds Vidora (Release) and its manual, and starts it on its settlement
+# database.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 "$root/tools/deps.sh"
@@ -17,5 +18,8 @@ if [ ! -e "$root/db/Irsz.vdbt" ] || [ ! -e "$root/db/Irsz_tmp.vdbt" ]; then
   cmake --build "$root/build/release" --target vidora_mkdb
   "$root/build/release/tools/vidora_mkdb" "$root/../shared/data/settlements.csv" "$root/db"
 fi
+# The user manual, which "Leírás" opens from the working directory.
+cmake --build "$root/build/release" --target vidora_manual_pdf
+cp -f "$root/build/release/docs/Leírás.pdf" "$root/db/Leírás.pdf"
 cd "$root/db"
 exec "$root/build/release/app/vidora"

@@ -1,5 +1,5 @@
-// Takes pictures of the main, maintenance and search windows on a settlement database, for the
-// documentation. Usage: vidora_screenshots <database dir> <output dir>; run it under a display
+// Takes pictures of the main, maintenance, search and about windows on a settlement database, for
+// the documentation. Usage: vidora_screenshots <database dir> <output dir>; run it under a display
 // (xvfb-run) so the pictures show the real window frames and fonts.
 #include <QApplication>
 #include <QDir>
@@ -16,6 +16,7 @@
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit5.h"
+#include "Unit7.h"
 #include "Vidora.h"
 #include "widgets/MessageBoxes.h"
 
@@ -73,5 +74,7 @@ int main(int argc, char** argv) {
                    [&] { QTest::keyClicks(vidora.Form2()->Edit1(), QStringLiteral("Cs")); }) && ok;
   ok = ShotOfModal(*vidora.Form5(), out + QStringLiteral("/search-window.png"),
                    [&] { QTest::keyClicks(vidora.Form5()->Edit1(), QStringLiteral("Szeged")); }) && ok;
+  // The summary shows the machine the pictures are taken on.
+  ok = ShotOfModal(*vidora.Form7(), out + QStringLiteral("/about-window.png"), [] {}) && ok;
   return ok ? 0 : 1;
 }
