@@ -3,6 +3,8 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace br {
 
@@ -52,14 +54,26 @@ constexpr double kMeasureScale = 10.0;
 
 }  // namespace
 
+struct TBRQtFontMetrics::TCache {
+  std::vector<std::pair<TBRFont, QFontMetricsF>> Fonts;
+};
+
+TBRQtFontMetrics::TBRQtFontMetrics() : FCache(std::make_unique<TCache>()) {}
+
+TBRQtFontMetrics::~TBRQtFontMetrics() = default;
+
+const QFontMetricsF& TBRQtFontMetrics::For(const TBRFont& font) const {
+  for (const auto& [f, m] : FCache->Fonts)
+    if (f == font) return m;
+  return FCache->Fonts.emplace_back(font, QFontMetricsF(ToQFont(font, kMeasureScale))).second;
+}
+
 int TBRQtFontMetrics::TextWidth(const TBRFont& font, const QString& text) const {
-  const QFontMetricsF m(ToQFont(font, kMeasureScale));
-  return Round(m.horizontalAdvance(text) / kMeasureScale);
+  return Round(For(font).horizontalAdvance(text) / kMeasureScale);
 }
 
 int TBRQtFontMetrics::TextHeight(const TBRFont& font, const QString&) const {
-  const QFontMetricsF m(ToQFont(font, kMeasureScale));
-  return Round(m.height() / kMeasureScale);
+  return Round(For(font).height() / kMeasureScale);
 }
 
 void PaintPage(const TBRDisplayPage& page, QPainter& painter, double k) {

@@ -6,10 +6,12 @@
 
 #include <QFont>
 #include <QString>
+#include <memory>
 
 #include "BRDisplay.h"
 
 class QPainter;
+class QFontMetricsF;
 
 namespace br {
 
@@ -38,8 +40,16 @@ class TBRFixedFontMetrics : public TBRFontMetrics {
 // is a tenth of a millimetre). Needs a QGuiApplication.
 class TBRQtFontMetrics : public TBRFontMetrics {
  public:
+  TBRQtFontMetrics();
+  ~TBRQtFontMetrics() override;
   int TextWidth(const TBRFont& font, const QString& text) const override;
   int TextHeight(const TBRFont& font, const QString& sample) const override;
+
+ private:
+  // Metrics of the fonts met so far: a report uses a handful.
+  struct TCache;
+  const QFontMetricsF& For(const TBRFont& font) const;
+  std::unique_ptr<TCache> FCache;
 };
 
 // The Qt font that draws a report font: its face (with the metric-compatible free faces for

@@ -366,17 +366,18 @@ void TCustomBandRep::RunController(const TController& c) {
 
   if (!more) {
     if (c.PrintIfEmpty) {
+      // No record: the detail prints once with empty fields, aggregates take nothing in.
       PrintBand(c.Header);
       PrintBand(c.Detail);
-      if (c.Master) c.Master->NotifyDetail();
       PrintBand(c.Footer);
     }
     return;
   }
 
   PrintBand(c.Header);
+  // On the first page the columns start below the title.
+  if (c.Main && c.Header && c.Header->Enabled && FPageCount == 1) FColumnTop = FCurrentY;
   if (c.Main && FPageCount < 2) PrintBand(ColumnHeaderBand());
-  if (c.Main && c.Header && FPageCount == 1) FColumnTop = FCurrentY;
 
   for (TBRGroup* group : groups) {
     group->FEvaluator.Value(group->FLast);
@@ -391,8 +392,10 @@ void TCustomBandRep::RunController(const TController& c) {
     if (FCancelled) break;
     if (c.Main) ++FRecordNumber;
     if (c.Main) PrintSubDetails(true);
-    PrintBand(c.Detail);
+    // Aggregating expressions take the record in as its detail prints (a running sum in the
+    // detail band includes the record itself).
     if (c.Master) c.Master->NotifyDetail();
+    PrintBand(c.Detail);
     if (c.Main) PrintSubDetails(false);
 
     if (c.DataSet) {

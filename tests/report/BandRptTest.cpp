@@ -259,6 +259,25 @@ TEST_F(ReportGenerator, TitleSummaryAndExpressionControls) {
   EXPECT_EQ(TextsOf(pages[2])[1], (TPlacedText{"sum 21", 100, 1000 - 100 - 50 - 100}));
 }
 
+TEST_F(ReportGenerator, RunningAggregatesInTheDetailAndColumnsBelowTheTitle) {
+  Rows(7);
+  Band(br::TBRBandType::rbTitle, 100, QStringLiteral("T"));
+  Band(br::TBRBandType::rbColumnHeader, 50, QStringLiteral("C"));
+  br::TBRBand& detail = Report.AddBand(br::TBRBandType::rbDetail);
+  detail.Size = {200, 400};
+  br::TBRExpr& running = detail.Add<br::TBRExpr>();
+  running.Expression = QStringLiteral("STR(COUNT) + ':' + NAME + '=' + STR(SUM(N))");
+  running.Size = {40, 0, 0, 400};
+  Report.Page.Columns = 2;
+  const auto pages = Generate();
+  ASSERT_EQ(pages.size(), 2u);
+  // Page 1: title, then two columns below it (three records each); page 2 starts at the top.
+  EXPECT_EQ(TextsOf(pages[0]), (std::vector<TPlacedText>{{"T", 100, 100}, {"C", 100, 200}, {"1:R1=1", 100, 250}, {"2:R2=3", 100, 450},
+                                                         {"3:R3=6", 100, 650}, {"C", 500, 200}, {"4:R4=10", 500, 250},
+                                                         {"5:R5=15", 500, 450}, {"6:R6=21", 500, 650}}));
+  EXPECT_EQ(TextsOf(pages[1]), (std::vector<TPlacedText>{{"C", 100, 100}, {"7:R7=28", 100, 150}}));
+}
+
 TEST_F(ReportGenerator, KeepOnOnePageMovesABandWhoseTextWouldNotFit) {
   Rows(2);
   br::TBRBand& detail = Detail(100);
