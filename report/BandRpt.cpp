@@ -252,6 +252,7 @@ void TCustomBandRep::Generate(TBRPageProducer& producer) {
   FColumnTop = Page.TopMargin;
   FRecordNumber = 0;
   FRecordCount = 0;
+  FGroupsRunning = false;
 
   // The page footer's size: the enabled page footers and their enabled children.
   FPageFooterSize = 0;
@@ -383,6 +384,7 @@ void TCustomBandRep::RunController(const TController& c) {
     group->FEvaluator.Value(group->FLast);
     PrintBand(group);
   }
+  if (c.Main) FGroupsRunning = true;
 
   while (more) {
     if (ProcessMessages)
@@ -431,6 +433,7 @@ void TCustomBandRep::RunController(const TController& c) {
     if (c.Main && PagesInPreview > 0 && FProducer && FProducer->PageNumber() > PagesInPreview) break;
   }
 
+  if (c.Main) FGroupsRunning = false;
   for (std::size_t i = groups.size(); i-- > 0;) PrintBand(groups[i]->FooterBand);
   if (c.Footer && c.Footer->Enabled) {
     if (FPageCount == 0) NewPage();
@@ -567,6 +570,10 @@ void TCustomBandRep::NewPage() {
       canvas.Picture({Page.LeftMargin, Page.TopMargin, PageWidth() - Page.LeftMargin - Page.RightMargin, PrintableLength()}, image->Picture);
   }
   if (FPageCount > 1 || Options.FirstPageHeader) PrintBand(PageHeaderBand(), false);
+  // Within a group the group's header may be repeated at the top of each page.
+  if (FGroupsRunning)
+    for (TBRGroup* group : Groups())
+      if (group->ReprintOnNewPage) PrintBand(group, false);
   FColumnTop = FCurrentY;
   FNewPageStarted = true;
 }

@@ -326,6 +326,7 @@ class TCustomBandRep : public QObject, public TBRMaster {
   bool FLastPage = false;
   bool FColumnJustStarted = false;
   bool FNewPageStarted = false;
+  bool FGroupsRunning = false;
   int FCurrentColumn = 0;
   int FCurrentX = 0;
   int FCurrentY = -1;

@@ -219,6 +219,44 @@ TEST_F(ReportGenerator, GroupsPrintHeadersAndFootersWhenTheirValueChanges) {
   EXPECT_EQ(Words(Generate()), (Pages{{"<G0", "R1", "R2", "R3", ">R3", "<G1", "R4", "R5", "R6", ">R6", "<G2", "R7", ">R7"}}));
 }
 
+TEST_F(ReportGenerator, GroupHeadersRepeatOnNewPagesWhenAsked) {
+  Rows(6);  // G0 (R1-R3), G1 (R4-R6)
+  br::TBRGroup& group = Report.AddGroup();
+  group.Expression = QStringLiteral("G");
+  group.Size.Height = 100;
+  br::TBRExpr& head = group.Add<br::TBRExpr>();
+  head.Expression = QStringLiteral("G");
+  head.Size = {40, 0, 0, 300};
+  Detail(250);  // a group header and two details fill a page (100 + 2 * 250 + 250 > 800)
+  EXPECT_EQ(Words(Generate()), (Pages{{"G0", "R1", "R2"}, {"R3", "G1", "R4"}, {"R5", "R6"}}));
+  group.ReprintOnNewPage = true;
+  EXPECT_EQ(Words(Generate()), (Pages{{"G0", "R1", "R2"}, {"G0", "R3", "G1", "R4"}, {"G1", "R5", "R6"}}));
+}
+
+TEST_F(ReportGenerator, SubDetailsPrintTheirOwnRecordsForEachRecord) {
+  Rows(2);
+  tk::TMemDataSet lines;
+  lines.Columns().Add(u"ITEM", tk::TFieldType::dtString, 10);
+  lines.AppendRow({std::u16string(u"a")});
+  lines.AppendRow({std::u16string(u"b")});
+  lines.Open();
+  Detail(50);
+  br::TBRSubDetail& sub = Report.AddSubDetail();
+  sub.Size.Height = 50;
+  sub.DataSet = &lines;
+  sub.DataSetName = QStringLiteral("Lines");
+  br::TBRExpr& item = sub.Add<br::TBRExpr>();
+  item.Expression = QStringLiteral("'-' + [Lines.ITEM] + STR(COUNT)");
+  item.Master = &sub;
+  item.Size = {40, 0, 0, 300};
+  sub.HeaderBand = &Band(br::TBRBandType::rbGroupFooter, 50, QStringLiteral("items:"));
+  EXPECT_EQ(Words(Generate()), (Pages{{"R1", "items:", "-a1", "-b2", "R2", "items:", "-a3", "-b4"}}));
+  sub.PrintBefore = true;
+  lines.Close();
+  sub.PrintIfEmpty = false;
+  EXPECT_EQ(Words(Generate()), (Pages{{"R1", "R2"}})) << "a closed sub-detail dataset has no records";
+}
+
 TEST_F(ReportGenerator, ChildBandsPrintBeforeOrAfterTheirParent) {
   Rows(1);
   br::TBRBand& detail = Detail(50);
