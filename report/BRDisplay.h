@@ -104,7 +104,7 @@ class TBRPageProducer {
   virtual void NewPage() = 0;
   // The open page, to draw on; only while a page is open.
   virtual TBRDisplayPage& Canvas() = 0;
-  // Stores the last page; the document is finished.
+  // Stores the last page; the run of pages is finished.
   virtual void EndDoc() = 0;
   // Stops; the pages are discarded.
   virtual void AbortDoc() = 0;

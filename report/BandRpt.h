@@ -250,7 +250,7 @@ class TCustomBandRep : public QObject, public TBRMaster {
   TBRPrintable* FindControl(const QString& name) const;
 
   // ----- generating
-  // Generates the pages into `producer` (one pass). An exception aborts the document and is
+  // Generates the pages into `producer` (one pass). An exception discards the pages and is
   // passed on; a cancel discards the pages.
   void Generate(TBRPageProducer& producer);
   // Generates into the report's own page list.
