@@ -475,6 +475,7 @@ void TBREvaluator::Prepare(const QString& expression) {
   if (FPrepared) UnPrepare();
   if (CountsGlobalEnvironment) GlobalEnvironment().Prepare();
   FiFo = std::make_unique<TBRFiFo>();
+  FParseDepth = 0;
   ParseLevel1(expression.isEmpty() ? QStringLiteral("' '") : expression);
   FPrepared = true;
 }
@@ -642,7 +643,25 @@ bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
 }  // namespace
 
+namespace {
+
+struct TDepth {
+  explicit TDepth(int& depth) : Depth(depth) { ++Depth; }
+  ~TDepth() { --Depth; }
+  int& Depth;
+};
+
+}  // namespace
+
+bool TBREvaluator::TooDeep() {
+  if (FParseDepth <= kMaxParseDepth) return false;
+  EmitError(QStringLiteral("Expression too complex"));
+  return true;
+}
+
 void TBREvaluator::ParseLevel1(const QString& s) {
+  const TDepth depth(FParseDepth);
+  if (TooDeep()) return;
   TBREvOperator op{};
   int length = 0;
   const int at = Scan(s, [&](int i) {
@@ -671,6 +690,8 @@ void TBREvaluator::ParseLevel1(const QString& s) {
 }
 
 void TBREvaluator::ParseLevel2(const QString& s) {
+  const TDepth depth(FParseDepth);
+  if (TooDeep()) return;
   TBREvOperator op{};
   int skip = 0;
   const int at = Scan(s, [&](int i) {
@@ -698,6 +719,8 @@ void TBREvaluator::ParseLevel2(const QString& s) {
 }
 
 void TBREvaluator::ParseLevel3(const QString& s) {
+  const TDepth depth(FParseDepth);
+  if (TooDeep()) return;
   TBREvOperator op{};
   int skip = 0;
   const int at = Scan(s, [&](int i) {
@@ -724,6 +747,8 @@ void TBREvaluator::ParseLevel3(const QString& s) {
 }
 
 void TBREvaluator::ParseFactor(const QString& text) {
+  const TDepth depth(FParseDepth);
+  if (TooDeep()) return;
   const QString t = TrimBlanks(text);
   const QString missing = QStringLiteral("Missing %s");
   if (t.left(3).compare(QLatin1String("not"), Qt::CaseInsensitive) == 0) {

@@ -214,7 +214,13 @@ class TBREvaluator {
   void Emit(std::unique_ptr<TBREvElement> element) { FiFo->Put(std::move(element)); }
   void EmitError(const QString& message);
 
+  // Parsing recurses per operator and parenthesis; past this depth the rest of the text is an
+  // error value instead of a stack overflow.
+  static constexpr int kMaxParseDepth = 1000;
+  bool TooDeep();
+
   std::unique_ptr<TBRFiFo> FiFo;
+  int FParseDepth = 0;
   bool FPrepared = false;
   TBREvEnvironment* FEnvironment = nullptr;
   TBRDataSets FDataSets;

@@ -415,3 +415,49 @@ TEST(ReportNumberFormat, MasksAndMoney) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random texts of the language's pieces, well formed or not: preparing and evaluating each
+// ends with a value (errors are values), in normal and in aggregate mode.
+TEST(ReportExpression, RandomTextsAlwaysGiveAValue) {
+  const char* env = std::getenv("VIDORA_SEED");
+  const unsigned seed = env ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : std::random_device{}();
+  std::printf("VIDORA_SEED=%u\n", seed);
+  std::mt19937 random(seed);
+  const char* pieces[] = {"1", "23", "4.5", "1E3", "'a'", "'", "(", ")", "[", "]", "[N]", "+", "-", "*", "/", "=", "<", ">",
+                          "<>", "<=", ">=", " or ", " and ", "not ", ",", " ", "IF(", "SUM(", "COUNT", "COPY(", "DIV(",
+                          "TYPEOF(", "STR(", "PRETTY(", "N", "Notes", "X", "TRUE", "FALSE", "MAX(", "FORMATNUMERIC('0',"};
+  tk::TMemDataSet data;
+  data.Columns().Add(u"N", tk::TFieldType::dtInteger);
+  data.AppendRow({std::int64_t{3}});
+  data.Open();
+  br::TBREvEnvironment environment;
+  environment.AddFunction(QStringLiteral("X"), QStringLiteral("X + N"));
+  environment.SetDatasets({{QStringLiteral("T"), &data}});
+  environment.Prepare();
+  br::TBREvaluator ev;
+  ev.SetDataSets({{QStringLiteral("T"), &data}});
+  ev.SetEnvironment(&environment);
+  for (int step = 0; step < 3000; ++step) {
+    std::string text;
+    for (int n = static_cast<int>(random() % 12); n > 0; --n) text += pieces[random() % std::size(pieces)];
+    SCOPED_TRACE(text);
+    ev.Prepare(QString::fromStdString(text));
+    TBREvResult r;
+    ASSERT_NO_THROW(ev.Value(r));
+    ASSERT_NO_THROW(ev.DoAggregate());
+  }
+  environment.Unprepare();
+  // Very deep texts are refused as values, not by running out of stack.
+  const TBREvResult deep = Evaluate(QString(5000, u'(') + QStringLiteral("1") + QString(5000, u')'));
+  EXPECT_EQ(Show(deep), "Expression too complex");
+  QString sum = QStringLiteral("1");
+  for (int i = 0; i < 20000; ++i) sum += QStringLiteral("+1");
+  EXPECT_EQ(Show(Evaluate(sum)), "Expression too complex");
+  QString shortSum = QStringLiteral("1");
+  for (int i = 0; i < 300; ++i) shortSum += QStringLiteral("+1");
+  EXPECT_EQ(Show(Evaluate(shortSum)), "301");
+}
+
+}  // namespace
