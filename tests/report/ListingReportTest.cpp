@@ -275,6 +275,10 @@ TEST_F(ListingReports, SimpleListOnTheFontsThemselves) {
   const auto pages = Generate(*report);
   ASSERT_EQ(pages.size(), static_cast<std::size_t>((kSettlements + 47) / 48));
   EXPECT_EQ(ListedNames(pages), Names());
+  // The date and time of printing fit their 34.1 mm box on one line.
+  const auto texts = TextsOf(pages[0]);
+  ASSERT_GE(texts.size(), 4u);
+  EXPECT_EQ(texts[texts.size() - 4], (TPlacedText{"2026-12-11 10:00:00", kLeft, kFooterTop + 13}));
 }
 
 }  // namespace
