@@ -38,6 +38,10 @@ class AccessorTest : public ::testing::Test {
     testsupport::TWalkBound bound(static_cast<std::size_t>(expectedCount), backwards ? "the walk backwards" : "the walk forwards");
     std::int16_t r = backwards ? a.Last() : a.First();
     while (r == 0 && bound.Step()) {
+      if (!seen.empty() && a.RecordNo() == seen.back()) {
+        ADD_FAILURE() << "the cursor did not move from record " << a.RecordNo();
+        return seen;
+      }
       seen.push_back(a.RecordNo());
       const std::int32_t expectedSeq =
           backwards ? expectedCount - static_cast<std::int32_t>(seen.size()) + 1 : static_cast<std::int32_t>(seen.size());
