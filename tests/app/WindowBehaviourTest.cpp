@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
