@@ -1,5 +1,7 @@
 // Base of the program's modal windows: created once at start, shown modally again and
-// again; each showing runs the window's show handler.
+// again; each showing runs the window's show handler. None of them has a default or a
+// cancel button: Enter and Esc never close one, and a pending change of the settlement
+// table is settled (post, cancel or stay) before one closes.
 #pragma once
 
 #include <QDialog>
@@ -21,6 +23,10 @@ class TModalForm : public QDialog {
              tk::TBorderIcons icons);
 
   TVidora& App() const noexcept { return FApp; }
+
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   TVidora& FApp;

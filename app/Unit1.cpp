@@ -179,6 +179,8 @@ void TForm1::Lers1Click() {
 }
 
 void TForm1::Keress3Click() {
+  // A change the user keeps editing keeps the program running, and the updater is not started.
+  if (!FApp.DataModule9()->SettlePendingEdit(this)) return;
   // A failed write leaves by exception: the updater is then not started and the program goes on.
   WriteUpdateInfo(QDir::currentPath());
   FApp.Shell().StartProgram(QStringLiteral("Update.exe"), {QStringLiteral("update.nfo")});
@@ -196,7 +198,7 @@ void TForm1::Befejezs1Click() {
   const bool end = AskEndOfProgram();
   statusBar()->clearMessage();
   // The tables are closed as the data module is released.
-  if (end) FApp.Terminate();
+  if (end && FApp.DataModule9()->SettlePendingEdit(this)) FApp.Terminate();
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -212,13 +214,20 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // The program is already ending: it has asked what it had to ask.
+  if (FApp.TerminateRequested()) {
+    event->accept();
+    return;
+  }
   tk::Guarded(this, [&] {
     event->ignore();
     if (!AskEndOfProgram()) return;  // the status bar keeps the text
     statusBar()->clearMessage();
+    if (!FApp.DataModule9()->SettlePendingEdit(this)) return;
     FApp.DataModule9()->Table1.Close();
     FApp.DataModule9()->Table2.Close();
     event->accept();
+    FApp.Terminate();
   });
 }
 

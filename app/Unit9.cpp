@@ -47,6 +47,28 @@ TDataModule9::~TDataModule9() {
   }
 }
 
+bool TDataModule9::SettlePendingEdit(QWidget* parent) {
+  auto editing = [this] {
+    return Table1.State() == tk::TDataSetState::dsEdit || Table1.State() == tk::TDataSetState::dsInsert;
+  };
+  if (!editing()) return true;
+  // Text still in a control's editor belongs to the pending change.
+  if (!tk::Guarded(parent, [this] { Table1.UpdateRecord(); })) return false;
+  const QMessageBox::StandardButton answer =
+      tk::ShowMessageBox(parent, QMessageBox::NoIcon, QStringLiteral("Figyelem:"),
+                         QStringLiteral("A módosítások mentése?"),
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  if (answer == QMessageBox::Yes) {
+    // A refused post is reported with the engine's message and the change stays pending.
+    if (!tk::Guarded(parent, [this] { Table1.Post(); })) return false;
+  } else if (answer == QMessageBox::No) {
+    if (!tk::Guarded(parent, [this] { Table1.Cancel(); })) return false;
+  } else {
+    return false;
+  }
+  return !editing();
+}
+
 void TDataModule9::Table1BeforeDelete(tk::TDataSet&) {
   if (tk::ShowMessageBox(nullptr, QMessageBox::NoIcon, QStringLiteral("Törlés jóváhagyás:"),
                          QStringLiteral("Biztosan törölhető ?"), QMessageBox::Yes | QMessageBox::No) !=

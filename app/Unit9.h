@@ -4,6 +4,8 @@
 
 #include "VdbDataSet.h"
 
+class QWidget;
+
 namespace vidora {
 
 class TVidora;
@@ -21,6 +23,11 @@ class TDataModule9 {
   vdbds::TVdbTable Table1;
   vdbds::TVdbTable Table2;
   vdbds::TVdbDatabase VdbDatabase1;
+
+  // Settles a pending edit or insert of Table1 before a window closes or the program ends:
+  // asks "A módosítások mentése?" and posts (Igen), cancels (Nem) or stays (Mégse). True when
+  // nothing is left pending; false to stay, also after a failed post has been reported.
+  bool SettlePendingEdit(QWidget* parent);
 
  private:
   // Asks before any settlement is deleted; No abandons the deletion silently.

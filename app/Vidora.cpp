@@ -65,8 +65,10 @@ void TVidora::DestroyInstances() noexcept {
 }
 
 void TVidora::Terminate() {
+  if (FTerminateRequested) return;
   FTerminateRequested = true;
-  QCoreApplication::quit();
+  // Not quit(): that would first ask every window to close, and so repeat the close question.
+  QCoreApplication::exit(0);
 }
 
 }  // namespace vidora

@@ -41,7 +41,9 @@ class TVidora {
   void Created(const QString& name) { FCreationOrder << name; }
   const QStringList& CreationOrder() const noexcept { return FCreationOrder; }
 
-  // Asks the message loop to end after the current message.
+  // The one way the program ends: the message loop stops after the current message, without
+  // asking any window to close (the main window's close question is not asked again). A
+  // second request changes nothing.
   virtual void Terminate();
   bool TerminateRequested() const noexcept { return FTerminateRequested; }
 

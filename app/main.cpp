@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
   vidora::LoadTranslations(app, translator);
   vidora::ApplyVisualStyle(app);
   QCoreApplication::setApplicationName(QStringLiteral("Vidora"));
+  // The program ends only through TVidora::Terminate, which the main window's close calls too.
+  QApplication::setQuitOnLastWindowClosed(false);
 
   vidora::TDesktopShell shell;
   vidora::TVidora vidora(shell);

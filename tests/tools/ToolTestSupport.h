@@ -21,6 +21,7 @@
 #include "tables/VdbBaseTable.h"
 #include "types/VdbData.h"
 #include "types/vuCodePage.h"
+#include "WalkBound.h"
 
 namespace vidora::tools::test {
 
@@ -115,7 +116,8 @@ class TOpenTable {
     }
     vdb::TVdbIndexFile& index = Table->GetIndexFile(no);
     std::vector<std::uint8_t> entry;
-    for (auto r = index.Erster_Index(entry); r == 0; r = index.Naechster_Index(entry)) {
+    testsupport::TWalkBound bound(static_cast<std::size_t>(Table->GetRecordCount()), "the walk over an index");
+    for (auto r = index.Erster_Index(entry); r == 0 && bound.Step(); r = index.Naechster_Index(entry)) {
       out.push_back(vdb::VdbEntryRecNo(entry));
     }
     return out;

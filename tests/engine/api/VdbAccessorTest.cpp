@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "SettlementWorld.h"
+#include "WalkBound.h"
 #include "api/VdbAccessor.h"
 #include "api/VdbErrorCodes.h"
 
@@ -34,8 +35,13 @@ class AccessorTest : public ::testing::Test {
   // computed afresh at every stop.
   static std::vector<std::int32_t> Walk(TVdbAccessor& a, bool backwards, std::int32_t expectedCount) {
     std::vector<std::int32_t> seen;
+    testsupport::TWalkBound bound(static_cast<std::size_t>(expectedCount), backwards ? "the walk backwards" : "the walk forwards");
     std::int16_t r = backwards ? a.Last() : a.First();
-    while (r == 0) {
+    while (r == 0 && bound.Step()) {
+      if (!seen.empty() && a.RecordNo() == seen.back()) {
+        ADD_FAILURE() << "the cursor did not move from record " << a.RecordNo();
+        return seen;
+      }
       seen.push_back(a.RecordNo());
       const std::int32_t expectedSeq =
           backwards ? expectedCount - static_cast<std::int32_t>(seen.size()) + 1 : static_cast<std::int32_t>(seen.size());
@@ -49,6 +55,7 @@ class AccessorTest : public ::testing::Test {
       }
       r = backwards ? a.Prior() : a.Next();
     }
+    if (r == 0) return seen;  // the bound has reported it
     EXPECT_EQ(r, -errRecordNotFound);
     return seen;
   }
@@ -222,10 +229,12 @@ TEST_F(AccessorTest, FiltersSkipRecordsAndCountByWalking) {
   EXPECT_TRUE(a.IsFiltered());
   EXPECT_EQ(a.RecordCount(), static_cast<std::int32_t>(model.size()));
   std::vector<std::int32_t> seen;
-  for (std::int16_t r = a.First(); r == 0; r = a.Next()) seen.push_back(a.RecordNo());
+  testsupport::TWalkBound forwards(model.size(), "the filtered walk forwards");
+  for (std::int16_t r = a.First(); r == 0 && forwards.Step(); r = a.Next()) seen.push_back(a.RecordNo());
   EXPECT_EQ(seen, model);
   seen.clear();
-  for (std::int16_t r = a.Last(); r == 0; r = a.Prior()) seen.push_back(a.RecordNo());
+  testsupport::TWalkBound backwards(model.size(), "the filtered walk backwards");
+  for (std::int16_t r = a.Last(); r == 0 && backwards.Step(); r = a.Prior()) seen.push_back(a.RecordNo());
   EXPECT_EQ(seen, Reversed(model));
 
   // Nothing matches: -19, count 0.
@@ -285,7 +294,8 @@ TEST_F(AccessorTest, BookmarkOrderWalksTheListAndSkipsHoles) {
   EXPECT_EQ(a.RecordNo(), 500) << "not in the list: the first bookmark";
   EXPECT_EQ(a.RecordCount(), 4);
   std::vector<std::int32_t> seen;
-  for (std::int16_t r = a.First(); r == 0; r = a.Next()) {
+  testsupport::TWalkBound bound(4, "the walk over the bookmarks");
+  for (std::int16_t r = a.First(); r == 0 && bound.Step(); r = a.Next()) {
     seen.push_back(a.RecordNo());
     EXPECT_EQ(a.SequenceNo(), static_cast<std::int32_t>(seen.size()));
   }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "VdbApiTestSupport.h"
+#include "WalkBound.h"
 
 namespace vdbapi_test {
 namespace {
@@ -501,7 +502,9 @@ TEST_F(WritingTest, MarkedRecordsAreDeletedTogether) {
   EXPECT_EQ(VdbTableDeleteMarkedRecs(Table, nullptr, true), 3) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
   EXPECT_EQ(VdbTableGetRecordCount(Table), 2);
   std::vector<std::string> left;
-  for (int16_t r = VdbTableFirst(Table); r == 1 || (r == 0 && !left.empty()); r = VdbTableMoveBy(Table, 1)) {
+  testsupport::TWalkBound bound(2, "the walk over the records left");
+  for (int16_t r = VdbTableFirst(Table); (r == 1 || (r == 0 && !left.empty())) && bound.Step();
+       r = VdbTableMoveBy(Table, 1)) {
     left.push_back(Current());
   }
   std::sort(left.begin(), left.end());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "TableTestSupport.h"
+#include "WalkBound.h"
 #include "api/VdbErrorCodes.h"
 #include "storage/vuOSFileSystem.h"
 
@@ -153,7 +154,9 @@ TEST_F(BaseTableTest, LevelFiveTableKeepsItsIndexesInOldFiles) {
   EXPECT_FALSE(t->GetIndexFile(byName).IsVariableSize());
   std::vector<std::uint8_t> entry;
   std::vector<std::int32_t> order;
-  for (auto r = t->GetIndexFile(byName).Erster_Index(entry); r == 0; r = t->GetIndexFile(byName).Naechster_Index(entry)) {
+  testsupport::TWalkBound bound(3, "the walk over the name index");
+  for (auto r = t->GetIndexFile(byName).Erster_Index(entry); r == 0 && bound.Step();
+       r = t->GetIndexFile(byName).Naechster_Index(entry)) {
     order.push_back(VdbEntryRecNo(entry));
   }
   EXPECT_EQ(order, (std::vector<std::int32_t>{3, 2, 1}));  // null first, then Abony, Zala
@@ -594,7 +597,9 @@ TEST(BaseTableOnDiskTest, TableOnTheOperatingSystemsFiles) {
       std::vector<std::uint8_t> entry;
       std::vector<std::u16string> names;
       std::vector<std::uint8_t> record(static_cast<std::size_t>(t.GetRecordSize()));
-      for (auto r = t.GetIndexFile(byName).Erster_Index(entry); r == 0; r = t.GetIndexFile(byName).Naechster_Index(entry)) {
+      testsupport::TWalkBound bound(3, "the walk over the name index");
+      for (auto r = t.GetIndexFile(byName).Erster_Index(entry); r == 0 && bound.Step();
+           r = t.GetIndexFile(byName).Naechster_Index(entry)) {
         ASSERT_EQ(t.ReadRecord(VdbEntryRecNo(entry), record), 0);
         names.push_back(test::GetText(t, record, 1));
       }

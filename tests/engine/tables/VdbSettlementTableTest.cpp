@@ -8,6 +8,7 @@
 #include <random>
 
 #include "TableTestSupport.h"
+#include "WalkBound.h"
 #include "api/VdbErrorCodes.h"
 
 namespace vdb {
@@ -157,7 +158,8 @@ TEST_F(SettlementTableTest, NameIndexWalksInHungarianOrder) {
   TVdbIndexFile& index = Table->GetIndexFile(Telep);
   std::u16string previous;
   std::int32_t count = 0;
-  for (auto r = index.Erster_Index(entry); r == 0; r = index.Naechster_Index(entry)) {
+  testsupport::TWalkBound bound(Rows->size(), "the walk over the name index");
+  for (auto r = index.Erster_Index(entry); r == 0 && bound.Step(); r = index.Naechster_Index(entry)) {
     const std::u16string name = NameOf(VdbEntryRecNo(entry));
     if (count > 0) {
       ASSERT_LE(Collate(previous, name), 0) << VdbUtf16ToUtf8(previous) << " / " << VdbUtf16ToUtf8(name);
@@ -291,7 +293,8 @@ TEST_F(SettlementTableTest, PostalCodeRangeIncludesBothBounds) {
   std::vector<std::int32_t> walked;
   TVdbIndexFile& index = Table->GetIndexFile(Irsz);
   ASSERT_EQ(index.Suche_Index(entry), 0);
-  while (Table->TestFilterRange(Irsz, lower, upper, entry) == 0) {
+  testsupport::TWalkBound bound(expected.size(), "the walk over the range");
+  while (Table->TestFilterRange(Irsz, lower, upper, entry) == 0 && bound.Step()) {
     walked.push_back(VdbEntryRecNo(entry));
     if (index.Naechster_Index(entry) != 0) break;
   }

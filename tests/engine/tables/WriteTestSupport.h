@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TableTestSupport.h"
+#include "WalkBound.h"
 #include "storage/VdbTreeBase.h"
 
 namespace vdb::test {
@@ -77,7 +78,10 @@ inline std::vector<std::int32_t> IndexRecNos(TVdbBaseTable& t, TVdbIndexNo index
   std::vector<std::int32_t> recNos;
   TVdbIndexFile& file = t.GetIndexFile(indexNo);
   std::vector<std::uint8_t> key(static_cast<std::size_t>(file.GetIndSize()) + 64, 0);
-  for (std::int16_t r = file.Erster_Index(key); r == 0; r = file.Naechster_Index(key)) recNos.push_back(VdbEntryRecNo(key));
+  // An index lists each record at most once.
+  testsupport::TWalkBound bound(static_cast<std::size_t>(t.GetRecordCount()), "the walk over an index");
+  for (std::int16_t r = file.Erster_Index(key); r == 0 && bound.Step(); r = file.Naechster_Index(key))
+    recNos.push_back(VdbEntryRecNo(key));
   return recNos;
 }
 
