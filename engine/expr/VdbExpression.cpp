@@ -688,11 +688,15 @@ TVdbTruth TVdbBooleanFactor::Evaluate() {
       case tcoLessOrEqual:
       case tcoGreater:
       case tcoGreaterOrEqual: result = Compare(left, *ExpressionRight, ComparisonOperator); break;
-      case tcoBetween:
-        // Upper bound first; the lower bound is computed only when that holds.
+      case tcoBetween: {
+        // left <= upper AND left >= lower, with the AND's three values: an unknown upper
+        // comparison and a false lower one are FALSE, so that NOT BETWEEN holds there.
         result = Compare(left, *ExpressionRight, tcoLessOrEqual);
-        if (result == vtTrue) result = Compare(left, *ExpressionRightEx, tcoGreaterOrEqual);
+        if (result == vtFalse) break;
+        const TVdbTruth lower = Compare(left, *ExpressionRightEx, tcoGreaterOrEqual);
+        if (lower != vtTrue) result = lower;
         break;
+      }
       case tcoLike: {
         const TVdbDataValue& pattern = ExpressionRight->Calculate();
         const TVdbDataType& pt = *ExpressionRight->DataType();
@@ -716,10 +720,16 @@ TVdbTruth TVdbBooleanFactor::Evaluate() {
         break;
       }
       case tcoIn: {
+        // TRUE at the first equal item; otherwise UNKNOWN when any item was (wherever it
+        // stands in the list), else FALSE.
         result = vtFalse;
         for (auto& v : ValueSet) {
-          result = Compare(left, *v, tcoEqual);
-          if (result == vtTrue) break;
+          const TVdbTruth item = Compare(left, *v, tcoEqual);
+          if (item == vtTrue) {
+            result = vtTrue;
+            break;
+          }
+          if (item == vtUnknown) result = vtUnknown;
         }
         break;
       }

@@ -104,6 +104,8 @@ TEST(ExpressionTest, ThreeValuedLogic) {
       {u"S <> ''", {{u"S", u"x"}}, vtTrue},
       {u"I IN (1, NULL)", {{u"I", u"1"}}, vtTrue},
       {u"I IN (1, NULL)", {{u"I", u"2"}}, vtUnknown},
+      {u"I IN (NULL, 1)", {{u"I", u"2"}}, vtUnknown},
+      {u"I NOT IN (NULL, 1)", {{u"I", u"2"}}, vtUnknown},
       {u"I NOT IN (1, 3)", {{u"I", u"2"}}, vtTrue},
       {u"I IN (1, 3)", {{u"I", u"null"}}, vtUnknown},
       {u"S LIKE 'A%'", {{u"S", u"null"}}, vtFalse},
@@ -117,6 +119,11 @@ TEST(ExpressionTest, ThreeValuedLogic) {
       {u"I BETWEEN 1 AND 5", {{u"I", u"5"}}, vtTrue},
       {u"I BETWEEN 1 AND 5", {{u"I", u"null"}}, vtUnknown},
       {u"I NOT BETWEEN 1 AND 5", {{u"I", u"7"}}, vtTrue},
+      // An unknown bound decides only when the other comparison holds.
+      {u"I BETWEEN 5 AND NULL", {{u"I", u"3"}}, vtFalse},
+      {u"I NOT BETWEEN 5 AND NULL", {{u"I", u"3"}}, vtTrue},
+      {u"I BETWEEN NULL AND 5", {{u"I", u"3"}}, vtUnknown},
+      {u"I BETWEEN NULL AND 5", {{u"I", u"7"}}, vtFalse},
   });
 }
 
