@@ -573,8 +573,11 @@ void TVdbBaseTable::AnalyzeColumns() {
       missing((col.Options() & coComputed) != 0 ? u"computed columns" : u"default values");
     }
   }
+  FCheckConditions.clear();
   for (int k = 0; k < FChecks.GetCount(); ++k) {
-    if (!VdbCreateCheckCondition(*this, FChecks.GetNamedDef(k).ConditionText())) missing(u"check constraints");
+    auto check = VdbCreateCheckCondition(*this, FChecks.GetNamedDef(k).ConditionText());
+    if (!check) missing(u"check constraints");
+    else FCheckConditions.push_back(std::move(check));
   }
   FRecBuffer.assign(static_cast<std::size_t>(GetRecordSize()), 0);
 }
@@ -742,6 +745,7 @@ void TVdbBaseTable::ClearDefinitions() {
   FHasMemo = FHasBlob = false;
   FRecordIdFieldNo = 0;
   FMissingCalculations.clear();
+  FCheckConditions.clear();
 }
 
 std::int16_t TVdbBaseTable::Close() {

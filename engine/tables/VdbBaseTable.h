@@ -28,6 +28,7 @@
 #include "storage/vuServices.h"
 #include "tables/VdbRedoLog.h"
 #include "tables/VdbRelation.h"
+#include "tables/VdbTableExpressions.h"
 #include "tables/VdbTableNames.h"
 
 namespace vdb {
@@ -396,6 +397,8 @@ class TVdbBaseTable final : public TVdbRelation {
   IVdbIntegrityRules* FIntegrity = nullptr;
   // Kinds of texts that writing needs compiled but that cannot be compiled yet.
   std::vector<std::u16string> FMissingCalculations;
+  // The compiled check constraints, evaluated on every write.
+  std::vector<std::unique_ptr<IVdbCondition>> FCheckConditions;
 };
 
 }  // namespace vdb

@@ -368,6 +368,9 @@ void TVdbBaseTable::CheckRecordRules(std::span<const std::uint8_t> record) {
   // Check constraints and computed columns need compiled conditions; without them the write
   // is refused (187) rather than stored unchecked.
   RequireRecordWriteSupport();
+  for (const auto& check : FCheckConditions) {
+    if (!check->Holds(record)) RaiseEngineError(errConstraintViolated, {check->Text()});
+  }
   if (FForeignKeyDefs.GetCount() > 0) {
     if (FIntegrity == nullptr) RaiseEngineError(errNotSupported, {u"referential integrity (table \"" + GetName() + u"\")"});
     FIntegrity->CheckReferences(*this, record);

@@ -226,15 +226,40 @@ TEST_F(RecordWriteTest, AppendOfARecordCarryingAnotherRecordsNoteStoresACopy) {
   ExpectSound(*t);
 }
 
-TEST_F(RecordWriteTest, WritesAreRefusedWhileCheckConstraintsCannotBeEvaluated) {
+TEST_F(RecordWriteTest, CheckConstraintsRefuseRecordsTheyRejectAndNothingIsWritten) {
   TVdbNewTable definition = test::TownsDefinition(u"/db/Checked");
   definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"CODE > 0"));
+  definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"CODE <> 13 OR NAME = 'B'"));
   ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
   auto t = World.OpenTable(u"/db/Checked.vdbt");
-  EXPECT_EQ(test::AppendTown(*t, u"A", 1, "n"), -errNotSupported);
+  EXPECT_EQ(test::AppendTown(*t, u"A", 0, "n"), -errConstraintViolated);
+  EXPECT_EQ(World.LastError.Msg(), u"The record violates a constraint: \"CODE > 0\"");
+  EXPECT_EQ(test::AppendTown(*t, u"A", 13, "n"), -errConstraintViolated);
   EXPECT_EQ(t->GetRecordCount(), 0);
   EXPECT_EQ(test::IndexRecNos(*t, t->GetIndexNo(u"ByCode")).size(), 0u);
   EXPECT_EQ(t->MemoFile()->LastBlock(), 0);
+  EXPECT_EQ(test::AppendTown(*t, u"B", 13, "n"), 1);
+  EXPECT_EQ(test::AppendTown(*t, u"A", 1, "n"), 2);
+  // A change that breaks a constraint is refused and the stored record stays.
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
+  ASSERT_EQ(t->ReadRecord(2, record), 0);
+  std::vector<std::uint8_t> changed = record;
+  test::SetInt(*t, changed, test::tcCode, -5);
+  EXPECT_EQ(t->ReplaceRecord(changed, record, {}, 2), -errConstraintViolated);
+  ASSERT_EQ(t->ReadRecord(2, changed), 0);
+  EXPECT_EQ(test::GetInt(*t, changed, test::tcCode), 1);
+  ExpectSound(*t);
+}
+
+TEST_F(RecordWriteTest, VidoraPlCheckConstraintsRefuseWritesNamingTheLanguage) {
+  TVdbNewTable definition = test::TownsDefinition(u"/db/Scripted");
+  definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"@CODE > 0"));
+  ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  auto t = World.OpenTable(u"/db/Scripted.vdbt");
+  EXPECT_EQ(t->GetRecordCount(), 0) << "the table opens and reads";
+  EXPECT_EQ(test::AppendTown(*t, u"A", 5, "n"), -errNotSupported);
+  EXPECT_NE(World.LastError.Msg().find(u"VidoraPL"), std::u16string::npos) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_EQ(t->GetRecordCount(), 0);
 }
 
 // ---- transactions at table level (the session's isolation level switched by hand)
