@@ -552,6 +552,7 @@ void TVdbBaseTable::AnalyzeColumns() {
   FRecordIdFieldNo = 0;
   FHasMemo = FHasBlob = false;
   FMissingCalculations.clear();
+  FColumnCalculations.clear();
   auto missing = [&](std::u16string what) {
     if (std::find(FMissingCalculations.begin(), FMissingCalculations.end(), what) == FMissingCalculations.end()) {
       FMissingCalculations.push_back(std::move(what));
@@ -569,7 +570,13 @@ void TVdbBaseTable::AnalyzeColumns() {
     if (col.CalculationSource().empty()) continue;
     if ((col.Options() & coRangeConstraint) != 0) {
       if (!VdbCreateCheckCondition(*this, col.CalculationSource())) missing(u"range constraints");
-    } else if (!VdbCreateColumnCalculation(*this, col.CalculationSource())) {
+    } else if ((col.Options() & coComputed) == 0) {
+      // A default value belongs to the new record a cursor starts, which no one initialises
+      // from the table yet: writing stays refused rather than storing records without it.
+      missing(u"default values");
+    } else if (auto calculation = VdbCreateColumnCalculation(*this, col.CalculationSource())) {
+      FColumnCalculations.push_back({c, col.CalculationPurposes(), std::move(calculation)});
+    } else {
       missing((col.Options() & coComputed) != 0 ? u"computed columns" : u"default values");
     }
   }
@@ -746,6 +753,7 @@ void TVdbBaseTable::ClearDefinitions() {
   FRecordIdFieldNo = 0;
   FMissingCalculations.clear();
   FCheckConditions.clear();
+  FColumnCalculations.clear();
 }
 
 std::int16_t TVdbBaseTable::Close() {
