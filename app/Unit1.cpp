@@ -151,7 +151,8 @@ void TForm1::BuildMenu() {
 }
 
 void TForm1::WithEmptyTableGuard(const std::function<void()>& open) {
-  if (FApp.DataModule9()->Table1.RecordCount() <= 0) {
+  // -1: a filtered count the engine would not walk a large table for; not empty.
+  if (FApp.DataModule9()->Table1.RecordCount() == 0) {
     tk::ShowMessageBox(this, QMessageBox::NoIcon, QStringLiteral("Figyelem:"),
                        QStringLiteral("Üres az adatállomáy !!!"));
     return;

@@ -45,6 +45,11 @@ class IVdbAccessorFilter {
   // Whether the accessor's current record passes: true only for a TRUE result (FALSE and
   // UNKNOWN reject). Raises EVdbEngine when the evaluation fails.
   virtual bool Accepts(TVdbAccessor& accessor) = 0;
+  // An index of `relation` whose key range [lower, upper] holds every record the condition can
+  // accept, so that a walk may read that range only; kVdbNoIndex when there is none.
+  virtual TVdbIndexNo BestIndexAndBounds(TVdbRelation&, std::vector<std::uint8_t>&, std::vector<std::uint8_t>&) {
+    return kVdbNoIndex;
+  }
 };
 
 // How Edit waits for a record's edit lock: retried every 100 ms until `TimeoutMs` passed.

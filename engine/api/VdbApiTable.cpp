@@ -107,8 +107,8 @@ TVdbResult NotSupported(int16_t tableHdl, const char16_t* name) {
       tableHdl, [&](TApiTable&, TVdbCursor&) -> TVdbResult { RaiseNotSupported(name); }, kNotSupportedFailure);
 }
 
-// A condition text needs the condition compiler, which does not exist yet: the cursor records
-// why, and the call answers -44.
+// A condition text the engine cannot compile: the cursor records why (25 with the parser's
+// message for a syntax error, the type or name error otherwise), and the call answers -44.
 constexpr TVdbApiFailure kConditionFailure{stsInvalidSearchCondition, stsInternalError, nullptr};
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "api/VdbErrorCodes.h"
+#include "expr/VdbCondition.h"
 #include "tables/VdbBaseTable.h"
 
 namespace vdb {
@@ -127,12 +128,20 @@ void TVdbCursor::CollectMatches(IVdbAccessorFilter& condition, bool sorted, TVdb
     const TVdbIndexNo indexNo = SortIndexNo();
     Check(walker.SetAccess(indexNo < 0 ? kVdbNaturalOrder : indexNo, FSortReverse));
   }
+  // A condition that rates an index reads only that index's key range; its matches are put
+  // in record-number order, as a walk in natural order would have found them.
+  std::vector<std::uint8_t> lower, upper;
+  const TVdbIndexNo best = condition.BestIndexAndBounds(FRelation, lower, upper);
+  const bool inRange = best >= 0 && (!sorted || best == SortIndexNo());
+  if (inRange) Check(walker.SetAccess(best, sorted && FSortReverse));
+  if (inRange) Check(walker.SetRange(best, lower, upper));
   walker.SetFilter(std::make_unique<TBorrowedFilter>(condition));
   if (FRelation.BeginRead(true) < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
   std::int16_t r = 0;
   for (r = walker.First(); r == 0; r = walker.Next()) list.Append(walker.RecordNo());
   static_cast<void>(FRelation.EndRead());
   if (r != kNoRecord) Check(r);
+  if (inRange && !sorted) list.Sort();
 }
 
 void TVdbCursor::RebuildView() {
@@ -291,7 +300,7 @@ std::int16_t TVdbCursor::ClearUserRange() {
 
 // ---- filters
 
-std::int16_t TVdbCursor::SetUserSqlFilter(std::u16string_view filterExpression, int, std::uint16_t,
+std::int16_t TVdbCursor::SetUserSqlFilter(std::u16string_view filterExpression, int syntax, std::uint16_t mode,
                                           bool background) {
   // A blank text removes the condition the call addresses: the pending one, or the one in
   // force. A selection of marked records is no condition and stays.
@@ -308,10 +317,19 @@ std::int16_t TVdbCursor::SetUserSqlFilter(std::u16string_view filterExpression, 
       RebuildView();
     });
   }
-  return Guard([&] {
-    RaiseEngineError(errNotSupported, {u"filter condition \"" + std::u16string(filterExpression) +
-                                       u"\" (conditions cannot be compiled yet)"});
+  // Mode bits: $10 case-insensitive, $20 jokers, $40 the user's formats and native jokers.
+  TVdbPrepareOptions options = 0;
+  if (mode & 0x10) options |= tpoCaseInsensitive;
+  if (mode & 0x20) options |= tpoUseJokers;
+  if (mode & 0x40) options |= tpoLocalFormats | tpoNativeJokers;
+  std::unique_ptr<IVdbAccessorFilter> condition;
+  const std::int16_t compiled = Guard([&] {
+    condition = std::make_unique<TVdbConditionFilter>(FRelation, std::u16string(filterExpression),
+                                                      syntax == tesVidoraPL ? tesVidoraPL : tesVidoraSQL, options,
+                                                      TvuFormats::Invariant());
   });
+  if (compiled < 0) return compiled;
+  return SetUserFilter(std::move(condition), mode, background);
 }
 
 std::int16_t TVdbCursor::SetUserFilter(std::unique_ptr<IVdbAccessorFilter> condition, std::uint16_t mode,

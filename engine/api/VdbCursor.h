@@ -9,8 +9,8 @@
 // relation's last error); -15 invalid access, -16 unknown index, -18 no index for a sort
 // order; other operations return the negated engine code.
 //
-// Filter conditions are compiled elsewhere and handed over as IVdbAccessorFilter objects
-// (SetUserFilter); a filter given as text is refused until a condition compiler exists.
+// Filter texts are compiled into conditions (expr/VdbCondition.h) over the table's columns;
+// compiled conditions may also be handed over directly (SetUserFilter).
 //
 // Threads: a cursor belongs to one session and is used by one thread at a time.
 #pragma once
@@ -94,8 +94,9 @@ class TVdbCursor {
   // Puts a compiled condition in place by `mode` (see the kind constants) and `background`
   // (pending instead of active). 0 or a negated code.
   std::int16_t SetUserFilter(std::unique_ptr<IVdbAccessorFilter> condition, std::uint16_t mode, bool background);
-  // A filter text needs the condition compiler: refused with engine error 187. A blank text
-  // removes the pending condition (`background`) or the one in force, and returns 0.
+  // Compiles the text (a compile error is returned as its negated code, 25 for a syntax
+  // error) and puts it in place as SetUserFilter does. A blank text removes the pending
+  // condition (`background`) or the one in force, and returns 0.
   std::int16_t SetUserSqlFilter(std::u16string_view filterExpression, int syntax, std::uint16_t mode, bool background);
   std::int16_t ActivateFilter();
   std::int16_t DeactivateFilter();

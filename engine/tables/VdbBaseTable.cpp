@@ -552,6 +552,7 @@ void TVdbBaseTable::AnalyzeColumns() {
   FRecordIdFieldNo = 0;
   FHasMemo = FHasBlob = false;
   FMissingCalculations.clear();
+  FColumnCalculations.clear();
   auto missing = [&](std::u16string what) {
     if (std::find(FMissingCalculations.begin(), FMissingCalculations.end(), what) == FMissingCalculations.end()) {
       FMissingCalculations.push_back(std::move(what));
@@ -569,12 +570,21 @@ void TVdbBaseTable::AnalyzeColumns() {
     if (col.CalculationSource().empty()) continue;
     if ((col.Options() & coRangeConstraint) != 0) {
       if (!VdbCreateCheckCondition(*this, col.CalculationSource())) missing(u"range constraints");
-    } else if (!VdbCreateColumnCalculation(*this, col.CalculationSource())) {
+    } else if ((col.Options() & coComputed) == 0) {
+      // A default value belongs to the new record a cursor starts, which no one initialises
+      // from the table yet: writing stays refused rather than storing records without it.
+      missing(u"default values");
+    } else if (auto calculation = VdbCreateColumnCalculation(*this, col.CalculationSource())) {
+      FColumnCalculations.push_back({c, col.CalculationPurposes(), std::move(calculation)});
+    } else {
       missing((col.Options() & coComputed) != 0 ? u"computed columns" : u"default values");
     }
   }
+  FCheckConditions.clear();
   for (int k = 0; k < FChecks.GetCount(); ++k) {
-    if (!VdbCreateCheckCondition(*this, FChecks.GetNamedDef(k).ConditionText())) missing(u"check constraints");
+    auto check = VdbCreateCheckCondition(*this, FChecks.GetNamedDef(k).ConditionText());
+    if (!check) missing(u"check constraints");
+    else FCheckConditions.push_back(std::move(check));
   }
   FRecBuffer.assign(static_cast<std::size_t>(GetRecordSize()), 0);
 }
@@ -742,6 +752,8 @@ void TVdbBaseTable::ClearDefinitions() {
   FHasMemo = FHasBlob = false;
   FRecordIdFieldNo = 0;
   FMissingCalculations.clear();
+  FCheckConditions.clear();
+  FColumnCalculations.clear();
 }
 
 std::int16_t TVdbBaseTable::Close() {

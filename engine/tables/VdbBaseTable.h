@@ -28,6 +28,7 @@
 #include "storage/vuServices.h"
 #include "tables/VdbRedoLog.h"
 #include "tables/VdbRelation.h"
+#include "tables/VdbTableExpressions.h"
 #include "tables/VdbTableNames.h"
 
 namespace vdb {
@@ -396,6 +397,17 @@ class TVdbBaseTable final : public TVdbRelation {
   IVdbIntegrityRules* FIntegrity = nullptr;
   // Kinds of texts that writing needs compiled but that cannot be compiled yet.
   std::vector<std::u16string> FMissingCalculations;
+  // The compiled check constraints, evaluated on every write.
+  std::vector<std::unique_ptr<IVdbCondition>> FCheckConditions;
+  // Default values and computed columns: column number, purposes and the compiled expression.
+  struct TColumnCalculation {
+    int Column = 0;
+    TVdbCalculationPurposes Purposes = 0;
+    std::unique_ptr<IVdbCalculation> Calculation;
+  };
+  std::vector<TColumnCalculation> FColumnCalculations;
+  // Writes the value of every calculation serving one of `purposes` into `record`.
+  void ApplyCalculations(std::span<std::uint8_t> record, TVdbCalculationPurposes purposes);
 };
 
 }  // namespace vdb

@@ -236,6 +236,13 @@ void TVdbBaseTable::InitRecord(std::span<std::uint8_t> recBuffer, bool preset) {
     }
   }
   if (preset && HasRecordId()) CheckInternal(SetAutoNum(recBuffer));
+  if (preset) ApplyCalculations(recBuffer, clpInitialization | clpAppending | clpUpdating);
+}
+
+void TVdbBaseTable::ApplyCalculations(std::span<std::uint8_t> record, TVdbCalculationPurposes purposes) {
+  for (const TColumnCalculation& c : FColumnCalculations) {
+    if ((c.Purposes & purposes) != 0) c.Calculation->Apply(record, FColumnDefs.GetColumnDef(c.Column));
+  }
 }
 
 std::vector<std::uint8_t> TVdbBaseTable::ReadStored(std::int32_t recNo) {
@@ -368,6 +375,9 @@ void TVdbBaseTable::CheckRecordRules(std::span<const std::uint8_t> record) {
   // Check constraints and computed columns need compiled conditions; without them the write
   // is refused (187) rather than stored unchecked.
   RequireRecordWriteSupport();
+  for (const auto& check : FCheckConditions) {
+    if (!check->Holds(record)) RaiseEngineError(errConstraintViolated, {check->Text()});
+  }
   if (FForeignKeyDefs.GetCount() > 0) {
     if (FIntegrity == nullptr) RaiseEngineError(errNotSupported, {u"referential integrity (table \"" + GetName() + u"\")"});
     FIntegrity->CheckReferences(*this, record);
@@ -518,6 +528,7 @@ std::int32_t TVdbBaseTable::AppendRecord(std::span<std::uint8_t> recBuffer, cons
     TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
     if (!FDataFile->CanAppend()) RaiseEngineError(errCapacityReached, {GetName()});
     if (!FRollingBack) {
+      ApplyCalculations(record, clpAppending | clpUpdating);
       CheckUnique(record, FDataFile->GetRecordCount() + 1);
       CheckRecordRules(record);
     }
@@ -542,6 +553,7 @@ std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std
     if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
     const std::vector<std::uint8_t> old = ReadStored(recNo);
     if (!FRollingBack) {
+      ApplyCalculations(record, clpUpdating);
       CheckUnique(record, recNo);
       CheckRecordRules(record);
       if (FIntegrity) FIntegrity->BeforeUpdate(*this, old, record);

@@ -516,7 +516,8 @@ TEST_F(BaseTableTest, WritingIsRefusedWhenConstraintsCannotBeCompiled) {
   EXPECT_NO_THROW(plain->RequireRecordWriteSupport());
   plain->Close();
   TVdbNewTable newTable = PeopleTable(u"/db/Checked");
-  newTable.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"AGE >= 0"));
+  // A check that names no column of the table cannot be compiled.
+  newTable.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"AGE >= 0 AND NOPE > 1"));
   ASSERT_EQ(World.NewTableObject()->NewTable(newTable), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
   auto t = World.OpenTable(u"/db/Checked.vdbt");
   try {

@@ -226,15 +226,89 @@ TEST_F(RecordWriteTest, AppendOfARecordCarryingAnotherRecordsNoteStoresACopy) {
   ExpectSound(*t);
 }
 
-TEST_F(RecordWriteTest, WritesAreRefusedWhileCheckConstraintsCannotBeEvaluated) {
+TEST_F(RecordWriteTest, CheckConstraintsRefuseRecordsTheyRejectAndNothingIsWritten) {
   TVdbNewTable definition = test::TownsDefinition(u"/db/Checked");
   definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"CODE > 0"));
+  definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"CODE <> 13 OR NAME = 'B'"));
   ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
   auto t = World.OpenTable(u"/db/Checked.vdbt");
-  EXPECT_EQ(test::AppendTown(*t, u"A", 1, "n"), -errNotSupported);
+  EXPECT_EQ(test::AppendTown(*t, u"A", 0, "n"), -errConstraintViolated);
+  EXPECT_EQ(World.LastError.Msg(), u"The record violates a constraint: \"CODE > 0\"");
+  EXPECT_EQ(test::AppendTown(*t, u"A", 13, "n"), -errConstraintViolated);
   EXPECT_EQ(t->GetRecordCount(), 0);
   EXPECT_EQ(test::IndexRecNos(*t, t->GetIndexNo(u"ByCode")).size(), 0u);
   EXPECT_EQ(t->MemoFile()->LastBlock(), 0);
+  EXPECT_EQ(test::AppendTown(*t, u"B", 13, "n"), 1);
+  EXPECT_EQ(test::AppendTown(*t, u"A", 1, "n"), 2);
+  // A change that breaks a constraint is refused and the stored record stays.
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
+  ASSERT_EQ(t->ReadRecord(2, record), 0);
+  std::vector<std::uint8_t> changed = record;
+  test::SetInt(*t, changed, test::tcCode, -5);
+  EXPECT_EQ(t->ReplaceRecord(changed, record, {}, 2), -errConstraintViolated);
+  ASSERT_EQ(t->ReadRecord(2, changed), 0);
+  EXPECT_EQ(test::GetInt(*t, changed, test::tcCode), 1);
+  ExpectSound(*t);
+}
+
+TEST_F(RecordWriteTest, VidoraPlCheckConstraintsRefuseWritesNamingTheLanguage) {
+  TVdbNewTable definition = test::TownsDefinition(u"/db/Scripted");
+  definition.CheckDefs.Add(std::make_unique<TVdbCheckDef>(u"", u"@CODE > 0"));
+  ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  auto t = World.OpenTable(u"/db/Scripted.vdbt");
+  EXPECT_EQ(t->GetRecordCount(), 0) << "the table opens and reads";
+  EXPECT_EQ(test::AppendTown(*t, u"A", 5, "n"), -errNotSupported);
+  EXPECT_NE(World.LastError.Msg().find(u"VidoraPL"), std::u16string::npos) << VdbUtf16ToUtf8(World.LastError.Msg());
+  EXPECT_EQ(t->GetRecordCount(), 0);
+}
+
+TEST_F(RecordWriteTest, ComputedColumnsAreWrittenOnAppendAndOnChange) {
+  TVdbNewTable definition = test::TownsDefinition(u"/db/Computed");
+  TVdbNewColumn twice = test::Column(u"TWICE", vctInteger, 0, true);
+  twice.Calculation = u"CODE * 2";
+  twice.Options = coComputed;
+  TVdbNewColumn first = test::Column(u"FIRSTCODE", vctInteger, 0, true);
+  first.Calculation = u"CODE + 1000";
+  first.Options = coComputed | coAppendOnly;
+  definition.Columns.push_back(twice);
+  definition.Columns.push_back(first);
+  ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+  auto t = World.OpenTable(u"/db/Computed.vdbt");
+  const int cTwice = 4, cFirst = 5;
+  ASSERT_EQ(test::AppendTown(*t, u"A", 21, "n"), 1) << VdbUtf16ToUtf8(World.LastError.Msg());
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(t->GetRecordSize()));
+  ASSERT_EQ(t->ReadRecord(1, record), 0);
+  EXPECT_EQ(test::GetInt(*t, record, cTwice), 42);
+  EXPECT_EQ(test::GetInt(*t, record, cFirst), 1021);
+  // A change recomputes the column for every write; the append-only one keeps its value.
+  std::vector<std::uint8_t> changed = record;
+  test::SetInt(*t, changed, test::tcCode, 5);
+  test::SetInt(*t, changed, cTwice, 999);
+  ASSERT_EQ(t->ReplaceRecord(changed, record, {}, 1), 0);
+  ASSERT_EQ(t->ReadRecord(1, record), 0);
+  EXPECT_EQ(test::GetInt(*t, record, cTwice), 10);
+  EXPECT_EQ(test::GetInt(*t, record, cFirst), 1021);
+  ExpectSound(*t);
+}
+
+TEST_F(RecordWriteTest, DefaultValuesAndScriptCalculationsStillRefuseWrites) {
+  for (const char16_t* text : {u"7", u"@CODE * 2"}) {
+    SCOPED_TRACE(VdbUtf16ToUtf8(text));
+    const std::u16string path = text[0] == u'@' ? u"/db/ScriptCalc" : u"/db/Defaulted";
+    TVdbNewTable definition = test::TownsDefinition(path);
+    TVdbNewColumn extra = test::Column(u"EXTRA", vctInteger, 0, true);
+    extra.Calculation = text;
+    extra.Options = text[0] == u'@' ? coComputed : 0;
+    definition.Columns.push_back(extra);
+    ASSERT_EQ(World.NewTableObject()->NewTable(definition), 0) << VdbUtf16ToUtf8(World.LastError.Msg());
+    auto t = World.OpenTable(path + u".vdbt");
+    const std::int32_t r = test::AppendTown(*t, u"A", 1, "n");
+    EXPECT_EQ(r, -errNotSupported);
+    EXPECT_EQ(t->GetRecordCount(), 0);
+    const std::u16string msg = World.LastError.Msg();
+    EXPECT_TRUE(msg.find(u"default values") != std::u16string::npos || msg.find(u"VidoraPL") != std::u16string::npos)
+        << VdbUtf16ToUtf8(msg);
+  }
 }
 
 // ---- transactions at table level (the session's isolation level switched by hand)

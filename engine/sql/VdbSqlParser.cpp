@@ -1,0 +1,725 @@
+#include "sql/VdbSqlParser.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "api/VdbErrorCodes.h"
+
+namespace vdb {
+
+namespace {
+
+struct TKeyword {
+  std::u16string_view Text;
+  TSqlTokenType Type;
+};
+
+constexpr std::array<TKeyword, 92> kKeywords{{
+    {u"ACTION", sqltAction}, {u"ADD", sqltAdd}, {u"ALL", sqltAll}, {u"ALTER", sqltAlter}, {u"AND", sqltAnd},
+    {u"ANY", sqltAny}, {u"AS", sqltAs}, {u"ASC", sqltAsc}, {u"ASCENDING", sqltAsc}, {u"AT", sqltAt},
+    {u"BETWEEN", sqltBetween}, {u"BOTH", sqltBoth}, {u"BY", sqltBy}, {u"CASCADE", sqltCascade},
+    {u"CASE", sqltCase}, {u"CHECK", sqltCheck}, {u"COLLATE", sqltCollate}, {u"COLUMN", sqltColumn},
+    {u"CONSTRAINT", sqltConstraint}, {u"CONTAINING", sqltContaining}, {u"CONTAINS", sqltContains},
+    {u"CORRESPONDING", sqltCorresponding}, {u"CREATE", sqltCreate}, {u"CROSS", sqltCross}, {u"DAT", sqltDat},
+    {u"DEFAULT", sqltDefault}, {u"DELETE", sqltDelete}, {u"DESC", sqltDesc}, {u"DESCENDING", sqltDesc},
+    {u"DICTIONARY", sqltDictionary}, {u"DIV", sqltDiv}, {u"DISTINCT", sqltDistinct}, {u"DROP", sqltDrop},
+    {u"ENCRYPTION", sqltEncryption}, {u"ELSE", sqltElse}, {u"END", sqltEnd}, {u"ESCAPE", sqltEscape},
+    {u"EXCEPT", sqltExcept}, {u"EXISTS", sqltExists}, {u"FALSE", sqltFalse}, {u"FOR", sqltFor},
+    {u"FOREIGN", sqltForeign}, {u"FROM", sqltFrom}, {u"FULL", sqltFull}, {u"FULLTEXTINDEX", sqltFulltextIndex},
+    {u"GROUP", sqltGroup}, {u"HAS", sqltHas}, {u"HAVING", sqltHaving}, {u"IN", sqltIn}, {u"INDEX", sqltIndex},
+    {u"INNER", sqltInner}, {u"INSERT", sqltInsert}, {u"INTERSECT", sqltIntersect}, {u"INTO", sqltInto},
+    {u"IS", sqltIs}, {u"JOIN", sqltJoin}, {u"KEY", sqltKey}, {u"LEADING", sqltLeading}, {u"LEFT", sqltLeft},
+    {u"LEVEL", sqltLevel}, {u"LIKE", sqltLike}, {u"MOD", sqltMod}, {u"MODIFY", sqltModify}, {u"NO", sqltNo},
+    {u"NOT", sqltNot}, {u"NULL", sqltNull}, {u"NUMERIC", sqltNull}, {u"ON", sqltOn}, {u"OR", sqltOr},
+    {u"ORDER", sqltOrder}, {u"OUTER", sqltOuter}, {u"PASSWORD", sqltPassword}, {u"PRECISION", sqltPrecision},
+    {u"PRIMARY", sqltPrimary}, {u"REFERENCES", sqltReferences}, {u"RENAME", sqltRename}, {u"RIGHT", sqltRight},
+    {u"SELECT", sqltSelect}, {u"SET", sqltSet}, {u"SOME", sqltSome}, {u"TABLE", sqltTable}, {u"THEN", sqltThen},
+    {u"TO", sqltTo}, {u"TOP", sqltTop}, {u"TRAILING", sqltTrailing}, {u"TRUE", sqltTrue}, {u"UNION", sqltUnion},
+    {u"UNIQUE", sqltUnique}, {u"UPDATE", sqltUpdate}, {u"VALUES", sqltValues}, {u"WHEN", sqltWhen},
+    {u"WHERE", sqltWhere},
+}};
+
+struct TFunctionRow {
+  std::u16string_view Name;
+  int Min;
+  int Max;
+};
+
+// Functions callable by name; -1 marks a special form.
+constexpr std::array<TFunctionRow, 41> kFunctions{{
+    {u"ABS", 1, 1}, {u"AVG", 1, 1}, {u"CAST", -1, -1}, {u"CEILING", 1, 1}, {u"CHAR_LENGTH", 1, 1},
+    {u"CHR", 1, 1}, {u"COUNT", 1, 1}, {u"CURRENT_DATE", 0, 0}, {u"TODAY", 0, 0}, {u"CURRENT_TIME", 0, 0},
+    {u"NOW", 0, 0}, {u"CURRENT_TIMESTAMP", 0, 0}, {u"CURRENTRECORDID", -1, -1}, {u"DIGITSTR", 1, 1},
+    {u"EXCHANGE", 3, 3}, {u"EXP", 1, 1}, {u"EXTRACT", -1, -1}, {u"FILLSTR", 3, 3}, {u"FIRST", 1, 1},
+    {u"FLOOR", 1, 1}, {u"FRAC", 1, 1}, {u"INT", 1, 1}, {u"LAST", 1, 1}, {u"LEN", 1, 1}, {u"LENGTH", 1, 1},
+    {u"LOG", 1, 1}, {u"LOWER", 1, 1}, {u"LTRIM", 1, 2}, {u"MAX", 1, 1}, {u"MIN", 1, 1}, {u"NTIMES", 2, 2},
+    {u"RANDOM", 1, 1}, {u"REALVAL", 1, 1}, {u"ROUND", 2, 2}, {u"RTRIM", 1, 1}, {u"SQRT", 1, 1}, {u"STR", 1, 6},
+    {u"SUM", 1, 1}, {u"SUBSTRING", -1, -1}, {u"TRIM", -1, -1}, {u"UPPER", 1, 1},
+}};
+
+std::u16string Upper(std::u16string_view s) {
+  std::u16string r(s);
+  for (char16_t& c : r) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    else if (c == u'ä') c = u'Ä';
+    else if (c == u'ö') c = u'Ö';
+    else if (c == u'ü') c = u'Ü';
+  }
+  return r;
+}
+
+bool IsLetter(char16_t c) {
+  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'Ä' || c == u'Ö' || c == u'Ü' || c == u'ä' ||
+         c == u'ö' || c == u'ü';
+}
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Identifier characters: the minus belongs to them, so NEPESS-1 is one name.
+bool IsIdentChar(char16_t c) { return IsLetter(c) || IsDigit(c) || c == u'ß' || c == u'-' || c == u'_'; }
+
+const TFunctionRow* FindFunctionRow(std::u16string_view upperName) {
+  for (const auto& f : kFunctions)
+    if (f.Name == upperName) return &f;
+  return nullptr;
+}
+
+}  // namespace
+
+std::u16string TSqlParser::TokenDisplayName(TSqlTokenType type) {
+  switch (type) {
+    case sqltDataType: return u"<data type>";
+    case sqltEndOfStatement: return u"<end of statement>";
+    case sqltIdentifier: return u"<identifier>";
+    case sqltReference: return u"<name of table, index, column etc.>";
+    case sqltString: return u"<string>";
+    case sqltNumber: return u"<number>";
+    case sqltLeftParenthesis: return u"(";
+    case sqltRightParenthesis: return u")";
+    case sqltComma: return u",";
+    case sqltSemicolon: return u";";
+    case sqltAsterisk: return u"*";
+    case sqltDot: return u".";
+    case sqltEqual: return u"=";
+    case sqltNotEqual: return u"!=";
+    case sqltPlus: return u"+";
+    case sqltMinus: return u"-";
+    case sqltDivisor: return u"/";
+    case sqltMod: return u"%";
+    case sqltExclamationMark: return u"!";
+    case sqltGreater: return u">";
+    case sqltEqualOrGreater: return u">=";
+    case sqltLess: return u"<";
+    case sqltEqualOrLess: return u"<=";
+    case sqltPipe: return u"|";
+    case sqltParameter: return u":";
+    default:
+      for (const auto& k : kKeywords)
+        if (k.Type == type) return std::u16string(k.Text);
+      return u"?";
+  }
+}
+
+std::u16string TSqlParser::FindComparisonString(TVdbComparisonOperator op) {
+  switch (op) {
+    case tcoIsNull: return u"IS NULL";
+    case tcoIsNotNull: return u"IS NOT NULL";
+    case tcoEqual:
+    case tcoEqualNull: return u"=";
+    case tcoUnequal: return u"<>";
+    case tcoLess: return u"<";
+    case tcoLessOrEqual: return u"<=";
+    case tcoGreater: return u">";
+    case tcoGreaterOrEqual: return u">=";
+    case tcoIn: return u"IN";
+    case tcoBetween: return u"BETWEEN";
+    case tcoLike: return u"LIKE";
+    case tcoHas: return u"HAS";
+    case tcoContains: return u"CONTAINS";
+    case tcoExists: return u"EXISTS";
+    default: return {};
+  }
+}
+
+// ---- positions and errors
+
+std::int32_t TSqlParser::LastTokenRow() const {
+  const auto end = FStatementText.begin() + static_cast<std::ptrdiff_t>(std::min(FLastTokenPos, FStatementText.size()));
+  return 1 + static_cast<std::int32_t>(std::count(FStatementText.begin(), end, u'\n'));
+}
+
+std::int32_t TSqlParser::LastTokenColumn() const {
+  const std::size_t pos = std::min(FLastTokenPos, FStatementText.size());
+  const std::size_t lf = pos == 0 ? std::u16string::npos : FStatementText.rfind(u'\n', pos - 1);
+  const std::size_t lineStart = lf == std::u16string::npos ? 0 : lf + 1;
+  return 1 + static_cast<std::int32_t>(pos - lineStart);
+}
+
+std::u16string TSqlParser::CurrentStatementLine() const {
+  const std::size_t pos = std::min(FLastTokenPos, FStatementText.size());
+  const std::size_t lf = pos == 0 ? std::u16string::npos : FStatementText.rfind(u'\n', pos - 1);
+  const std::size_t lineStart = lf == std::u16string::npos ? 0 : lf + 1;
+  std::size_t lineEnd = FStatementText.find_first_of(u"\r\n", lineStart);
+  if (lineEnd == std::u16string::npos) lineEnd = FStatementText.size();
+  return FStatementText.substr(lineStart, lineEnd - lineStart);
+}
+
+void TSqlParser::RaiseError(std::int16_t code, TVdbFmtArgs args) const {
+  throw ESqlParser(code, CurrentStatementLine(), LastTokenRow(), LastTokenColumn(), FLastTokenString, std::move(args));
+}
+
+void TSqlParser::RaiseExpected(std::u16string_view expected) const {
+  throw EVdbSqlUnexpectedToken(errUnexpectedToken, CurrentStatementLine(), LastTokenRow(), LastTokenColumn(),
+                               std::u16string(expected), FLastTokenString,
+                               {std::u16string(expected), FLastTokenString});
+}
+
+void TSqlParser::Expect(TSqlTokenType type) {
+  if (FLastTokenType != type) RaiseExpected(TokenDisplayName(type));
+  NextToken();
+}
+
+// ---- scanner
+
+char16_t TSqlParser::Peek(std::size_t offset) const noexcept {
+  const std::size_t i = FStatementPos + offset;
+  return i < FStatementText.size() ? FStatementText[i] : u'\0';
+}
+
+void TSqlParser::InitParsing() {
+  FStatementPos = 0;
+  FParameterCount = 0;
+  FInList = false;
+  NextToken();
+}
+
+void TSqlParser::SavePosition() {
+  FSaved = {FStatementPos, FLastTokenType, FLastTokenString, FLastTokenPos, FParameterCount};
+}
+
+void TSqlParser::RestorePosition() {
+  FStatementPos = FSaved.StatementPos;
+  FLastTokenType = FSaved.TokenType;
+  FLastTokenString = FSaved.TokenString;
+  FLastTokenPos = FSaved.TokenPos;
+  FParameterCount = FSaved.ParameterCount;
+}
+
+void TSqlParser::ScanQuoted(char16_t close, bool doubling, TSqlTokenType type) {
+  std::u16string text;
+  ++FStatementPos;
+  for (;;) {
+    if (FStatementPos >= FStatementText.size()) {
+      FLastTokenPos = FStatementText.size();
+      FLastTokenString = TokenDisplayName(sqltEndOfStatement);
+      RaiseExpected(std::u16string(1, close));
+    }
+    const char16_t c = FStatementText[FStatementPos++];
+    if (c == close) {
+      if (doubling && Peek() == close) {
+        text += close;
+        ++FStatementPos;
+        continue;
+      }
+      break;
+    }
+    text += c;
+  }
+  FLastTokenType = type;
+  FLastTokenString = std::move(text);
+}
+
+void TSqlParser::ScanNumber() {
+  const std::size_t start = FStatementPos;
+  const bool localComma = FAllowLocalFormats && FDecimalSeparator != u'.' && !FInList;
+  while (FStatementPos < FStatementText.size()) {
+    const char16_t c = FStatementText[FStatementPos];
+    if (IsDigit(c) || c == u'_' || c == u'.' || c == u':' || (localComma && c == FDecimalSeparator)) {
+      ++FStatementPos;
+    } else {
+      break;
+    }
+  }
+  // A trailing comma separates, it is not a decimal separator: "1, 5".
+  if (FStatementPos > start + 1 && FStatementText[FStatementPos - 1] == u',') --FStatementPos;
+  if (Peek() == u'E' || Peek() == u'e') {
+    std::size_t p = 1;
+    if (Peek(p) == u'+' || Peek(p) == u'-') ++p;
+    if (IsDigit(Peek(p))) {
+      FStatementPos += p;
+      while (IsDigit(Peek())) ++FStatementPos;
+    }
+  }
+  FLastTokenType = sqltNumber;
+  FLastTokenString = FStatementText.substr(start, FStatementPos - start);
+  if (IsIdentChar(Peek())) {
+    FLastTokenPos = FStatementPos;
+    RaiseError(errCharacterNotAllowed, {std::u16string(1, Peek())});
+  }
+}
+
+void TSqlParser::NextToken() {
+  for (;;) {
+    while (FStatementPos < FStatementText.size()) {
+      const char16_t c = FStatementText[FStatementPos];
+      if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r') break;
+      ++FStatementPos;
+    }
+    FLastTokenPos = FStatementPos;
+    if (FStatementPos >= FStatementText.size()) {
+      FLastTokenType = sqltEndOfStatement;
+      FLastTokenString = TokenDisplayName(sqltEndOfStatement);
+      return;
+    }
+    const char16_t c = FStatementText[FStatementPos];
+    const char16_t n = Peek(1);
+    // Comments: to the end of the line, or up to the closing mark.
+    if ((c == u'-' && n == u'-') || (c == u'/' && n == u'/')) {
+      const std::size_t lf = FStatementText.find(u'\n', FStatementPos);
+      FStatementPos = lf == std::u16string::npos ? FStatementText.size() : lf + 1;
+      continue;
+    }
+    if (c == u'/' && n == u'*') {
+      const std::size_t end = FStatementText.find(u"*/", FStatementPos + 2);
+      FStatementPos = end == std::u16string::npos ? FStatementText.size() : end + 2;
+      continue;
+    }
+    break;
+  }
+  const char16_t c = FStatementText[FStatementPos];
+  auto symbol = [&](TSqlTokenType type, std::size_t length) {
+    FLastTokenType = type;
+    FLastTokenString = FStatementText.substr(FStatementPos, length);
+    FStatementPos += length;
+  };
+  if (c == u'\'') return ScanQuoted(u'\'', true, sqltString);
+  if (c == u'"') return ScanQuoted(u'"', true, sqltReference);
+  if (c == u'[') return ScanQuoted(u']', false, sqltReference);
+  if (c == u'$') {
+    const std::size_t start = ++FStatementPos;
+    while (IsIdentChar(Peek())) ++FStatementPos;
+    FLastTokenType = sqltReference;
+    FLastTokenString = FStatementText.substr(start, FStatementPos - start);
+    return;
+  }
+  if (IsLetter(c)) {
+    const std::size_t start = FStatementPos;
+    while (IsIdentChar(Peek())) ++FStatementPos;
+    FLastTokenString = FStatementText.substr(start, FStatementPos - start);
+    FLastTokenType = sqltIdentifier;
+    const std::u16string upper = Upper(FLastTokenString);
+    for (const auto& k : kKeywords) {
+      if (k.Text == upper) {
+        FLastTokenType = k.Type;
+        break;
+      }
+    }
+    return;
+  }
+  if (IsDigit(c)) return ScanNumber();
+  if (c == u':') {
+    if (FIsOdbcCompatible) RaiseError(errCharacterNotAllowed, {u":"});
+    const char16_t first = Peek(1);
+    if (!IsLetter(first)) {
+      FLastTokenPos = FStatementPos + 1;
+      RaiseError(errCharacterNotAllowed, {first ? std::u16string(1, first) : std::u16string()});
+    }
+    const std::size_t start = ++FStatementPos;
+    while (IsIdentChar(Peek())) ++FStatementPos;
+    FLastTokenType = sqltParameter;
+    FLastTokenString = FStatementText.substr(start, FStatementPos - start);
+    return;
+  }
+  if (c == u'?') {
+    if (!FIsOdbcCompatible) RaiseError(errCharacterNotAllowed, {u"?"});
+    ++FStatementPos;
+    FLastTokenType = sqltParameter;
+    FLastTokenString = u"Param" + vuIntToStr(++FParameterCount);
+    return;
+  }
+  const char16_t n = Peek(1);
+  switch (c) {
+    case u'(': return symbol(sqltLeftParenthesis, 1);
+    case u')': return symbol(sqltRightParenthesis, 1);
+    case u',': return symbol(sqltComma, 1);
+    case u';': return symbol(sqltSemicolon, 1);
+    case u'*': return symbol(sqltAsterisk, 1);
+    case u'.': return symbol(sqltDot, 1);
+    case u'=': return symbol(sqltEqual, 1);
+    case u'+': return symbol(sqltPlus, 1);
+    case u'-': return symbol(sqltMinus, 1);
+    case u'/': return symbol(sqltDivisor, 1);
+    case u'%': return symbol(sqltMod, 1);
+    case u'!': return n == u'=' ? symbol(sqltNotEqual, 2) : symbol(sqltExclamationMark, 1);
+    case u'<':
+      if (n == u'=') return symbol(sqltEqualOrLess, 2);
+      if (n == u'>') return symbol(sqltNotEqual, 2);
+      return symbol(sqltLess, 1);
+    case u'>': return n == u'=' ? symbol(sqltEqualOrGreater, 2) : symbol(sqltGreater, 1);
+    case u'|':
+      if (n == u'|') return symbol(sqltPlus, 2);
+      FLastTokenPos = FStatementPos + 1;
+      FLastTokenString = n ? std::u16string(1, n) : TokenDisplayName(sqltEndOfStatement);
+      RaiseExpected(u"|");
+    default: RaiseError(errCharacterNotAllowed, {std::u16string(1, c)});
+  }
+}
+
+// ---- grammar
+
+std::unique_ptr<TVdbSearchCondition> TSqlParser::ParseCondition() { return ParseSearchCondition(); }
+
+void TSqlParser::ParseEnd() {
+  if (FLastTokenType != sqltEndOfStatement) RaiseExpected(TokenDisplayName(sqltEndOfStatement));
+}
+
+std::unique_ptr<TVdbSearchCondition> TSqlParser::ParseSearchCondition() {
+  auto c = std::make_unique<TVdbSearchCondition>();
+  c->Terms.push_back(ParseBooleanTerm());
+  while (FLastTokenType == sqltOr) {
+    NextToken();
+    c->Terms.push_back(ParseBooleanTerm());
+  }
+  return c;
+}
+
+std::unique_ptr<TVdbBooleanTerm> TSqlParser::ParseBooleanTerm() {
+  auto t = std::make_unique<TVdbBooleanTerm>();
+  t->Factors.push_back(ParseBooleanFactor());
+  while (FLastTokenType == sqltAnd) {
+    NextToken();
+    t->Factors.push_back(ParseBooleanFactor());
+  }
+  return t;
+}
+
+std::unique_ptr<TVdbBooleanFactor> TSqlParser::ParseBooleanFactor() {
+  auto f = std::make_unique<TVdbBooleanFactor>();
+  if (FLastTokenType == sqltNot) {
+    f->IsNot = true;
+    NextToken();
+  }
+  if (FLastTokenType == sqltLeftParenthesis) {
+    // "(" condition ")" first; when that fails the parenthesis opens an expression: (A + B) > 3.
+    SavePosition();
+    const TSaved saved = FSaved;
+    const bool inList = FInList;
+    try {
+      NextToken();
+      FInList = false;
+      auto inner = ParseSearchCondition();
+      Expect(sqltRightParenthesis);
+      FInList = inList;
+      // A parenthesised condition followed by a comparison was an expression after all.
+      switch (FLastTokenType) {
+        case sqltEqual: case sqltNotEqual: case sqltLess: case sqltGreater: case sqltEqualOrLess:
+        case sqltEqualOrGreater: case sqltPlus: case sqltMinus: case sqltAsterisk: case sqltDivisor:
+        case sqltDiv: case sqltMod: case sqltBetween: case sqltIn: case sqltLike: case sqltHas: case sqltIs:
+          throw EVdbEngine(errSyntaxError, {u"("});
+        default: break;
+      }
+      f->SearchCondition = std::move(inner);
+      return f;
+    } catch (const EVdbEngine&) {
+      FSaved = saved;
+      RestorePosition();
+      FInList = inList;
+    }
+  } else if (FLastTokenType == sqltExists || FLastTokenType == sqltContains) {
+    RaiseError(errNotSupported, {FLastTokenString});
+  }
+  ParsePredicate(*f);
+  return f;
+}
+
+void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
+  f.ExpressionLeft = ParseExpression();
+  if (FLastTokenType == sqltNot) {
+    f.IsNot = !f.IsNot;
+    NextToken();
+  }
+  switch (FLastTokenType) {
+    case sqltBetween:
+      NextToken();
+      f.ComparisonOperator = tcoBetween;
+      f.ExpressionRightEx = ParseExpression();
+      Expect(sqltAnd);
+      f.ExpressionRight = ParseExpression();
+      return;
+    case sqltEqual: case sqltEqualOrGreater: case sqltEqualOrLess: case sqltGreater: case sqltLess:
+    case sqltNotEqual: case sqltHas: case sqltLike: {
+      static constexpr std::pair<TSqlTokenType, TVdbComparisonOperator> kOps[] = {
+          {sqltEqual, tcoEqual}, {sqltEqualOrGreater, tcoGreaterOrEqual}, {sqltEqualOrLess, tcoLessOrEqual},
+          {sqltGreater, tcoGreater}, {sqltLess, tcoLess}, {sqltNotEqual, tcoUnequal}, {sqltHas, tcoHas},
+          {sqltLike, tcoLike}};
+      for (const auto& [t, op] : kOps)
+        if (t == FLastTokenType) f.ComparisonOperator = op;
+      NextToken();
+      if (FLastTokenType == sqltAll || FLastTokenType == sqltAny || FLastTokenType == sqltSome)
+        RaiseError(errNotSupported, {u"sub-query comparison " + FLastTokenString});
+      f.ExpressionRight = ParseExpression();
+      if (f.ComparisonOperator == tcoLike && FLastTokenType == sqltEscape) {
+        NextToken();
+        if (FLastTokenType != sqltString) RaiseExpected(TokenDisplayName(sqltString));
+        if (FLastTokenString.size() != 1) RaiseError(errSyntaxError, {FLastTokenString});
+        f.LikeEscapeChar = FLastTokenString[0];
+        NextToken();
+      }
+      return;
+    }
+    case sqltIn: {
+      f.ComparisonOperator = tcoIn;
+      const bool inList = FInList;
+      FInList = true;
+      NextToken();
+      if (FLastTokenType != sqltLeftParenthesis) {
+        FInList = inList;
+        RaiseExpected(u"(");
+      }
+      NextToken();
+      if (FLastTokenType == sqltSelect) RaiseError(errNotSupported, {u"IN (SELECT ...)"});
+      f.ValueSet.push_back(ParseExpression());
+      while (FLastTokenType == sqltComma) {
+        NextToken();
+        f.ValueSet.push_back(ParseExpression());
+      }
+      FInList = inList;
+      Expect(sqltRightParenthesis);
+      return;
+    }
+    case sqltIs:
+      NextToken();
+      if (FLastTokenType == sqltNot) {
+        f.ComparisonOperator = tcoIsNotNull;
+        NextToken();
+      } else {
+        f.ComparisonOperator = tcoIsNull;
+      }
+      Expect(sqltNull);
+      return;
+    default: RaiseExpected(u"=");
+  }
+}
+
+std::unique_ptr<TVdbExpression> TSqlParser::ParseExpression() {
+  auto e = std::make_unique<TVdbExpression>();
+  e->Terms.push_back(ParseTerm());
+  while (FLastTokenType == sqltPlus || FLastTokenType == sqltMinus) {
+    e->Operators.push_back(FLastTokenType == sqltPlus ? dboPlus : dboMinus);
+    NextToken();
+    e->Terms.push_back(ParseTerm());
+  }
+  return e;
+}
+
+std::unique_ptr<TVdbTerm> TSqlParser::ParseTerm() {
+  auto t = std::make_unique<TVdbTerm>();
+  t->Factors.push_back(ParseFactor());
+  for (;;) {
+    TVdbDataBinaryOperator op;
+    switch (FLastTokenType) {
+      case sqltAsterisk: op = dboMultiply; break;
+      case sqltDivisor: op = dboDivide; break;
+      case sqltDiv: op = dboDiv; break;
+      case sqltMod: op = dboMod; break;
+      default: return t;
+    }
+    t->Operators.push_back(op);
+    NextToken();
+    t->Factors.push_back(ParseFactor());
+  }
+}
+
+std::unique_ptr<TVdbSimpleFactor> TSqlParser::ParseNumberLiteral() {
+  std::u16string text = FLastTokenString;
+  if (FAllowLocalFormats) std::replace(text.begin(), text.end(), FDecimalSeparator, u'.');
+  const auto underscores = std::count(text.begin(), text.end(), u'_');
+  const auto colons = std::count(text.begin(), text.end(), u':');
+  const auto periods = std::count(text.begin(), text.end(), u'.');
+  TVdbSimpleFactor::TLiteralKind kind;
+  const std::u16string shown = FLastTokenString;
+  if (underscores > 0) {
+    kind = TVdbSimpleFactor::lkTimeStamp;
+    try {
+      TVdbDataValue v;
+      TVdbDataType::GetDataType(vctTimeStamp, true, 0)->ConvertFromString(v, text, TvuFormats::Invariant());
+    } catch (const EVdbEngine&) {
+      RaiseError(errInvalidTimestamp, {shown});
+    }
+  } else if (periods == 2 && colons == 0) {
+    kind = TVdbSimpleFactor::lkDate;
+    try {
+      TVdbDataValue v;
+      TVdbDataType::GetDataType(vctDate, true, 0)->ConvertFromString(v, text, TvuFormats::Invariant());
+    } catch (const EVdbEngine&) {
+      RaiseError(errInvalidTimestamp, {shown});
+    }
+  } else if (colons > 0) {
+    kind = TVdbSimpleFactor::lkTime;
+    try {
+      TVdbDataValue v;
+      TVdbDataType::GetDataType(vctTime, true, 0)->ConvertFromString(v, text, TvuFormats::Invariant());
+    } catch (const EVdbEngine&) {
+      RaiseError(errInvalidTimestamp, {shown});
+    }
+  } else if (periods > 1) {
+    RaiseError(errExpressionIncomplete);
+  } else {
+    const bool integer = periods == 0 && text.find_first_not_of(u"0123456789") == std::u16string::npos;
+    bool fits = integer && text.size() <= 19;
+    if (integer && text.size() == 19) fits = text <= u"9223372036854775807";
+    if (fits) {
+      kind = TVdbSimpleFactor::lkInteger;
+    } else {
+      double d = 0;
+      if (!vuParseFloat(text, TvuFormats::Invariant(), d)) RaiseError(errInvalidNumber, {shown});
+      kind = TVdbSimpleFactor::lkFloat;
+    }
+  }
+  NextToken();
+  return TVdbSimpleFactor::CreateLiteral(std::move(text), kind);
+}
+
+std::unique_ptr<TVdbFactor> TSqlParser::ParseCase() {
+  NextToken();
+  auto c = std::make_unique<TVdbSqlCaseOperation>();
+  std::unique_ptr<TVdbExpression> subject;
+  if (FLastTokenType != sqltWhen) subject = ParseExpression();
+  if (FLastTokenType != sqltWhen) RaiseExpected(u"WHEN");
+  while (FLastTokenType == sqltWhen) {
+    NextToken();
+    if (subject) {
+      // CASE x WHEN v: the condition x = v.
+      auto f = std::make_unique<TVdbBooleanFactor>();
+      f->ExpressionLeft = subject->CreateCopy();
+      f->ComparisonOperator = tcoEqual;
+      f->ExpressionRight = ParseExpression();
+      auto t = std::make_unique<TVdbBooleanTerm>();
+      t->Factors.push_back(std::move(f));
+      auto cond = std::make_unique<TVdbSearchCondition>();
+      cond->Terms.push_back(std::move(t));
+      c->WhenConditions.push_back(std::move(cond));
+    } else {
+      c->WhenConditions.push_back(ParseSearchCondition());
+    }
+    Expect(sqltThen);
+    c->ThenExpressions.push_back(ParseExpression());
+  }
+  if (FLastTokenType == sqltElse) {
+    NextToken();
+    c->ThenExpressions.push_back(ParseExpression());
+  }
+  Expect(sqltEnd);
+  return c;
+}
+
+std::unique_ptr<TVdbSimpleFactor> TSqlParser::ParseFunction(std::u16string name) {
+  const TFunctionRow* row = FindFunctionRow(Upper(name));
+  if (row->Min < 0) RaiseError(errNotSupported, {u"the special form of " + Upper(name)});
+  NextToken();
+  TVdbFunctionCall call;
+  call.Name = Upper(name);
+  if (row->Max > 0 && FLastTokenType == sqltLeftParenthesis) {
+    const bool inList = FInList;
+    FInList = true;
+    NextToken();
+    if (call.Name == u"COUNT" && FLastTokenType == sqltAsterisk) {
+      NextToken();
+      call.Arguments.push_back(TVdbExpression::FromFactor(TVdbSimpleFactor::CreateLiteral(u"1", TVdbSimpleFactor::lkInteger)));
+    } else {
+      call.Arguments.push_back(ParseExpression());
+      while (FLastTokenType == sqltComma) {
+        if (static_cast<int>(call.Arguments.size()) >= row->Max) RaiseExpected(u")");
+        NextToken();
+        call.Arguments.push_back(ParseExpression());
+      }
+      if (static_cast<int>(call.Arguments.size()) < row->Min) RaiseExpected(u",");
+    }
+    FInList = inList;
+    Expect(sqltRightParenthesis);
+  }
+  return TVdbSimpleFactor::CreateFunction(std::move(call));
+}
+
+std::unique_ptr<TVdbFactor> TSqlParser::ParseFactor() {
+  TSqlFactorSign sign = sfsNone;
+  if (FLastTokenType == sqltPlus && FLastTokenString == u"+") {
+    sign = sfsPlus;
+    NextToken();
+  } else if (FLastTokenType == sqltMinus) {
+    sign = sfsMinus;
+    NextToken();
+  }
+  std::unique_ptr<TVdbFactor> f;
+  switch (FLastTokenType) {
+    case sqltCase: f = ParseCase(); break;
+    case sqltLeftParenthesis: {
+      const bool inList = FInList;
+      FInList = false;
+      NextToken();
+      auto e = ParseExpression();
+      FInList = inList;
+      Expect(sqltRightParenthesis);
+      f = TVdbSimpleFactor::CreateExpression(std::move(e));
+      break;
+    }
+    case sqltTrue:
+    case sqltFalse:
+      f = TVdbSimpleFactor::CreateLiteral(FLastTokenType == sqltTrue ? u"TRUE" : u"FALSE", TVdbSimpleFactor::lkBoolean);
+      NextToken();
+      break;
+    case sqltNull:
+      f = TVdbSimpleFactor::CreateLiteral(u"NULL", TVdbSimpleFactor::lkNull);
+      NextToken();
+      break;
+    case sqltNumber: f = ParseNumberLiteral(); break;
+    case sqltString: {
+      const bool wide = std::any_of(FLastTokenString.begin(), FLastTokenString.end(), [](char16_t c) { return c >= 0x100; });
+      f = TVdbSimpleFactor::CreateLiteral(FLastTokenString, wide ? TVdbSimpleFactor::lkWideString : TVdbSimpleFactor::lkString);
+      NextToken();
+      break;
+    }
+    case sqltParameter:
+      f = TVdbSimpleFactor::CreateParameter(FLastTokenString);
+      NextToken();
+      break;
+    case sqltIdentifier:
+    case sqltReference: {
+      std::u16string name = FLastTokenString;
+      const std::u16string upper = Upper(name);
+      if (FLastTokenType == sqltIdentifier && (upper == u"DATE" || upper == u"TIME" || upper == u"TIMESTAMP")) {
+        NextToken();
+        if (FLastTokenType != sqltString) RaiseExpected(TokenDisplayName(sqltString));
+        const auto kind = upper == u"DATE"   ? TVdbSimpleFactor::lkDate
+                          : upper == u"TIME" ? TVdbSimpleFactor::lkTime
+                                             : TVdbSimpleFactor::lkTimeStamp;
+        f = TVdbSimpleFactor::CreateLiteral(FLastTokenString, kind);
+        NextToken();
+        break;
+      }
+      if (FLastTokenType == sqltIdentifier && FindFunctionRow(upper)) {
+        f = ParseFunction(std::move(name));
+        break;
+      }
+      NextToken();
+      if (FLastTokenType == sqltDot) {
+        NextToken();
+        if (FLastTokenType != sqltIdentifier && FLastTokenType != sqltReference) RaiseExpected(TokenDisplayName(sqltIdentifier));
+        // The table part loses a directory path and a ".dat" ending.
+        const std::size_t slash = name.find_last_of(u"/\\");
+        if (slash != std::u16string::npos) name = name.substr(slash + 1);
+        if (Upper(name).find(u".DAT") != std::u16string::npos && name.size() >= 4) name.resize(name.size() - 4);
+        name += u"." + FLastTokenString;
+        NextToken();
+      }
+      f = TVdbSimpleFactor::CreateColumnReference(std::move(name));
+      break;
+    }
+    default: RaiseExpected(TokenDisplayName(sqltIdentifier));
+  }
+  f->Sign = sign;
+  return f;
+}
+
+}  // namespace vdb

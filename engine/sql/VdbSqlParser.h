@@ -1,0 +1,116 @@
+// The VidoraSQL scanner and parser. The scanner reads one token at a time (keywords, names,
+// numbers, strings, parameters, symbols; comments skipped); the parser turns a text into the
+// condition and expression trees of expr/VdbExpression.h. Statements embed these rules, so the
+// grammar functions are the building blocks a statement parser calls with the same scanner.
+//
+// Errors are ESqlParser exceptions (an engine compiler error with unit "SQL command", the row,
+// the column and the text of the line holding the token); a missing token is the subclass
+// EVdbSqlUnexpectedToken, code 56 "\"%s\" expected but \"%s\" found". The nodes built before
+// an error are freed on the way out.
+//
+// Threads: one parser reads one text on one thread; the tables are immutable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "api/VdbErrors.h"
+#include "expr/VdbExpression.h"
+#include "types/vuFormats.h"
+
+namespace vdb {
+
+enum TSqlTokenType : std::uint8_t {
+  sqltAction, sqltAdd, sqltAll, sqltAlter, sqltAnd, sqltAny, sqltAs, sqltAsc, sqltAsterisk, sqltAt,
+  sqltBetween, sqltBoth, sqltBy, sqltCascade, sqltCase, sqltCheck, sqltCollate, sqltColumn, sqltComma,
+  sqltConstraint, sqltContains, sqltContaining, sqltCorresponding, sqltCreate, sqltCross, sqltDat,
+  sqltDataType, sqltDefault, sqltDelete, sqltDesc, sqltDictionary, sqltDistinct, sqltDiv, sqltDivisor,
+  sqltDot, sqltDrop, sqltElse, sqltEncryption, sqltEnd, sqltEndOfStatement, sqltEqual, sqltEqualOrGreater,
+  sqltEqualOrLess, sqltEscape, sqltExcept, sqltExclamationMark, sqltExists, sqltFalse, sqltFor, sqltForeign,
+  sqltFrom, sqltFull, sqltFulltextIndex, sqltGroup, sqltGreater, sqltHas, sqltHaving, sqltIdentifier, sqltIn,
+  sqltIndex, sqltInner, sqltInsert, sqltIntersect, sqltInto, sqltIs, sqltJoin, sqltKey, sqltLeading,
+  sqltLeftParenthesis, sqltLeft, sqltLess, sqltLevel, sqltLike, sqltMinus, sqltMod, sqltModify, sqltNo,
+  sqltNot, sqltNotEqual, sqltNull, sqltNumber, sqltOn, sqltOr, sqltOrder, sqltOuter, sqltParameter,
+  sqltPassword, sqltPipe, sqltPlus, sqltPrecision, sqltPrimary, sqltReference, sqltReferences, sqltRename,
+  sqltRight, sqltRightParenthesis, sqltSelect, sqltSemicolon, sqltSet, sqltSome, sqltString, sqltTable,
+  sqltThen, sqltTo, sqltTop, sqltTrailing, sqltTrue, sqltUnion, sqltUnique, sqltUpdate, sqltValues,
+  sqltWhen, sqltWhere
+};
+
+class TSqlParser {
+ public:
+  TSqlParser() = default;
+
+  void SetStatementText(std::u16string text) { FStatementText = std::move(text); }
+  const std::u16string& StatementText() const noexcept { return FStatementText; }
+  // Numbers may use the user's decimal separator (`formats.DecimalSeparator`).
+  void SetAllowLocalFormats(bool allow, const TvuFormats& formats = TvuFormats::Invariant()) {
+    FAllowLocalFormats = allow;
+    FDecimalSeparator = formats.DecimalSeparator;
+  }
+  bool AllowLocalFormats() const noexcept { return FAllowLocalFormats; }
+  void SetOdbcCompatible(bool value) noexcept { FIsOdbcCompatible = value; }
+
+  // Position 1 and the first token read.
+  void InitParsing();
+  std::unique_ptr<TVdbSearchCondition> ParseCondition();
+  std::unique_ptr<TVdbExpression> ParseExpression();
+  // Requires the end of the text.
+  void ParseEnd();
+
+  // ---- the current token
+  TSqlTokenType TokenType() const noexcept { return FLastTokenType; }
+  const std::u16string& TokenString() const noexcept { return FLastTokenString; }
+  std::int32_t LastTokenRow() const;
+  std::int32_t LastTokenColumn() const;
+  std::u16string CurrentStatementLine() const;
+  void NextToken();
+
+  // The operator's keyword or symbol ("IS NULL" built from keywords).
+  static std::u16string FindComparisonString(TVdbComparisonOperator op);
+  // The text messages show for a token type ("<end of statement>", "(", keywords ...).
+  static std::u16string TokenDisplayName(TSqlTokenType type);
+
+ private:
+  [[noreturn]] void RaiseError(std::int16_t code, TVdbFmtArgs args = {}) const;
+  [[noreturn]] void RaiseExpected(std::u16string_view expected) const;
+  void Expect(TSqlTokenType type);
+  char16_t Peek(std::size_t offset = 0) const noexcept;
+  void ScanNumber();
+  void ScanQuoted(char16_t close, bool doubling, TSqlTokenType type);
+  void SavePosition();
+  void RestorePosition();
+
+  std::unique_ptr<TVdbSearchCondition> ParseSearchCondition();
+  std::unique_ptr<TVdbBooleanTerm> ParseBooleanTerm();
+  std::unique_ptr<TVdbBooleanFactor> ParseBooleanFactor();
+  void ParsePredicate(TVdbBooleanFactor& factor);
+  std::unique_ptr<TVdbTerm> ParseTerm();
+  std::unique_ptr<TVdbFactor> ParseFactor();
+  std::unique_ptr<TVdbSimpleFactor> ParseNumberLiteral();
+  std::unique_ptr<TVdbFactor> ParseCase();
+  std::unique_ptr<TVdbSimpleFactor> ParseFunction(std::u16string name);
+
+  std::u16string FStatementText;
+  bool FIsOdbcCompatible = false;
+  bool FAllowLocalFormats = false;
+  char16_t FDecimalSeparator = u'.';
+  std::int32_t FParameterCount = 0;
+  std::size_t FStatementPos = 0;  // 0-based index of the next character
+  std::u16string FLastTokenString;
+  std::size_t FLastTokenPos = 0;  // 0-based start of the current token
+  TSqlTokenType FLastTokenType = sqltEndOfStatement;
+  // While a list is read, a comma ends a number: (1,5) is two items.
+  bool FInList = false;
+  struct TSaved {
+    std::size_t StatementPos;
+    TSqlTokenType TokenType;
+    std::u16string TokenString;
+    std::size_t TokenPos;
+    std::int32_t ParameterCount;
+  } FSaved{};
+};
+
+}  // namespace vdb
