@@ -12,9 +12,13 @@
 #include <QTimer>
 #include <memory>
 
+#include <QPrinter>
+#include <QTemporaryDir>
+
 #include "BRPrev.h"
 #include "BRPrntr.h"
 #include "BandRpt.h"
+#include "PdfText.h"
 #include "ReportTestSupport.h"
 #include "db/TMemDataSet.h"
 
@@ -140,6 +144,31 @@ TEST_F(PreviewWindow, PagesAppearWhileGeneratingThenPageAndZoom) {
   // The last page is stored by the end of the document; before that the count grew one by one.
   EXPECT_GE(seenWhileGenerating.back(), 8);
   EXPECT_FALSE(TBRStandardPreview::Busy());
+}
+
+TEST_F(PreviewWindow, PrintsThePageRangeOfThePrinter) {
+  Make(Report, Data, 100);
+  QTemporaryDir dir;
+  const QString file = dir.filePath(QStringLiteral("nyomtato.pdf"));
+  int printed = 0;
+  EXPECT_TRUE(TBRStandardPreview::Run(Report, nullptr, [&](TBRStandardPreview& w) {
+    WhenFinished(w, [&] {
+      // What the print dialog hands back: a printer with copies and a page range.
+      QPrinter printer(QPrinter::HighResolution);
+      printer.setOutputFormat(QPrinter::PdfFormat);
+      printer.setOutputFileName(file);
+      printer.setPrintRange(QPrinter::PageRange);
+      printer.setFromTo(2, 3);
+      printed = w.PrintTo(printer);
+    });
+  }));
+  EXPECT_EQ(printed, 2);
+  const pdftest::TPdfText text = pdftest::ReadPdf(file);
+  ASSERT_EQ(text.Pages.size(), 2u);
+  EXPECT_TRUE(text.Pages[0].contains(QStringLiteral("Sor 13")));  // the first record of page 2
+  EXPECT_TRUE(text.Pages[1].contains(QStringLiteral("Sor 36")));  // the last record of page 3
+  EXPECT_FALSE(text.All().contains(QStringLiteral("Sor 12")));
+  EXPECT_FALSE(text.All().contains(QStringLiteral("Sor 37")));
 }
 
 TEST_F(PreviewWindow, EscapeClosesTheFinishedPreview) {
