@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <optional>
@@ -230,8 +231,11 @@ void TBRStandardPreview::ApplyZoom() {
   const int width = FPrinter.PageWidth() > 0 ? FPrinter.PageWidth() : 2100;
   const int length = FPrinter.PageLength() > 0 ? FPrinter.PageLength() : 2970;
   const double margin = 2 * 12 + 4;
-  if (FZoomMode == TZoomMode::zmWidth)
-    FZoom = std::max(0.05, (viewport.width() - margin) / (width * natural));
+  if (FZoomMode == TZoomMode::zmWidth) {
+    // A page as wide as the view is taller than it: leave room for the vertical scroll bar.
+    const int bar = FScroll->verticalScrollBar()->isVisible() ? 0 : style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    FZoom = std::max(0.05, (viewport.width() - bar - margin) / (width * natural));
+  }
   else if (FZoomMode == TZoomMode::zmFit)
     FZoom = std::max(0.05, std::min((viewport.width() - margin) / (width * natural), (viewport.height() - margin) / (length * natural)));
   FView->Resize();
