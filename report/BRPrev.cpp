@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPdfWriter>
@@ -19,6 +20,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <optional>
 
@@ -101,6 +103,18 @@ TBRStandardPreview::TBRStandardPreview(TBRPrinter& printer, QWidget* parent) : Q
   AddAction("ZoomToWidth", QStringLiteral("Oldalszélesség"), QStringLiteral("Oldalszélesség|Az oldal kitölti az ablak szélességét"),
             [this] { ZoomToWidth(); });
   AddAction("Zoom100", QStringLiteral("100%"), QStringLiteral("100%|Természetes méret"), [this] { SetZoomPercent(100); });
+  // The zoom pop-up: 50 % to 200 % in steps of 10.
+  auto* zoomMenu = new QMenu(this);
+  zoomMenu->setObjectName(QStringLiteral("ZoomMenu"));
+  for (int percent = 50; percent <= 200; percent += 10)
+    zoomMenu->addAction(QStringLiteral("%1%").arg(percent), this, [this, percent] { SetZoomPercent(percent); });
+  auto* zoomButton = new QToolButton(this);
+  zoomButton->setObjectName(QStringLiteral("ZoomButton"));
+  zoomButton->setText(QStringLiteral("Nagyítás"));
+  zoomButton->setToolTip(QStringLiteral("Nagyítás beállítása"));
+  zoomButton->setMenu(zoomMenu);
+  zoomButton->setPopupMode(QToolButton::InstantPopup);
+  FToolBar->addWidget(zoomButton);
   FToolBar->addSeparator();
   AddAction("FirstPage", QStringLiteral("Első"), QStringLiteral("Első oldal"), [this] { First(); });
   AddAction("PreviousPage", QStringLiteral("Előző"), QStringLiteral("Előző oldal"), [this] { Prior(); });
@@ -508,6 +522,7 @@ bool TBRStandardPreview::Run(TCustomBandRep& report, QWidget* parent, const std:
   const auto finish = [&] {
     printer.OnPageAdded = nullptr;
     printer.OnProgress = nullptr;
+    if (!window) (void)owned.release();  // a parent took it down with itself
     if (window) {
       window->OnCancel = nullptr;
       window->SetGenerating(false);
@@ -526,7 +541,7 @@ bool TBRStandardPreview::Run(TCustomBandRep& report, QWidget* parent, const std:
   // The user sees the pages until closing the window, unless the window is gone or the
   // program is ending.
   if (window && window->isVisible() && !deferred.Quitting() && !stopped) window->exec();
-  if (!window) (void)owned.release();  // a parent took it down with itself
+  if (!window) (void)owned.release();
   return !stopped;
 }
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -135,6 +136,13 @@ TEST_F(PreviewWindow, PagesAppearWhileGeneratingThenPageAndZoom) {
       EXPECT_EQ(w.ZoomMode(), TBRStandardPreview::TZoomMode::zmPercent);
       const double natural = w.PageView()->logicalDpiX() / 254.0;
       EXPECT_NEAR(w.PageView()->width(), 2100 * natural + 24, 2);
+      // The pop-up offers 50 % to 200 %.
+      QMenu* menu = w.findChild<QMenu*>(QStringLiteral("ZoomMenu"));
+      ASSERT_EQ(menu->actions().size(), 16);
+      EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("50%"));
+      menu->actions().back()->trigger();
+      EXPECT_EQ(w.Zoom(), 2.0);
+      EXPECT_NEAR(w.PageView()->width(), 2 * 2100 * natural + 24, 2);
     });
   });
   EXPECT_TRUE(done);
