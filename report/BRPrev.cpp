@@ -7,6 +7,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSplitter>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -130,6 +133,10 @@ TBRStandardPreview::TBRStandardPreview(TBRPrinter& printer, QWidget* parent) : Q
   AddAction("nextPage", QStringLiteral("Következő"), QStringLiteral("Következő oldal"), [this] { Next(); });
   AddAction("LastPage", QStringLiteral("Utolsó"), QStringLiteral("Utolsó oldal"), [this] { Last(); });
   FToolBar->addSeparator();
+  AddAction("FindButton", QStringLiteral("Keresés"), QStringLiteral("Szöveg keresése"), [this] {
+    FSearchEdit->setFocus();
+    FindText(FSearchEdit->text());
+  });
   AddAction("Print", QStringLiteral("Nyomtatás"), QStringLiteral("Nyomtatás|A lista nyomtatása"), [this] { PrintCommand(); });
   AddAction("PdfExport", QStringLiteral("PDF"), QStringLiteral("Mentés PDF-be|A lista mentése PDF állományba"),
             [this] { PdfCommand(); });
@@ -147,7 +154,25 @@ TBRStandardPreview::TBRStandardPreview(TBRPrinter& printer, QWidget* parent) : Q
   FScroll->setWidget(FView);
   FScroll->installEventFilter(this);
   FScroll->viewport()->installEventFilter(this);
-  layout->addWidget(FScroll, 1);
+  // Side panel: searching the pages' text, the hits listed by page.
+  auto* body = new QSplitter(this);
+  auto* side = new QWidget(body);
+  auto* sideLayout = new QVBoxLayout(side);
+  sideLayout->setContentsMargins(4, 4, 4, 4);
+  sideLayout->addWidget(new QLabel(QStringLiteral("Keresett szöveg:"), side));
+  FSearchEdit = new QLineEdit(side);
+  FSearchEdit->setObjectName(QStringLiteral("SearchEdit"));
+  sideLayout->addWidget(FSearchEdit);
+  FHits = new QListWidget(side);
+  FHits->setObjectName(QStringLiteral("SearchResult"));
+  sideLayout->addWidget(FHits, 1);
+  connect(FSearchEdit, &QLineEdit::returnPressed, this, [this] { FindText(FSearchEdit->text()); });
+  connect(FHits, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) { ShowPage(item->data(Qt::UserRole).toInt()); });
+  body->addWidget(side);
+  body->addWidget(FScroll);
+  body->setStretchFactor(1, 1);
+  body->setSizes({180, 720});
+  layout->addWidget(body, 1);
 
   auto* status = new QStatusBar(this);
   FStatus = new QLabel(status);
@@ -274,6 +299,24 @@ void TBRStandardPreview::SetZoomPercent(int percent) {
 void TBRStandardPreview::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   ApplyZoom();
+}
+
+int TBRStandardPreview::FindText(const QString& text) {
+  FHits->clear();
+  if (text.isEmpty()) return 0;
+  FSearchEdit->setText(text);
+  int hits = 0;
+  for (int n = 1; n <= PageCount(); ++n) {
+    const TBRDisplayPage page = FPrinter.GetPage(n);
+    for (const TBRDrawCommand* run : page.Texts())
+      if (run->Text.contains(text, Qt::CaseInsensitive)) {
+        auto* item = new QListWidgetItem(QStringLiteral("%1. oldal: %2").arg(n).arg(run->Text), FHits);
+        item->setData(Qt::UserRole, n);
+        ++hits;
+      }
+  }
+  if (hits > 0) ShowPage(FHits->item(0)->data(Qt::UserRole).toInt());
+  return hits;
 }
 
 void TBRStandardPreview::First() { ShowPage(1); }

@@ -21,6 +21,8 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
+class QListWidget;
 class QPrinter;
 class QScrollArea;
 class QSpinBox;
@@ -73,6 +75,10 @@ class TBRStandardPreview : public QDialog {
   // `error`) when the file cannot be written.
   bool ExportPdf(const QString& fileName, QString* error = nullptr);
 
+  // Lists the text runs containing `text` (any case) with their pages in the side panel and
+  // shows the first hit's page; returns the number of hits.
+  int FindText(const QString& text);
+
   // The window's own texts.
   static QString StatusText(int page, int count);
 
@@ -111,6 +117,8 @@ class TBRStandardPreview : public QDialog {
   TBRPageView* FView = nullptr;
   QSpinBox* FPageEdit = nullptr;
   QLabel* FStatus = nullptr;
+  QLineEdit* FSearchEdit = nullptr;
+  QListWidget* FHits = nullptr;
   int FPage = 0;
   int FProgress = -1;
   TZoomMode FZoomMode = TZoomMode::zmWidth;

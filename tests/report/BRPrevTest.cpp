@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QListWidget>
 #include <QMenu>
 #include <QSpinBox>
 #include <QTest>
@@ -136,6 +137,13 @@ TEST_F(PreviewWindow, PagesAppearWhileGeneratingThenPageAndZoom) {
       EXPECT_EQ(w.ZoomMode(), TBRStandardPreview::TZoomMode::zmPercent);
       const double natural = w.PageView()->logicalDpiX() / 254.0;
       EXPECT_NEAR(w.PageView()->width(), 2100 * natural + 24, 2);
+      // Searching the text lists the hits by page and shows the first.
+      EXPECT_EQ(w.FindText(QStringLiteral("sor 5")), 11);  // Sor 5, Sor 50..59
+      EXPECT_EQ(w.CurrentPage(), 1);
+      EXPECT_EQ(w.FindText(QStringLiteral("Sor 99")), 1);
+      EXPECT_EQ(w.CurrentPage(), 9);
+      EXPECT_EQ(w.findChild<QListWidget*>(QStringLiteral("SearchResult"))->item(0)->text(), QStringLiteral("9. oldal: Sor 99"));
+      EXPECT_EQ(w.FindText(QStringLiteral("nincs ilyen")), 0);
       // The pop-up offers 50 % to 200 %.
       QMenu* menu = w.findChild<QMenu*>(QStringLiteral("ZoomMenu"));
       ASSERT_EQ(menu->actions().size(), 16);
