@@ -93,7 +93,7 @@ TBRStandardPreview::TBRStandardPreview(TBRPrinter& printer, QWidget* parent) : Q
   setObjectName(QStringLiteral("BRStandardPreview"));
   setWindowTitle(QStringLiteral(" Nyomtatási kép"));
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
-  resize(900, 760);
+  resize(1120, 820);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
