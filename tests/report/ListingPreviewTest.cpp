@@ -51,19 +51,21 @@ class ListingPreview : public ::testing::Test {
     auto connected = std::make_shared<QPointer<TBRStandardPreview>>();
     QObject::connect(timer, &QTimer::timeout, timer, [=, tries = 0, seen = false]() mutable {
       auto* w = qobject_cast<TBRStandardPreview*>(QApplication::activeModalWidget());
-      // Done when the preview went away during its generation, or none came (the test's own
-      // checks then fail): this test's closures must not outlive it.
-      if (!w && (seen || ++tries > 2000)) {
+      // Done when the preview it saw went away during its generation, or none came (the test's
+      // own checks then fail): this test's closures must never reach a later test's window.
+      if ((seen && connected->isNull()) || (!seen && !w && ++tries > 2000)) {
         timer->stop();
         timer->deleteLater();
+        return;
       }
-      if (!w) return;
+      if (!w || (seen && *connected != w)) return;
       seen = true;
-      if (whileGenerating && *connected != w) {
+      if (*connected != w) {
         *connected = w;
-        QObject::connect(w, &TBRStandardPreview::PageCountChanged, w, [w, whileGenerating](int count) {
-          if (w->Generating()) whileGenerating(*w, count);
-        });
+        if (whileGenerating)
+          QObject::connect(w, &TBRStandardPreview::PageCountChanged, w, [w, whileGenerating](int count) {
+            if (w->Generating()) whileGenerating(*w, count);
+          });
       }
       if (w->Generating()) return;
       timer->stop();
