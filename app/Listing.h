@@ -21,6 +21,10 @@ class TListingReport : public br::TBandRep {
   // The centred line of the page footer naming the product and its maker.
   static const QString& ProductLine();
 
+  // Opens the preview window over the active window and fills it while the pages are
+  // generated (ListingPreview.cpp).
+  void Preview() override;
+
  protected:
   // The report over a settlement dataset (`dataSetName` names it in expressions).
   TListingReport(const QString& name, tk::TDataSet& dataSet, const QString& dataSetName);

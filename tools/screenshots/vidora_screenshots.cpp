@@ -1,6 +1,8 @@
-// Takes pictures of the main, maintenance, search and about windows on a settlement database, for
-// the documentation. Usage: vidora_screenshots <database dir> <output dir>; run it under a display
-// (xvfb-run) so the pictures show the real window frames and fonts.
+// Takes pictures of the main, maintenance, search and about windows and of the listings'
+// previews on a settlement database, for the documentation. Usage: vidora_screenshots <database
+// dir> <output dir>; run it under a display (xvfb-run) so the pictures show the real window frames
+// and fonts.
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "BRPrev.h"
 #include "Shell.h"
 #include "Startup.h"
 #include "Unit1.h"
@@ -39,6 +42,26 @@ bool ShotOfModal(vidora::TModalForm& form, const QString& path, const std::funct
     form.close();
   });
   form.ShowModal();
+  return ok;
+}
+
+// Starts a listing from the menu and saves the picture of its preview once the report is
+// generated, showing page `page`.
+bool ShotOfPreview(vidora::TForm1& main, const char* action, int page, const QString& path) {
+  bool ok = false;
+  QTimer timer;
+  timer.setInterval(50);
+  QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+    auto* preview = qobject_cast<br::TBRStandardPreview*>(QApplication::activeModalWidget());
+    if (!preview || preview->Generating()) return;
+    timer.stop();
+    preview->ShowPage(page);
+    QTest::qWait(200);
+    ok = Save(*preview, path);
+    preview->close();
+  });
+  timer.start();
+  main.findChild<QAction*>(QLatin1String(action))->trigger();
   return ok;
 }
 
@@ -76,5 +99,8 @@ int main(int argc, char** argv) {
                    [&] { QTest::keyClicks(vidora.Form5()->Edit1(), QStringLiteral("Szeged")); }) && ok;
   // The summary shows the machine the pictures are taken on.
   ok = ShotOfModal(*vidora.Form7(), out + QStringLiteral("/about-window.png"), [] {}) && ok;
+  ok = ShotOfPreview(*vidora.Form1(), "Egyszer1", 1, out + QStringLiteral("/preview-simple-list.png")) && ok;
+  ok = ShotOfPreview(*vidora.Form1(), "Kzp1", 2, out + QStringLiteral("/preview-middle-list.png")) && ok;
+  ok = ShotOfPreview(*vidora.Form1(), "eljes1", 1, out + QStringLiteral("/preview-full-list.png")) && ok;
   return ok ? 0 : 1;
 }
