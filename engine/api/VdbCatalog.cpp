@@ -315,6 +315,8 @@ std::int16_t TVdbCatalog::DoOpenTable(std::u16string_view tableName, std::u16str
   if (!internal) {
     if (ReadOnly) rights &= static_cast<std::uint16_t>(~kVdbRightsWriteMask);
     if (Exclusive) rights |= kVdbRightExclusive;
+    // The database's secure flush mode holds for every table of it, however it is opened.
+    if (DeepFlush) rights |= kVdbRightDeepFlush;
     if (SharedReadOnly && (rights & kVdbRightsWriteMask) == 0) {
       rights |= kVdbRightSharedReadOnly;
     } else {
