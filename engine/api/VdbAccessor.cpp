@@ -285,9 +285,7 @@ bool TVdbAccessor::RawFirst() {
         r = IndexFile().Erster_Index(key);
       }
       if (r != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
-      FRecBufUpdated = false;
+      PlaceOnEntry(std::move(key));
       return true;
     }
     case tatNone:
@@ -327,14 +325,23 @@ bool TVdbAccessor::RawLast() {
         r = IndexFile().Letzter_Index(key);
       }
       if (r != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
+      PlaceOnEntry(std::move(key));
       return true;
     }
     case tatNone:
       break;
   }
   return false;
+}
+
+void TVdbAccessor::PlaceOnEntry(std::vector<std::uint8_t>&& entry) {
+  SetPosition(VdbEntryRecNo(entry));
+  FCurrentKey = std::move(entry);
+  const std::vector<std::uint8_t> fromIndex = FCurrentKey;
+  static_cast<void>(RecordPtrExc());
+  if (IndexFile().Order().Compare(fromIndex, FCurrentKey) != 0) {
+    RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
+  }
 }
 
 bool TVdbAccessor::RawNext() { return RawStep(true); }
@@ -369,8 +376,7 @@ bool TVdbAccessor::RawStep(bool forward) {
       std::vector<std::uint8_t> key = FCurrentKey;
       const int r = forward ? IndexFile().Naechster_Index(key) : IndexFile().Vorheriger_Index(key);
       if (r != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
+      PlaceOnEntry(std::move(key));
       return true;
     }
     case tatNone:
