@@ -184,7 +184,10 @@ bool TVdbCatalog::IsTableNameEqual(std::u16string_view a, std::u16string_view b)
 }
 
 std::u16string TVdbCatalog::FullPath(std::u16string_view name) const {
-  if (!VdbExtractDir(name).empty()) return std::u16string(name);
+  // Only an absolute directory leaves the database directory as the base: a relative one
+  // ("sub/x", "../x") is taken from the database directory, never from the process's
+  // working directory.
+  if (!name.empty() && name.front() == u'/') return std::u16string(name);
   return FLocation.empty() ? std::u16string(name) : FLocation + u"/" + std::u16string(name);
 }
 
