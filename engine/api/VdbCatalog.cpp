@@ -266,7 +266,9 @@ std::int32_t TVdbCatalog::OpenRelationCount() const {
 }
 
 TVdbRltnIdx TVdbCatalog::FindRltnIdx(std::u16string_view relationName) const {
-  const std::u16string_view dir = VdbExtractDir(relationName);
+  // A relative directory names the same place as the files opened under it.
+  const std::u16string full = VdbExtractDir(relationName).empty() ? std::u16string() : FullPath(relationName);
+  const std::u16string_view dir = VdbExtractDir(full);
   const std::u16string_view ext = VdbExtractExt(relationName);
   for (TVdbRltnIdx i = 1; i <= kVdbMaxRltnIdx; ++i) {
     const TVdbBaseTable* t = FSlots[static_cast<std::size_t>(i)].Table.get();
