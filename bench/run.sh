@@ -6,6 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/tools/deps.sh"
 cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVIDORA_TESTS=OFF -DVIDORA_BENCH=ON >/dev/null
-cmake --build "$root/build/bench" --target vidora_bench vidora_keystroke_bench
+cmake --build "$root/build/bench" --target vidora_bench vidora_keystroke_bench vidora_durability_bench
 "$root/build/bench/bench/vidora_bench" "$@"
 "$root/build/bench/bench/vidora_keystroke_bench" "$@"
+"$root/build/bench/bench/vidora_durability_bench" "$@"
