@@ -335,11 +335,19 @@ bool TVdbAccessor::RawLast() {
 }
 
 void TVdbAccessor::PlaceOnEntry(std::vector<std::uint8_t>&& entry) {
-  SetPosition(VdbEntryRecNo(entry));
+  // An entry naming no record (0 stands for the pending new record) is damage.
+  const std::int32_t recNo = VdbEntryRecNo(entry);
+  if (recNo < 1 || recNo > FRelation.GetRecordCount()) RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
+  SetPosition(recNo);
   FCurrentKey = std::move(entry);
   const std::vector<std::uint8_t> fromIndex = FCurrentKey;
   static_cast<void>(RecordPtrExc());
-  if (IndexFile().Order().Compare(fromIndex, FCurrentKey) != 0) {
+  // Byte for byte: on malformed entries the order need not be consistent, and a walk that
+  // trusted it could come back to a record it has passed.
+  const TVdbIndexOrder& order = IndexFile().Order();
+  const std::size_t used = order.UsedEntrySize(fromIndex);
+  if (used != order.UsedEntrySize(FCurrentKey) || used > fromIndex.size() || used > FCurrentKey.size() ||
+      !std::equal(fromIndex.begin(), fromIndex.begin() + static_cast<std::ptrdiff_t>(used), FCurrentKey.begin())) {
     RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
   }
 }
