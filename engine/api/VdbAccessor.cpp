@@ -285,9 +285,7 @@ bool TVdbAccessor::RawFirst() {
         r = IndexFile().Erster_Index(key);
       }
       if (r != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
-      FRecBufUpdated = false;
+      PlaceOnEntry(std::move(key));
       return true;
     }
     case tatNone:
@@ -327,14 +325,31 @@ bool TVdbAccessor::RawLast() {
         r = IndexFile().Letzter_Index(key);
       }
       if (r != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
+      PlaceOnEntry(std::move(key));
       return true;
     }
     case tatNone:
       break;
   }
   return false;
+}
+
+void TVdbAccessor::PlaceOnEntry(std::vector<std::uint8_t>&& entry) {
+  // An entry naming no record (0 stands for the pending new record) is damage.
+  const std::int32_t recNo = VdbEntryRecNo(entry);
+  if (recNo < 1 || recNo > FRelation.GetRecordCount()) RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
+  SetPosition(recNo);
+  FCurrentKey = std::move(entry);
+  const std::vector<std::uint8_t> fromIndex = FCurrentKey;
+  static_cast<void>(RecordPtrExc());
+  // Byte for byte: on malformed entries the order need not be consistent, and a walk that
+  // trusted it could come back to a record it has passed.
+  const TVdbIndexOrder& order = IndexFile().Order();
+  const std::size_t used = order.UsedEntrySize(fromIndex);
+  if (used != order.UsedEntrySize(FCurrentKey) || used > fromIndex.size() || used > FCurrentKey.size() ||
+      !std::equal(fromIndex.begin(), fromIndex.begin() + static_cast<std::ptrdiff_t>(used), FCurrentKey.begin())) {
+    RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
+  }
 }
 
 bool TVdbAccessor::RawNext() { return RawStep(true); }
@@ -369,8 +384,7 @@ bool TVdbAccessor::RawStep(bool forward) {
       std::vector<std::uint8_t> key = FCurrentKey;
       const int r = forward ? IndexFile().Naechster_Index(key) : IndexFile().Vorheriger_Index(key);
       if (r != 0 || !IndexKeyInRange(key)) return false;
-      FCurrentKey = std::move(key);
-      SetPosition(VdbEntryRecNo(FCurrentKey));
+      PlaceOnEntry(std::move(key));
       return true;
     }
     case tatNone:

@@ -264,6 +264,10 @@ class TVdbAccessor final : public IRelationListener {
   bool RawNext();
   bool RawPrior();
   bool RawStep(bool forward);
+  // Makes the record of index entry `entry` current (read lock held). The record's own key
+  // must be the entry's (95 otherwise): a walk that went on from a key the record does not
+  // have could run in circles over a damaged file.
+  void PlaceOnEntry(std::vector<std::uint8_t>&& entry);
   bool IndexKeyInRange(std::span<const std::uint8_t> key) const;
   bool NaturalInRange(std::int32_t recNo) const noexcept;
   bool Accepted();

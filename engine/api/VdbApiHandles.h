@@ -15,11 +15,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/VdbBoundary.h"
@@ -63,6 +65,10 @@ class TApiSession {
   std::u16string ReadOnlyDirs;
   bool CaretSwitch = false;
   std::int32_t DefIndPageSize = 4096;
+  // Held for the whole of every call on the session, its relations, cursors and statements:
+  // the cursors of one session share its relations' files, buffers and last error, so calls
+  // from several threads take turns.
+  std::recursive_mutex CallSync;
 };
 
 // A statement: its text and parameters, kept until the SQL layer prepares them.
@@ -88,6 +94,34 @@ struct TApiTable {
   TVdbTableChangeProc ChangeProc = nullptr;
   // The column of the memo or blob being read (InitGetBlob .. PerformGetBlob), 0 for none.
   std::int32_t BlobTransferField = 0;
+  // The thread inside a call on this cursor (none: free). A cursor serves one thread at a
+  // time; a second thread is refused instead of waiting.
+  std::atomic<std::thread::id> User{};
+};
+
+// Enters a cursor for the calling thread; entering it again from the same thread is allowed.
+class TApiTableEntry {
+ public:
+  explicit TApiTableEntry(TApiTable& t) noexcept : FTable(t) {
+    std::thread::id none{};
+    const std::thread::id me = std::this_thread::get_id();
+    FEntered = t.User.compare_exchange_strong(none, me);
+    FAllowed = FEntered || none == me;
+  }
+  ~TApiTableEntry() {
+    if (FEntered) FTable.User.store(std::thread::id{});
+  }
+  TApiTableEntry(const TApiTableEntry&) = delete;
+  TApiTableEntry& operator=(const TApiTableEntry&) = delete;
+  // False: another thread is inside a call on the cursor.
+  bool Allowed() const noexcept { return FAllowed; }
+  // The cursor is about to be freed: nothing is to be given back.
+  void Dismiss() noexcept { FEntered = false; }
+
+ private:
+  TApiTable& FTable;
+  bool FEntered = false;
+  bool FAllowed = false;
 };
 
 class TApiRegistry {
@@ -162,6 +196,7 @@ R CallSession(std::int32_t sessHdl, bool mustBeOpen, F&& op, const TVdbApiFailur
     if (ClassifySession(sessHdl) != THandleKind::Local) return static_cast<R>(stsInvalidSessionHandle);
     TApiSession* s = TApiRegistry::Instance().FindSession(sessHdl);
     if (s == nullptr || (mustBeOpen && !s->Session.GetIsOpen())) return static_cast<R>(stsInvalidSessionHandle);
+    std::lock_guard turn(s->CallSync);
     return static_cast<R>(GuardApiCall(
         s->Session.LastError(), [&]() -> R { return op(*s); }, failure));
   });
@@ -174,6 +209,7 @@ R CallRelation(std::int32_t rltnHdl, F&& op, const TVdbApiFailure& failure = {})
     if (ClassifyRelation(rltnHdl) != THandleKind::Local) return static_cast<R>(stsInvalidRelationHandle);
     TApiSession* s = TApiRegistry::Instance().FindSession(SessionOfRltnHdl(rltnHdl));
     if (s == nullptr || !s->Session.GetIsOpen()) return static_cast<R>(stsInvalidRelationHandle);
+    std::lock_guard turn(s->CallSync);
     const auto idx = TVdbCatalog::GetRltnIdx(rltnHdl);
     TVdbRelation* relation = s->Session.Catalog().GetRelation(idx);
     if (relation == nullptr) return static_cast<R>(stsInvalidRelationHandle);
@@ -192,6 +228,10 @@ R CallTable(std::int32_t tableHdl, F&& op, const TVdbApiFailure& failure = {}) n
     if (t == nullptr) return static_cast<R>(stsInvalidTableHandle);
     TApiSession* s = registry.FindSession(t->SessHdl);
     if (s == nullptr) return static_cast<R>(stsInvalidTableHandle);
+    // Refused before waiting for the session: the other thread may be the one to wait for.
+    const TApiTableEntry entry(*t);
+    if (!entry.Allowed()) return static_cast<R>(stsWrongContext);
+    std::lock_guard turn(s->CallSync);
     return static_cast<R>(GuardApiCall(
         s->Session.LastError(), [&]() -> R { return op(*t, *t->Cursor); }, failure));
   });
@@ -207,6 +247,7 @@ R CallStatement(std::int32_t stmtHdl, F&& op, const TVdbApiFailure& failure = {}
     if (st == nullptr) return static_cast<R>(stsInvalidStatementHandle);
     TApiSession* s = registry.FindSession(st->SessHdl);
     if (s == nullptr) return static_cast<R>(stsInvalidStatementHandle);
+    std::lock_guard turn(s->CallSync);
     return static_cast<R>(GuardApiCall(
         s->Session.LastError(), [&]() -> R { return op(*s, *st); }, failure));
   });

@@ -45,9 +45,10 @@ std::int16_t OpenWithPasswords(TApiSession& s, const std::u16string& name, std::
   return r;
 }
 
-// The file of a table name of this database: a name with a directory stays as it is.
+// The file of a table name of this database: a name with an absolute directory stays as it
+// is; any other name, a relative directory included, lies under the database directory.
 std::u16string TablePath(TApiSession& s, const std::u16string& name) {
-  if (name.find(u'/') != std::u16string::npos) return name;
+  if (!name.empty() && name.front() == u'/') return name;
   return s.Session.Catalog().Location() + u"/" + name;
 }
 
@@ -258,6 +259,15 @@ VDBAPI TVdbResult VdbSessDeleteTable(int16_t SessHdl, const VdbChar* PathName, c
         StoredTable(*catalog.GetRelation(slot)).GetFileNames(files);
         if (catalog.CloseRelation(slot) < 0) return stsCannotDeleteTable;
         TvuFileSystem& fs = TApiRegistry::Instance().FileSystem();
+        // Only files beside the data file are the table's: an index name read from a damaged
+        // or forged data file must not lead the delete anywhere else.
+        const std::u16string_view dir = files.empty() ? std::u16string_view() : VdbExtractDir(files.front());
+        for (const std::u16string& file : files) {
+          if (VdbExtractDir(file) != dir) {
+            s.Session.LastError().SetLastError(errFileDelete, {file});
+            return stsCannotDeleteTable;
+          }
+        }
         for (const std::u16string& file : files) {
           if (fs.FileExists(file) && !fs.DeleteFile(file)) {
             s.Session.LastError().SetLastError(errFileDelete, {file});

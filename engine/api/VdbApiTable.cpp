@@ -134,10 +134,16 @@ VDBAPI TVdbResult VdbTableDelete(int16_t TableHdl) {
     TApiRegistry& registry = TApiRegistry::Instance();
     TApiTable* t = registry.FindTable(TableHdl);
     if (t == nullptr) return stsInvalidTableHandle;
+    // A cursor another thread is using is not freed under it.
+    TApiTableEntry entry(*t);
+    if (!entry.Allowed()) return stsWrongContext;
     const std::int16_t sessHdl = t->SessHdl;
     const TVdbRltnIdx idx = t->Cursor->RltnIdx();
-    registry.RemoveTable(TableHdl);
     TApiSession* s = registry.FindSession(sessHdl);
+    std::unique_lock<std::recursive_mutex> turn;
+    if (s != nullptr) turn = std::unique_lock(s->CallSync);
+    entry.Dismiss();
+    registry.RemoveTable(TableHdl);
     if (s != nullptr && s->Session.GetIsOpen() && s->Session.Catalog().IsTemporary(idx)) {
       return GuardApiCall(s->Session.LastError(), [&]() -> TVdbResult {
         CheckStatus(s->Session.Catalog().CloseUnneededTables(true, false));

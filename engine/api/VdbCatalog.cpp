@@ -184,7 +184,10 @@ bool TVdbCatalog::IsTableNameEqual(std::u16string_view a, std::u16string_view b)
 }
 
 std::u16string TVdbCatalog::FullPath(std::u16string_view name) const {
-  if (!VdbExtractDir(name).empty()) return std::u16string(name);
+  // Only an absolute directory leaves the database directory as the base: a relative one
+  // ("sub/x", "../x") is taken from the database directory, never from the process's
+  // working directory.
+  if (!name.empty() && name.front() == u'/') return std::u16string(name);
   return FLocation.empty() ? std::u16string(name) : FLocation + u"/" + std::u16string(name);
 }
 
@@ -263,7 +266,9 @@ std::int32_t TVdbCatalog::OpenRelationCount() const {
 }
 
 TVdbRltnIdx TVdbCatalog::FindRltnIdx(std::u16string_view relationName) const {
-  const std::u16string_view dir = VdbExtractDir(relationName);
+  // A relative directory names the same place as the files opened under it.
+  const std::u16string full = VdbExtractDir(relationName).empty() ? std::u16string() : FullPath(relationName);
+  const std::u16string_view dir = VdbExtractDir(full);
   const std::u16string_view ext = VdbExtractExt(relationName);
   for (TVdbRltnIdx i = 1; i <= kVdbMaxRltnIdx; ++i) {
     const TVdbBaseTable* t = FSlots[static_cast<std::size_t>(i)].Table.get();
@@ -315,6 +320,8 @@ std::int16_t TVdbCatalog::DoOpenTable(std::u16string_view tableName, std::u16str
   if (!internal) {
     if (ReadOnly) rights &= static_cast<std::uint16_t>(~kVdbRightsWriteMask);
     if (Exclusive) rights |= kVdbRightExclusive;
+    // The database's secure flush mode holds for every table of it, however it is opened.
+    if (DeepFlush) rights |= kVdbRightDeepFlush;
     if (SharedReadOnly && (rights & kVdbRightsWriteMask) == 0) {
       rights |= kVdbRightSharedReadOnly;
     } else {

@@ -71,6 +71,8 @@ class TVdbBlockedBinaryFile {
   // block 0.
   void Flush();
   void Undo();
+  // Every Flush also forces the file to the device (secure flush mode).
+  void SetDeepFlush(bool value) noexcept { FStorage.SetDeepFlush(value); }
   // Resets to an empty file (block 0 only).
   void Empty();
 

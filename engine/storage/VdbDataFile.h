@@ -111,6 +111,8 @@ class TVdbDataFile {
 
   virtual bool CanDelete() const noexcept = 0;
   bool IsOpen() const noexcept { return FStorage.IsOpen(); }
+  // Every Flush also forces the file to the device (secure flush mode).
+  void SetDeepFlush(bool value) noexcept { FStorage.SetDeepFlush(value); }
   // Bytes the file's content takes (record-area start + count × record size for heap files).
   virtual std::int64_t GetStorageSize() const = 0;
   virtual std::int32_t GetRecordCount() const = 0;

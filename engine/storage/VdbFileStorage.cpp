@@ -15,6 +15,7 @@ std::unique_ptr<TVdbClientStorage> TVdbFileStorage::NewClient(std::int32_t pageS
   auto client = std::make_unique<TVdbClientStorage>(FPageManager, nullptr, FClientHdl, FFileSystem);
   client->SetName(FFileName);
   client->SetPageSize(pageSize);
+  client->SetDeepFlush(FDeepFlush);
   return client;
 }
 
@@ -76,6 +77,11 @@ void TVdbFileStorage::CloseQuietly() noexcept {
 void TVdbFileStorage::Drop() noexcept {
   FPage.reset();
   FStorage.reset();
+}
+
+void TVdbFileStorage::SetDeepFlush(bool value) noexcept {
+  FDeepFlush = value;
+  if (FStorage) FStorage->SetDeepFlush(value);
 }
 
 void TVdbFileStorage::Flush() {

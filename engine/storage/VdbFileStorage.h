@@ -44,7 +44,10 @@ class TVdbFileStorage {
   // closes itself and logs a failure to the page manager's log.
   void Drop() noexcept;
   // Writes changes to the file; nothing when not open or read-only. Raises 3 on failure.
+  // With deep flush the file is also forced to the device when something was written.
   void Flush();
+  // Deep flush for this storage and every storage it opens or creates later.
+  void SetDeepFlush(bool value) noexcept;
 
   // Runs the page operation `op` and returns its result; a page-manager failure raises
   // engine error `code` naming the file.
@@ -84,6 +87,7 @@ class TVdbFileStorage {
   std::unique_ptr<TVdbClientStorage> FStorage;
   std::unique_ptr<TVdbStoragePageSite> FPage;
   bool FReadOnly = false;
+  bool FDeepFlush = false;
 };
 
 }  // namespace vdb

@@ -479,7 +479,10 @@ std::int16_t TVdbIndexFile::Letzter_Index(std::vector<std::uint8_t>& key) {
 std::int16_t TVdbIndexFile::Naechster_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
   std::vector<std::uint8_t> found;
-  if (!FTree->FindNext(Trimmed(key), found)) return 1;
+  const std::vector<std::uint8_t> from = Trimmed(key);
+  if (!FTree->FindNext(from, found)) return 1;
+  // A step that does not move forward comes from pages out of order: a walk would never end.
+  if (FOrder->Compare(found, from) <= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
   key.swap(found);
   return 0;
 }
@@ -487,7 +490,9 @@ std::int16_t TVdbIndexFile::Naechster_Index(std::vector<std::uint8_t>& key) {
 std::int16_t TVdbIndexFile::Vorheriger_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
   std::vector<std::uint8_t> found;
-  if (!FTree->FindPrev(Trimmed(key), found)) return 1;
+  const std::vector<std::uint8_t> from = Trimmed(key);
+  if (!FTree->FindPrev(from, found)) return 1;
+  if (FOrder->Compare(found, from) >= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
   key.swap(found);
   return 0;
 }

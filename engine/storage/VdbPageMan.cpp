@@ -43,6 +43,11 @@ struct TVdbStorage {
   std::int64_t FValidTiles = 0;
   std::int32_t FPageSize = 0;  // 0 until the first client sets it
   std::int32_t FRefCounter = 0;
+  // Bytes were written since the file was last forced to the device.
+  bool FUnsynced = false;
+  // The file's length before zero tiles were reserved for changes not flushed yet (-1: none
+  // reserved): Undo, Invalidate and the last Close give that room back.
+  std::int64_t FReservedFrom = -1;
   std::unordered_map<std::int64_t, std::unique_ptr<TVdbStoragePage>> FCachedPages;
   std::set<std::int64_t> FModified;  // keys of modified buffers, in file order
 
@@ -205,6 +210,48 @@ std::unique_ptr<std::uint8_t[]> TVdbPageManager::TakeMemory(std::int32_t size) {
   auto memory = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(size));
   FCacheSize += size;
   return memory;
+}
+
+void TVdbPageManager::ReserveTiles(TVdbStorage& st, std::int64_t tiles) {
+  using K = EVdbPageManager::TKind;
+  if (tiles <= st.FTileCount || st.FReadOnly) return;
+  TvuFileSystem& fs = *st.FFileSystem;
+  std::int64_t size = 0;
+  try {
+    size = fs.GetFileSize(st.FFileHdl);
+  } catch (const EVdbEngine& e) {
+    throw EVdbPageManager(K::pkWrite, u"Extending " + Quoted(st.FName), e.Message(), fs.GetLastError());
+  }
+  const std::int64_t fileTiles = (size + st.FTileSize - 1) / st.FTileSize;
+  if (tiles <= fileTiles) return;
+  std::vector<std::uint8_t> zero(static_cast<std::size_t>(st.FTileSize), 0);
+  if (st.FEncryption) st.FEncryption->EncryptBlock(zero.data(), zero.size());
+  st.FUnsynced = true;
+  if (st.FReservedFrom < 0) st.FReservedFrom = size;
+  for (std::int64_t tile = fileTiles; tile < tiles; ++tile) {
+    if (fs.FileWrite(st.FFileHdl, tile * st.FTileSize, zero.data(), st.FTileSize) != st.FTileSize) {
+      const std::int32_t error = fs.GetLastError();
+      const std::u16string reason = fs.LastErrorText();
+      try {
+        fs.SetFileSize(st.FFileHdl, size);
+      } catch (const EVdbEngine&) {
+        // The longer file only holds zero tiles beyond what the storage counts.
+      }
+      throw EVdbPageManager(K::pkWrite, u"Extending " + Quoted(st.FName), reason, error);
+    }
+  }
+  // Zero tiles now follow the file's own bytes: they belong to the storage as written.
+  if (st.FValidTiles >= fileTiles) st.FValidTiles = tiles;
+}
+
+void TVdbPageManager::GiveBackReserved(TVdbStorage& st) noexcept {
+  if (st.FReservedFrom < 0) return;
+  try {
+    st.FFileSystem->SetFileSize(st.FFileHdl, st.FReservedFrom);
+  } catch (const EVdbEngine&) {
+    // The longer file only holds zero tiles beyond what the storage counts.
+  }
+  st.FReservedFrom = -1;
 }
 
 void TVdbPageManager::GiveMemory(std::unique_ptr<std::uint8_t[]> memory, std::int32_t size) {
@@ -580,6 +627,7 @@ void TVdbClientStorage::Close() {
     pm.GiveMemory(std::move(page->FMemory), page->FMemorySize);
   }
   st.FCachedPages.clear();
+  pm.GiveBackReserved(st);
   const TvuFileHandle fileHdl = st.FFileHdl;
   TvuFileSystem& fs = *st.FFileSystem;
   const std::u16string name = st.FName;
@@ -642,6 +690,7 @@ void TVdbClientStorage::SetPageCount(std::int64_t pageCount) {
   CheckWritable(u"Setting the page count");
   const std::int64_t tiles = st.TilesFor(std::max<std::int64_t>(0, pageCount) * st.FPageSize);
   if (tiles < st.FTileCount) FPageManager.DropWhere(st, false, tiles);
+  FPageManager.ReserveTiles(st, tiles);
   st.FTileCount = tiles;
   st.FValidTiles = std::min(st.FValidTiles, tiles);
 }
@@ -657,6 +706,7 @@ std::int64_t TVdbClientStorage::NewPage() {
   TVdbStorage& st = OpenStorage();
   CheckWritable(u"Adding a page");
   const std::int64_t pageNo = st.PageCount();
+  FPageManager.ReserveTiles(st, st.TilesFor((pageNo + 1) * st.FPageSize));
   st.FTileCount = st.TilesFor((pageNo + 1) * st.FPageSize);
   return pageNo;
 }
@@ -706,6 +756,7 @@ void TVdbClientStorage::WriteDirect(std::int64_t pos, const void* source, std::i
                           u"Direct access is not possible on an enciphered storage");
   }
   const auto* in = static_cast<const std::uint8_t*>(source);
+  st.FUnsynced = true;
   if (FFileSystem.FileWrite(st.FFileHdl, pos, in, count) != count) {
     throw EVdbPageManager(K::pkWrite, u"Writing " + Quoted(FName), FFileSystem.LastErrorText(),
                           FFileSystem.GetLastError());
@@ -755,6 +806,7 @@ void TVdbClientStorage::Flush() {
       }
       out = scratch.data();
     }
+    st.FUnsynced = true;
     if (fs.FileWrite(st.FFileHdl, key * st.FTileSize, out, page.FMemorySize) != page.FMemorySize) {
       throw saveFailed();
     }
@@ -775,15 +827,21 @@ void TVdbClientStorage::Flush() {
       zeroTile.assign(static_cast<std::size_t>(st.FTileSize), 0);
       if (st.FEncryption) st.FEncryption->EncryptBlock(zeroTile.data(), zeroTile.size());
     }
+    st.FUnsynced = true;
     if (fs.FileWrite(st.FFileHdl, tile * st.FTileSize, zeroTile.data(), st.FTileSize) !=
         st.FTileSize) {
       throw saveFailed();
     }
   }
   st.FValidTiles = st.FTileCount;
-  if (FDeepFlush && !fs.FlushFile(st.FFileHdl)) {
-    throw EVdbPageManager(K::pkWrite, u"Saving tile", u"Cannot force the data to the device",
-                          fs.GetLastError());
+  st.FReservedFrom = -1;
+  if (fileSize > length) st.FUnsynced = true;
+  if (FDeepFlush && st.FUnsynced) {
+    if (!fs.FlushFile(st.FFileHdl)) {
+      throw EVdbPageManager(K::pkWrite, u"Saving tile", u"Cannot force the data to the device",
+                            fs.GetLastError());
+    }
+    st.FUnsynced = false;
   }
 }
 
@@ -792,6 +850,7 @@ void TVdbClientStorage::Undo() {
   std::lock_guard guard(pm.FCriticalSection);
   TVdbStorage& st = OpenStorage();
   pm.DropWhere(st, true, 0);
+  pm.GiveBackReserved(st);
   // Clean buffers that were read as zeros beyond a cut not flushed yet: the file's bytes
   // count again.
   pm.DropWhere(st, false, st.FValidTiles - st.FValidTiles % st.BufferTiles());
@@ -806,6 +865,7 @@ void TVdbClientStorage::Invalidate() {
   std::lock_guard guard(pm.FCriticalSection);
   TVdbStorage& st = OpenStorage();
   pm.DropWhere(st, false, 0);
+  pm.GiveBackReserved(st);
   const std::int64_t size = st.FFileSystem->GetFileSize(st.FFileHdl);
   st.FTileCount = st.TilesFor(size);
   st.FValidTiles = (size + st.FTileSize - 1) / st.FTileSize;
@@ -888,6 +948,7 @@ void TVdbStoragePageSite::InitPage(std::int64_t pageNo) {
                           u"Page no is invalid");
   }
   const std::int64_t key = st.KeyOfPage(pageNo);
+  pm.ReserveTiles(st, st.TilesFor((pageNo + 1) * st.FPageSize));
   TVdbStoragePage& page = pm.PinNewBuffer(st, key);
   if (FStorageTile) pm.Unpin(st, *FStorageTile);
   st.FTileCount = std::max(st.FTileCount, st.TilesFor((pageNo + 1) * st.FPageSize));

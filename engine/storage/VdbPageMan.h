@@ -21,7 +21,8 @@
 // last Close.
 //
 // Durability rules:
-//   1. Nothing reaches the file except through Flush, WriteDirect or NewStorage.
+//   1. Nothing reaches the file except through Flush, WriteDirect or NewStorage, and the
+//      zero tiles of rule 8.
 //   2. Flush first cuts the file to tile count × tile size, then writes every modified buffer
 //      at its own position, then makes sure the file is that long; afterwards the file holds
 //      exactly the cache's view.
@@ -29,7 +30,13 @@
 //      every buffer not yet written modified, plain and cached, so Flush can be repeated.
 //   4. Enciphering happens in a scratch copy: cached buffers are never enciphered in place,
 //      so other threads reading them and a repeated Flush see plain bytes.
-//   5. With deep flush, Flush returns only after the data is on the device (fdatasync).
+//   5. With deep flush, Flush returns only after the data is on the device (fdatasync); a
+//      file nothing was written to since its last sync is not synced again.
+//   8. The file grows when the cache first counts a new tile (zero tiles are written then),
+//      not at Flush: a full disk fails the change that needed the room, while Flush only
+//      overwrites room the file already has. Room reserved and not flushed is cut off again
+//      by Undo, Invalidate and the last Close, so that the file then holds exactly what was
+//      flushed.
 //   6. Close writes nothing: a client flushes before it closes, or its changes are dropped.
 //   7. Undo and Invalidate reread the file's length; Undo drops only modified buffers,
 //      Invalidate all buffers, so that other processes' changes become visible.
@@ -156,6 +163,12 @@ class TVdbPageManager {
   void Unpin(TVdbStorage& st, TVdbStoragePage& page);
   void ReadBuffer(TVdbStorage& st, TVdbStoragePage& page);
   void MarkModified(TVdbStorage& st, TVdbStoragePage& page, std::int32_t clientHdl);
+  // Makes the file at least `tiles` tiles long before the cache counts them, writing zero
+  // tiles, so that a full disk or a file size limit fails the change that needs the room
+  // instead of a later flush. Raises EVdbPageManager (pkWrite); the file keeps its old length.
+  void ReserveTiles(TVdbStorage& st, std::int64_t tiles);
+  // Cuts off the zero tiles reserved since the last Flush (Undo, Invalidate, last Close).
+  void GiveBackReserved(TVdbStorage& st) noexcept;
   // Drops the buffer: to the pool, or marked stale while pinned.
   void Drop(TVdbStorage& st, std::int64_t key);
   void DropWhere(TVdbStorage& st, bool modifiedOnly, std::int64_t fromKey);

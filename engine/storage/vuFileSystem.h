@@ -211,6 +211,12 @@ class TvuFileSystem {
   virtual std::u16string ExpandFileName(std::u16string_view fileName) = 0;
   // Creates the directory and its missing parents; true when it exists afterwards.
   virtual bool ForcePath(std::u16string_view dirPath) = 0;
+  // Forces the directory holding `filePath` to the device, so that a file created, renamed
+  // or deleted there stays so after a power loss. True where there is nothing to force.
+  virtual bool FlushDirectoryOf(std::u16string_view filePath) {
+    static_cast<void>(filePath);
+    return true;
+  }
 
   // Helpers built on the operations above.
   bool FileExists(std::u16string_view fileName);
@@ -312,6 +318,7 @@ class TvuFileSystemWrapper : public TvuFileSystem {
     return FTarget.ExpandFileName(n);
   }
   bool ForcePath(std::u16string_view p) override { return FTarget.ForcePath(p); }
+  bool FlushDirectoryOf(std::u16string_view p) override { return FTarget.FlushDirectoryOf(p); }
 
   // The mode with its share bits replaced by exclusive.
   static std::uint32_t ExclusiveMode(std::uint32_t mode) noexcept {

@@ -222,6 +222,21 @@ bool TvuOSFileSystem::FlushFile(TvuFileHandle handle) {
   return r == 0 || FailErrno(errno);
 }
 
+bool TvuOSFileSystem::FlushDirectoryOf(std::u16string_view filePath) {
+  std::string path = Resolve(filePath);
+  const std::size_t slash = path.rfind('/');
+  path = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+  const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return FailErrno(errno);
+  int r;
+  do {
+    r = ::fsync(dir);
+  } while (r != 0 && errno == EINTR);
+  const int error = errno;
+  ::close(dir);
+  return r == 0 || FailErrno(error);
+}
+
 bool TvuOSFileSystem::CloseFile(TvuFileHandle handle) {
   {
     std::lock_guard guard(FHandlesLock);

@@ -52,6 +52,7 @@ class TvuOSFileSystem : public TvuFileSystem {
   std::int64_t GetFileSize(TvuFileHandle handle) override;
   void SetFileSize(TvuFileHandle handle, std::int64_t size) override;
   bool FlushFile(TvuFileHandle handle) override;
+  bool FlushDirectoryOf(std::u16string_view filePath) override;
   bool CloseFile(TvuFileHandle handle) override;
   bool LockFile(TvuFileHandle handle, std::int64_t startPos, std::int64_t endPos,
                 bool writeLock) override;

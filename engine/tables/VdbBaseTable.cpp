@@ -609,6 +609,8 @@ void TVdbBaseTable::OpenFilesLocked(bool force) {
   TVdbTableDefinition def;
   FDataFile = VdbOpenDataFile(FEnv.PageManager, FEnv.FileSystem, FFileName, FEnv.ClientHdl, readOnly, exclusive,
                               FCryptor, def);
+  const bool deep = (FRights & kVdbRightDeepFlush) != 0;
+  FDataFile->SetDeepFlush(deep);
   FLevel = FDataFile->Level();
   FCapacity = def.Capacity;
   FCollationName = def.CollationName;
@@ -624,6 +626,7 @@ void TVdbBaseTable::OpenFilesLocked(bool force) {
     FMemo = std::make_unique<TVdbMemoFile>(FEnv.PageManager, FEnv.FileSystem, names.MemoFile(), FEnv.ClientHdl,
                                            FLevel, GetName());
     FMemo->SetEncryption(FCryptor.Encryption());
+    FMemo->SetDeepFlush(deep);
     try {
       FMemo->Open(readOnly, exclusive);
     } catch (const EVdbEngine&) {
@@ -635,6 +638,7 @@ void TVdbBaseTable::OpenFilesLocked(bool force) {
     FBlob = std::make_unique<TVdbBlobFile>(FEnv.PageManager, FEnv.FileSystem, names.BlobFile(), FEnv.ClientHdl,
                                            FLevel, GetName());
     FBlob->SetEncryption(FCryptor.Encryption());
+    FBlob->SetDeepFlush(deep);
     try {
       FBlob->Open(readOnly, exclusive);
     } catch (const EVdbEngine&) {
@@ -723,6 +727,12 @@ void TVdbBaseTable::CloseFiles() noexcept {
       }
     }
     FLocks.ReleaseAll();
+    // A flush failure found while the locks were given back belongs to this close.
+    if (const std::int16_t code = FLocks.TakeWriteError(); code != 0) FLastError.SetLastError(code, {GetName()});
+    if (const std::int16_t code = FLocks.Broken(); code != 0) {
+      FLastError.SetLastError(code, {GetName()});
+      FLocks.SetBroken(0);
+    }
   } catch (const EVdbEngine& e) {
     FLastError.SetLastError(e);
   }
@@ -768,7 +778,11 @@ void TVdbBaseTable::Flush(bool) {
   // Every flush writes the files whole and at their final sizes, so a deep flush and a plain
   // one differ only in the storage's own deep-flush right.
   if (!GetActive() || !Writable()) return;
+  // Broken by a failed write: the files are left to the redo log on disk.
+  if (FLocks.Broken() != 0) return;
   ++FFlushCounter;
+  // Write-ahead: the log's entries are on the device before the first page they undo.
+  if (FRedoLog) FRedoLog->Sync();
   FDataFile->Flush();
   if (FMemo) FMemo->Flush();
   if (FBlob) FBlob->Flush();

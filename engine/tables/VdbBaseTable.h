@@ -365,6 +365,18 @@ class TVdbBaseTable final : public TVdbRelation {
   void ReplaceRecordToIndexesMoving(std::span<const std::uint8_t> record, std::int32_t fromRecNo,
                                     std::int32_t toRecNo);
   void StartRedoLog();
+  // A write outside a transaction is its own transaction (see VdbBaseTableWrite.cpp).
+  class TOwnTransaction;
+  bool BeginOwnTransaction();
+  void CommitOwnTransaction();
+  void AbandonOwnTransaction() noexcept;
+  // Drops every unwritten change of the data, memo, blob and index files and rereads their
+  // state from the files. Raises.
+  void UndoFiles();
+  // A flush failed half-way: the files hold part of a change. Drops what the cache holds
+  // beyond the files and rolls the change back from its redo log; when that fails too the
+  // log stays on disk for the next opening and the table refuses every call until then.
+  void RepairFailedFlush(std::unique_ptr<TVdbRedoLog> log, std::int16_t code) noexcept;
   // Replays the redo log backwards; `recovering`: after a crash (see RecoverAbandonedLog).
   void ReplayRedoLog(TVdbRedoLog& log, bool recovering);
   void RebuildBlobFreeLists();

@@ -1,8 +1,17 @@
 // The record write path of the stored table: append, replace, delete and emptying with index
 // and memo/blob maintenance, the redo log of transactions, rollback and crash recovery.
 //
-// Order of a write: upgrade lock → checks → write lock → redo entry (in a transaction) →
-// memo/blob values → indexes and data file → listeners → locks released. Every step that
+// Order of a write: upgrade lock → checks → write lock → redo entry → memo/blob values →
+// indexes and data file → (outside a transaction) flush and log erased → listeners → locks
+// released.
+//
+// Durability. A write outside a transaction is its own transaction: its undo entry goes to a
+// redo log of its own, every page it changed is handed to the operating system (and in the
+// secure flush mode forced to the device, the log first) before the call returns, and only
+// then is the log erased. A process killed at any moment leaves either the whole change,
+// or a log that the next opening uses to undo the part that reached the files. The delayed
+// release of the table lock keeps the lock, never the data. A transaction's pages reach the
+// files at its commit (or earlier, when a lock is given up early), always after its log. Every step that
 // fails undoes the steps before it, so a failed write leaves the table as it was; memo/blob
 // chains a record no longer needs are freed only after the record no longer refers to them.
 //
@@ -76,9 +85,95 @@ std::int16_t TVdbBaseTable::BeginWrite(bool wait) {
 }
 
 void TVdbBaseTable::StartRedoLog() {
-  auto log = std::make_unique<TVdbRedoLog>(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
+  auto log = std::make_unique<TVdbRedoLog>(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize(),
+                                           (FRights & kVdbRightDeepFlush) != 0);
   log->NewFile();
   FRedoLog = std::move(log);
+}
+
+// ---- writes outside a transaction
+
+class TVdbBaseTable::TOwnTransaction {
+ public:
+  // Write lock held; starts a log unless a transaction (or a rollback) has one already.
+  explicit TOwnTransaction(TVdbBaseTable& t) : FTable(t), FOwned(t.BeginOwnTransaction()) {}
+  ~TOwnTransaction() {
+    if (FOwned) FTable.AbandonOwnTransaction();
+  }
+  TOwnTransaction(const TOwnTransaction&) = delete;
+  TOwnTransaction& operator=(const TOwnTransaction&) = delete;
+  // The change is complete: it reaches the files, then its log goes. Raises 3.
+  void Commit() {
+    if (!FOwned) return;
+    FOwned = false;
+    FTable.CommitOwnTransaction();
+  }
+
+ private:
+  TVdbBaseTable& FTable;
+  bool FOwned;
+};
+
+bool TVdbBaseTable::BeginOwnTransaction() {
+  if (FRedoLog || FRollingBack || FTemporary) return false;
+  StartRedoLog();
+  return true;
+}
+
+void TVdbBaseTable::CommitOwnTransaction() {
+  try {
+    Flush(false);
+  } catch (const EVdbEngine& e) {
+    RepairFailedFlush(std::move(FRedoLog), e.Code());
+    throw;
+  }
+  std::unique_ptr<TVdbRedoLog> log = std::move(FRedoLog);
+  log->Erase();
+}
+
+void TVdbBaseTable::AbandonOwnTransaction() noexcept {
+  // Nothing of a write outside a transaction reaches the files before its commit, so the
+  // files hold the state before it: the cache drops what the failed write left there (a
+  // half-split index page as well as what its own undo steps restored).
+  std::unique_ptr<TVdbRedoLog> log = std::move(FRedoLog);
+  try {
+    UndoFiles();
+  } catch (const EVdbEngine& e) {
+    log->Close();
+    FLocks.SetBroken(e.Code());
+    return;
+  }
+  try {
+    log->Erase();
+  } catch (const EVdbEngine&) {
+    // The write's own failure is reported; a log left behind describes a change that never
+    // reached the files, and undoing it restores what they hold.
+  }
+}
+
+void TVdbBaseTable::UndoFiles() {
+  FDataFile->Undo();
+  if (FMemo) FMemo->Undo();
+  if (FBlob) FBlob->Undo();
+  for (TIndexSlot& s : FIndexes) {
+    if (s.InUse() && s.File->IsOpen()) s.File->Undo();
+  }
+}
+
+void TVdbBaseTable::RepairFailedFlush(std::unique_ptr<TVdbRedoLog> log, std::int16_t code) noexcept {
+  if (!log) {
+    FLocks.SetBroken(code);
+    return;
+  }
+  try {
+    log->Sync();
+    UndoFiles();
+    RecoverRecords(*log);
+    RecoverIndexes(*log);
+  } catch (...) {
+    log->Close();
+    FLocks.SetBroken(code);
+  }
 }
 
 // ---- memo and blob values
@@ -533,9 +628,11 @@ std::int32_t TVdbBaseTable::AppendRecord(std::span<std::uint8_t> recBuffer, cons
       CheckRecordRules(record);
     }
     TWriteLockScope write(*this, TLockKind::lkWrite);
-    // The undo entry is on the device before anything it undoes can reach the files.
+    TOwnTransaction own(*this);
+    // The undo entry is written before anything it undoes can reach the files.
     if (FRedoLog && !FRollingBack) FRedoLog->LogInsert(FDataFile->GetRecordCount() + 1);
     const std::int32_t recNo = InsertLocked(record, blobs, nullptr, true);
+    own.Commit();
     NotifyRelationChanged();
     return recNo;
   });
@@ -561,8 +658,10 @@ std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std
     {
       // The first write lock of a transaction starts the log: only then is it known.
       TWriteLockScope write(*this, TLockKind::lkWrite);
+      TOwnTransaction own(*this);
       if (FRedoLog && !FRollingBack) FRedoLog->LogUpdate(recNo, old, CollectBlobs(old), WideFields());
       ReplaceLocked(recNo, record, blobs, true, true);
+      own.Commit();
       NotifyRecordChanged(recNo);
     }
     if (!FRollingBack && FIntegrity) FIntegrity->AfterUpdate(*this, old, record);
@@ -582,6 +681,7 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
     std::int32_t moved = 0;
     {
       TWriteLockScope write(*this, TLockKind::lkWrite);
+      TOwnTransaction own(*this);
       if (FRedoLog && !FRollingBack) {
         const std::int32_t last = FDataFile->GetRecordCount();
         if (recNo < last && !FDataFile->CanDelete()) {
@@ -596,6 +696,7 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
         }
       }
       moved = DeleteLocked(recNo, true, true);
+      own.Commit();
       NotifyRecordDeleted(recNo, moved);
       // The record-move file that tells other stations is not kept yet; this station's
       // edit lock follows the moved record.
@@ -677,9 +778,26 @@ void TVdbBaseTable::ReplayRedoLog(TVdbRedoLog& log, bool recovering) {
     DeleteLocked(last, live, live);
     if (live) NotifyRecordDeleted(last, 0);
   };
+  // An entry and its memo/blob values are written in one go; a writer killed in the middle of
+  // that write can leave the record entry without the values after it (the write stopped at a
+  // page boundary). The change was never made then, and the entry is dropped: restoring it
+  // would bring the record back without its note.
+  const auto blobs = BlobFields();
+  const auto valuesComplete = [&] {
+    const std::vector<std::uint8_t>& logged = log.LastActionRecBuffer();
+    for (const TBlobField& f : blobs) {
+      if (GetBlockRef(logged, f.FieldNo) == 0) continue;
+      if (FindBlob(log.LastActionBlobs(), f.FieldNo) == nullptr) return false;
+    }
+    return true;
+  };
+  bool tail = recovering && log.MayBeTorn();
   while (log.ReadPriorAction()) {
     const std::int32_t recNo = log.LastActionRecordNo();
     if (recNo < 1) RaiseEngineError(errFileRead, {log.FileName()});
+    const bool tornTail = tail && log.LastActionKind() != takInsert && !valuesComplete();
+    tail = false;
+    if (tornTail) continue;
     switch (log.LastActionKind()) {
       case takInsert:
         while (FDataFile->GetRecordCount() >= recNo) dropLast();

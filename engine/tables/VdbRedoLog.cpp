@@ -23,8 +23,8 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 }  // namespace
 
 TVdbRedoLog::TVdbRedoLog(TvuFileSystem& fs, std::u16string dataFile, int tableLevel, bool isRel,
-                         std::int32_t recordSize)
-    : FFileSystem(fs), FRecordSize(recordSize) {
+                         std::int32_t recordSize, bool secure)
+    : FFileSystem(fs), FRecordSize(recordSize), FSecure(secure) {
   // The name follows the data file's extension, which already marks a relation table.
   static_cast<void>(isRel);
   FFileName = TVdbTableFileNames(std::move(dataFile), tableLevel).RedoLogFile();
@@ -37,6 +37,7 @@ void TVdbRedoLog::NewFile() {
   FLogFile = FFileSystem.CreateFile(FFileName);
   if (FLogFile == kvuInvalidHandle) RaiseEngineError(errFileWrite, {FFileName});
   FPosition = 0;
+  FDirectorySynced = false;
   std::vector<std::uint8_t> header(kVdbRedoMagic, kVdbRedoMagic + 4);
   PutU32(header, 0);
   try {
@@ -74,6 +75,9 @@ bool TVdbRedoLog::Open() {
     return true;
   }
   FPosition = FindValidEnd(size);
+  // A write stopped by the writer's death ends at a page boundary of the file, or leaves
+  // bytes behind the last complete entry.
+  FMayBeTorn = FPosition != size || size % 512 == 0;
   return true;
 }
 
@@ -93,9 +97,14 @@ void TVdbRedoLog::Erase() {
       Close();
       throw;
     }
+    if (FSecure && !FFileSystem.FlushFile(FLogFile)) {
+      Close();
+      RaiseEngineError(errFileWrite, {FFileName});
+    }
   }
   Close();
   FPosition = 0;
+  FUnsynced = false;
   if (FFileSystem.FileExists(FFileName) && !FFileSystem.DeleteFile(FFileName)) {
     RaiseEngineError(errFileWrite, {FFileName});
   }
@@ -104,7 +113,8 @@ void TVdbRedoLog::Erase() {
 void TVdbRedoLog::Append(const std::vector<std::uint8_t>& bytes) {
   if (FLogFile == kvuInvalidHandle) RaiseEngineError(errFileWrite, {FFileName});
   const auto n = static_cast<std::int64_t>(bytes.size());
-  if (FFileSystem.FileWrite(FLogFile, FPosition, bytes.data(), n) != n || !FFileSystem.FlushFile(FLogFile)) {
+  FUnsynced = true;
+  if (FFileSystem.FileWrite(FLogFile, FPosition, bytes.data(), n) != n) {
     // Never leave a torn entry behind a live writer: the next entry starts where this one did.
     try {
       FFileSystem.SetFileSize(FLogFile, FPosition);
@@ -114,6 +124,16 @@ void TVdbRedoLog::Append(const std::vector<std::uint8_t>& bytes) {
     RaiseEngineError(errFileWrite, {FFileName});
   }
   FPosition += n;
+}
+
+void TVdbRedoLog::Sync() {
+  if (!FSecure || !FUnsynced) return;
+  if (FLogFile == kvuInvalidHandle || !FFileSystem.FlushFile(FLogFile)) RaiseEngineError(errFileWrite, {FFileName});
+  if (!FDirectorySynced) {
+    if (!FFileSystem.FlushDirectoryOf(FFileName)) RaiseEngineError(errFileWrite, {FFileName});
+    FDirectorySynced = true;
+  }
+  FUnsynced = false;
 }
 
 void TVdbRedoLog::LogInsert(std::int32_t recordNo) {

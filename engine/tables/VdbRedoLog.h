@@ -22,16 +22,25 @@
 //   closed   no file handle; the object may name a log left on disk by a dead writer.
 //   writing  (NewFile) the file is held open with exclusive sharing by the writing session,
 //            so no other opener (recovery of another session) can take it while the writer
-//            lives; every Log… call has its entry on the device when it returns.
+//            lives; every Log… call has its entry handed to the operating system when it
+//            returns (a killed writer leaves it behind).
 //   reading  (Open) an abandoned log was taken exclusively; ReadPriorAction walks it back.
 //
 // Durability rules:
-//   1. An entry is written and flushed before the change it undoes is made (the caller logs
-//      first and changes afterwards).
+//   1. An entry is written before the change it undoes is made (the caller logs first and
+//      changes afterwards). Entries are forced to the device once per group, by Sync, which
+//      the table calls before the first changed page of a group reaches its files: one
+//      sync for many entries, as a rollback journal does. Only a secure log (the table's
+//      secure flush mode) syncs at all; a new secure log also syncs its directory the first
+//      time, so that the file is found after a power loss.
 //   2. A failed write cuts the file back to the last complete entry, so the log never ends in
 //      a torn entry while its writer lives; a log cut short by a crash is read from the last
 //      position whose entries chain back to offset 8 (a torn tail describes a change that
-//      was never made).
+//      was never made; a record entry whose memo/blob values were cut off with it is
+//      such a tail too, MayBeTorn tells when that can be).
+//   3. Erase of a secure log is on the device when it returns: the file is cut to nothing
+//      and synced before it is deleted, so a log that comes back after a power loss is
+//      empty and undoes nothing that was committed.
 //
 // Errors raise EVdbEngine: 3 when the log cannot be written or created, 2 when it cannot be
 // read.
@@ -62,7 +71,8 @@ class TVdbRedoLog {
  public:
   // The log of the table whose data file is `dataFile` (the name follows the level and the
   // relation-table form). `fs` must outlive the object.
-  TVdbRedoLog(TvuFileSystem& fs, std::u16string dataFile, int tableLevel, bool isRel, std::int32_t recordSize);
+  TVdbRedoLog(TvuFileSystem& fs, std::u16string dataFile, int tableLevel, bool isRel, std::int32_t recordSize,
+              bool secure = false);
   ~TVdbRedoLog();
   TVdbRedoLog(const TVdbRedoLog&) = delete;
   TVdbRedoLog& operator=(const TVdbRedoLog&) = delete;
@@ -81,6 +91,13 @@ class TVdbRedoLog {
   void Close() noexcept;
   // Closes and deletes the file. Raises 3 when it cannot be deleted.
   void Erase();
+  // Forces the entries written since the last Sync to the device (secure logs only; the
+  // first time also the directory). Raises 3.
+  void Sync();
+  // Entries written and not yet synced.
+  bool Unsynced() const noexcept { return FUnsynced; }
+  // Whether the log holds no entry (only its header).
+  bool Empty() const noexcept { return FPosition <= kVdbRedoHeaderSize; }
 
   // Logging (writing state only); `blobs` are the memo, wide-memo and blob values of
   // `record` (entries with field number 0 or no data are left out); `wideFields` tells which
@@ -99,11 +116,14 @@ class TVdbRedoLog {
   const std::vector<std::uint8_t>& LastActionRecBuffer() const noexcept { return FLastActionRecBuffer; }
   const TVdbBlobDataList& LastActionBlobs() const noexcept { return FLastActionBlobs; }
   std::int64_t Position() const noexcept { return FPosition; }
+  // After Open: the last write may have been cut short by its writer's death, so the last
+  // entry may lack values that were to follow it.
+  bool MayBeTorn() const noexcept { return FMayBeTorn; }
 
  private:
   void LogRecord(TVdbTableActionKind kind, std::int32_t recordNo, std::span<const std::uint8_t> record,
                  const TVdbBlobDataList& blobs, const std::vector<std::int32_t>& wideFields);
-  // Appends `bytes` at FPosition and flushes; on failure cuts back and raises 3.
+  // Appends `bytes` at FPosition; on failure cuts back and raises 3.
   void Append(const std::vector<std::uint8_t>& bytes);
   void ReadAt(std::int64_t pos, void* data, std::int64_t count);
   // Whether the entry whose length field ends at `end` is plausible; its start in `start`.
@@ -116,6 +136,10 @@ class TVdbRedoLog {
   TvuFileHandle FLogFile = kvuInvalidHandle;
   std::int32_t FRecordSize;
   std::int64_t FPosition = 0;
+  bool FSecure = false;
+  bool FUnsynced = false;
+  bool FDirectorySynced = false;
+  bool FMayBeTorn = false;
   TVdbTableActionKind FLastActionKind = takInsert;
   std::int32_t FLastActionRecordNo = 0;
   std::vector<std::uint8_t> FLastActionRecBuffer;

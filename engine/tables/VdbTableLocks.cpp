@@ -40,6 +40,33 @@ std::int16_t TVdbTableLocks::Fail(std::int16_t code) {
   return FLastError.SetLastError(code, TVdbFmtArgs{});
 }
 
+void TVdbTableLocks::SetWriteError(std::int16_t code) {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (FWriteError == 0) FWriteError = code;
+}
+
+std::int16_t TVdbTableLocks::TakeWriteError() {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  const std::int16_t code = FWriteError;
+  FWriteError = 0;
+  return code;
+}
+
+void TVdbTableLocks::SetBroken(std::int16_t code) {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  FBroken = code;
+}
+
+std::int16_t TVdbTableLocks::PendingFailure() {
+  if (FBroken != 0) return FLastError.SetLastError(FBroken, {FOwner.LockTableName()});
+  if (FWriteError != 0) {
+    const std::int16_t code = FWriteError;
+    FWriteError = 0;
+    return FLastError.SetLastError(code, {FOwner.LockTableName()});
+  }
+  return 0;
+}
+
 TVdbTableLockType TVdbTableLocks::NeededLevel() const noexcept {
   if (FWriteLocks >= 1) return tltWrite;
   if (FUpgradeLocks >= 1) return tltUpgrade;
@@ -61,6 +88,7 @@ void TVdbTableLocks::Settle() {
 
 std::int16_t TVdbTableLocks::BeginRead(bool wait) {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (const std::int16_t failure = PendingFailure(); failure < 0) return failure;
   bool changed = false;
   if (FReadLocks == 0 && FUpgradeLocks == 0 && FWriteLocks == 0 && FUnlockAction == tltNone) {
     if (FLockFile) {
@@ -76,6 +104,7 @@ std::int16_t TVdbTableLocks::BeginRead(bool wait) {
 
 std::int16_t TVdbTableLocks::BeginUpgrade(bool wait) {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (const std::int16_t failure = PendingFailure(); failure < 0) return failure;
   if (FReadLocks > 0 && FUpgradeLocks == 0 && FWriteLocks == 0) return Fail(errTableLocked);
   bool changed = false;
   if (FUpgradeLocks == 0 && FWriteLocks == 0 && FUnlockAction <= tltRead) {
@@ -99,11 +128,7 @@ std::int16_t TVdbTableLocks::BeginUpgrade(bool wait) {
 
 std::int16_t TVdbTableLocks::BeginWrite(bool wait) {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
-  if (FWriteError != 0) {
-    const std::int16_t code = FWriteError;
-    FWriteError = 0;
-    return FLastError.SetLastError(code, {FOwner.LockTableName()});
-  }
+  if (const std::int16_t failure = PendingFailure(); failure < 0) return failure;
   if (FReadLocks > 0 && FUpgradeLocks == 0 && FWriteLocks == 0) return Fail(errTableLocked);
   bool changed = false;
   if (FWriteLocks == 0 && FUnlockAction != tltWrite) {

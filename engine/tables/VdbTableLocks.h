@@ -126,8 +126,15 @@ class TVdbTableLocks {
   void StartUnlockClock();
   // Closing: ends every edit lock and releases every counted lock, then settles to none.
   void ReleaseAll();
-  // A failed flush is reported by the next BeginWrite.
-  void SetWriteError(std::int16_t code) { FWriteError = code; }
+  // A failed flush found outside a call (the unlock thread's release, an early release) is
+  // reported by the next Begin… of any kind, once, naming the table.
+  void SetWriteError(std::int16_t code);
+  // The remembered flush failure, cleared; 0 for none.
+  std::int16_t TakeWriteError();
+  // A failed write left the files in a state only the redo log on disk can repair: every
+  // later Begin… fails with `code` until the table is opened again (0 clears it).
+  void SetBroken(std::int16_t code);
+  std::int16_t Broken() const noexcept { return FBroken; }
 
   std::int32_t CountReadLocks() const noexcept { return FReadLocks; }
   std::int32_t CountUpgradeLocks() const noexcept { return FUpgradeLocks; }
@@ -143,6 +150,9 @@ class TVdbTableLocks {
 
  private:
   std::int16_t Fail(std::int16_t code);
+  // The failure a Begin… must report before anything else (broken table, remembered flush
+  // failure), recorded; 0 for none. Locking mutex held.
+  std::int16_t PendingFailure();
   TVdbTableLockType NeededLevel() const noexcept;
   void SettleLocked();
   // The 1-in-3000 early release after an End….
@@ -166,6 +176,7 @@ class TVdbTableLocks {
   std::atomic<bool> FUnlockActive = false;
   std::atomic<std::uint32_t> FUnlockTime = 0;
   std::int16_t FWriteError = 0;
+  std::int16_t FBroken = 0;
   bool FUseEditLocks = true;
 };
 

@@ -18,8 +18,31 @@
    Handle 0, negative handles, freed handles and handles of 256 and above (table and
    statement handles of remote sessions, which this engine does not serve) give the family's
    invalid-handle code and change nothing. Freed handles are reused, lowest number first, so
-   a stale handle may later name another object. A table or statement handle must not be
-   used from two threads at the same time; different handles may be.
+   a stale handle may later name another object. Different handles may be used from
+   different threads at the same time, also two cursors of one relation: the calls of one
+   session take turns. A table handle used by a second thread while a call of another
+   thread on it runs is refused with -19 (nothing changes); a statement handle must not be
+   used from two threads at the same time.
+
+   Durability. A write call outside a transaction (VdbTableAppendConfirm,
+   VdbTableEditConfirm, VdbTableDeleteRecord, ...) is atomic and durable as if it were its
+   own transaction, and VdbSessEndTransaction's commit is atomic and durable:
+   - default flush mode: every change is handed to the operating system before the call
+     returns, so a process killed at any moment loses nothing that was confirmed, and the
+     next opening of the table undoes a change that was in flight;
+   - secure flush mode (VDB_OPEN_DEEP_FLUSH, VDB_RIGHT_DEEP_FLUSH): the change is also on
+     the device (data, index, memo and blob files, the redo log first, and the directory
+     where a file was created or deleted), so a power loss loses nothing confirmed either.
+   Keeping a table lock a little after the call (the delayed unlock) never keeps data back.
+   A write error (full disk, file size limit, I/O error) fails the call that caused it with
+   its code (-25 for a record write) and the change is undone; one found later (the release
+   of a lock after the call, closing) is returned by the next call on that table and by the
+   closing call, never dropped.
+
+   Damaged files. Every walk over index pages, memo/blob chains and record keys is bounded
+   by what the file can hold: a cycle, a key that does not match its record or a count
+   beyond the file gives the damaged-file error (engine errors 95, 112, 134 ...) instead of
+   a call that does not end.
 
    Text. All strings are null-terminated UTF-16 (VdbChar, compatible with char16_t). A null
    pointer where a text is expected counts as an empty text.

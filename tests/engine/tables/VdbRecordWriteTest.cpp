@@ -181,6 +181,8 @@ TEST_F(RecordWriteTest, ReplaceWhoseIndexMoveFailsRestoresTheOldRecord) {
   std::vector<std::uint8_t> entry;
   entry.resize(static_cast<std::size_t>(t->GetIndexKeys(byName).BuildEntry(changed, 2, entry)));
   ASSERT_EQ(t->GetIndexFile(byName).Add_Index(entry), 0);
+  // On the file: a failed write drops every unwritten change of the files.
+  t->Flush(true);
 
   EXPECT_EQ(t->ReplaceRecord(changed, record, {}, 2), -errIndexInsert);
   ASSERT_EQ(t->GetIndexFile(byName).Loesche_Index(entry), 0);
