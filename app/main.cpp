@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QTranslator>
 
+#include "CommandLine.h"
+#include "DataLocation.h"
 #include "Shell.h"
 #include "Startup.h"
 #include "Unit1.h"
@@ -10,6 +12,7 @@
 #include "widgets/MessageBoxes.h"
 
 int main(int argc, char** argv) {
+  if (const auto exitCode = vidora::AnswerInformationOptions(argc, argv)) return *exitCode;
   QApplication app(argc, argv);
   QTranslator translator;
   vidora::LoadTranslations(app, translator);
@@ -17,6 +20,9 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("Vidora"));
   // The program ends only through TVidora::Terminate, which the main window's close calls too.
   QApplication::setQuitOnLastWindowClosed(false);
+  // The database is the working directory: the options or the installed layout choose it.
+  if (!tk::Guarded(nullptr, [&] { vidora::EnterDatabaseDirectory(app.arguments(), app.applicationDirPath()); }))
+    return 1;
 
   vidora::TDesktopShell shell;
   vidora::TVidora vidora(shell);

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, when any is missing. Safe to run again.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev
-          libicu-dev nettle-dev libgtest-dev libbenchmark-dev libsqlite3-dev fonts-liberation2 xvfb xauth)
+          libicu-dev nettle-dev libgtest-dev libbenchmark-dev libsqlite3-dev fonts-liberation2 xvfb xauth
+          dpkg-dev desktop-file-utils appstream file man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -63,6 +63,16 @@
 #ifndef VIDORADB_VDBAPI_H
 #define VIDORADB_VDBAPI_H
 
+/* Version of the call interface. Programs built against major version 2 run with any
+   libvidoradb.so.2 of the same or a later minor version. */
+#define VIDORADB_VERSION_MAJOR 2
+#define VIDORADB_VERSION_MINOR 0
+#define VIDORADB_VERSION_PATCH 0
+#define VIDORADB_VERSION_STRING "2.0.0"
+/* One number for comparisons: major * 10000 + minor * 100 + patch. */
+#define VIDORADB_VERSION_NUMBER \
+  (VIDORADB_VERSION_MAJOR * 10000 + VIDORADB_VERSION_MINOR * 100 + VIDORADB_VERSION_PATCH)
+
 #include <stdbool.h>
 #include <stdint.h>
 
