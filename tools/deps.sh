@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when any is missing. Safe to run again.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev
-          libicu-dev nettle-dev libgtest-dev libbenchmark-dev libsqlite3-dev fonts-liberation2 xvfb xauth
+          libicu-dev nettle-dev zlib1g-dev libgtest-dev libbenchmark-dev libsqlite3-dev fonts-liberation2 xvfb xauth
           dpkg-dev desktop-file-utils appstream file man-db)
 missing=()
 for p in "${packages[@]}"; do
