@@ -50,6 +50,26 @@ std::vector<const TBRDrawCommand*> TBRDisplayPage::Texts() const {
   return texts;
 }
 
+void TBRPagingProducer::NewPage() {
+  if (FStatus != TBRProducerStatus::mpBusy) throw EBRError("Illegal call to NewPage");
+  StoreOpenPage();
+  ++FPageNumber;
+  FOpen = std::make_unique<TBRDisplayPage>();
+  FOpen->Number = FPageNumber;
+  FOpen->Width = FWidth;
+  FOpen->Length = FLength;
+}
+
+TBRDisplayPage& TBRPagingProducer::Canvas() {
+  if (!FOpen) throw EBRError("No page to draw on");
+  return *FOpen;
+}
+
+void TBRPagingProducer::StoreLastPage() {
+  if (FStatus != TBRProducerStatus::mpBusy) throw EBRError("BRPrinter not ready");
+  StoreOpenPage();
+}
+
 void TBRPageList::BeginDoc(const QString& title, int pageWidth, int pageLength) {
   if (FStatus == TBRProducerStatus::mpBusy) throw EBRError("BRPrinter not ready");
   std::lock_guard lock(FLock);
@@ -74,24 +94,8 @@ void TBRPageList::StoreOpenPage() {
   if (OnPageAdded) OnPageAdded(number);
 }
 
-void TBRPageList::NewPage() {
-  if (FStatus != TBRProducerStatus::mpBusy) throw EBRError("Illegal call to NewPage");
-  StoreOpenPage();
-  ++FPageNumber;
-  FOpen = std::make_unique<TBRDisplayPage>();
-  FOpen->Number = FPageNumber;
-  FOpen->Width = FWidth;
-  FOpen->Length = FLength;
-}
-
-TBRDisplayPage& TBRPageList::Canvas() {
-  if (!FOpen) throw EBRError("No page to draw on");
-  return *FOpen;
-}
-
 void TBRPageList::EndDoc() {
-  if (FStatus != TBRProducerStatus::mpBusy) throw EBRError("BRPrinter not ready");
-  StoreOpenPage();
+  StoreLastPage();
   FStatus = TBRProducerStatus::mpFinished;
 }
 

@@ -114,17 +114,35 @@ class TBRPageProducer {
   virtual void SetProgress(int /*percent*/) {}
 };
 
-// Pages kept in memory, in order. A listener hears of every stored page (a preview shows
-// pages while the report is generated).
-class TBRPageList : public TBRPageProducer {
+// The steps every producer takes alike: numbering the pages and keeping the open one until
+// the next page or the end of the document hands it to StoreOpenPage.
+class TBRPagingProducer : public TBRPageProducer {
  public:
-  void BeginDoc(const QString& title, int pageWidth, int pageLength) override;
   void NewPage() override;
   TBRDisplayPage& Canvas() override;
-  void EndDoc() override;
-  void AbortDoc() override;
   int PageNumber() const override { return FPageNumber; }
   TBRProducerStatus Status() const override { return FStatus; }
+
+ protected:
+  // Takes the open page away (if any) and keeps it as the producer keeps its pages.
+  virtual void StoreOpenPage() = 0;
+  // EndDoc's first step: only while busy, and the last page is stored.
+  void StoreLastPage();
+
+  int FWidth = 0;
+  int FLength = 0;
+  int FPageNumber = 0;
+  TBRProducerStatus FStatus = TBRProducerStatus::mpReady;
+  std::unique_ptr<TBRDisplayPage> FOpen;
+};
+
+// Pages kept in memory, in order. A listener hears of every stored page (a preview shows
+// pages while the report is generated).
+class TBRPageList : public TBRPagingProducer {
+ public:
+  void BeginDoc(const QString& title, int pageWidth, int pageLength) override;
+  void EndDoc() override;
+  void AbortDoc() override;
 
   const QString& Title() const noexcept { return FTitle; }
   // Pages stored so far (the open page is not among them until the next page or EndDoc).
@@ -135,14 +153,9 @@ class TBRPageList : public TBRPageProducer {
   std::function<void(int)> OnPageAdded;
 
  private:
-  void StoreOpenPage();
+  void StoreOpenPage() override;
 
   QString FTitle;
-  int FWidth = 0;
-  int FLength = 0;
-  int FPageNumber = 0;
-  TBRProducerStatus FStatus = TBRProducerStatus::mpReady;
-  std::unique_ptr<TBRDisplayPage> FOpen;
   mutable std::mutex FLock;
   std::vector<TBRDisplayPage> FPages;
 };

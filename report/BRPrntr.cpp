@@ -286,24 +286,8 @@ void TBRPrinter::StoreOpenPage() {
   if (OnPageAdded) OnPageAdded(count);
 }
 
-void TBRPrinter::NewPage() {
-  if (FStatus != TBRProducerStatus::mpBusy) throw EBRError("Illegal call to NewPage");
-  StoreOpenPage();
-  ++FPageNumber;
-  FOpen = std::make_unique<TBRDisplayPage>();
-  FOpen->Number = FPageNumber;
-  FOpen->Width = FWidth;
-  FOpen->Length = FLength;
-}
-
-TBRDisplayPage& TBRPrinter::Canvas() {
-  if (!FOpen) throw EBRError("No page to draw on");
-  return *FOpen;
-}
-
 void TBRPrinter::EndDoc() {
-  if (FStatus != TBRProducerStatus::mpBusy) throw EBRError("BRPrinter not ready");
-  StoreOpenPage();
+  StoreLastPage();
   if (Destination == TBRPrinterDestination::brdMetafile) {
     if (FStream->Size() == 0) FStream->Append(Header(0));
     FStream->WriteAt(0, Header(PageCount()));

@@ -121,7 +121,7 @@ TBRDisplayPage DecodePage(const QByteArray& bytes);
 // the paper's top-left corner stays where the report put it.
 void PaintOnDevice(const TBRDisplayPage& page, QPainter& painter, const QPagedPaintDevice& device);
 
-class TBRPrinter : public TBRPageProducer {
+class TBRPrinter : public TBRPagingProducer {
  public:
   TBRPrinter() = default;
   ~TBRPrinter() override;
@@ -141,12 +141,8 @@ class TBRPrinter : public TBRPageProducer {
 
   // ----- producer
   void BeginDoc(const QString& title, int pageWidth, int pageLength) override;
-  void NewPage() override;
-  TBRDisplayPage& Canvas() override;
   void EndDoc() override;
   void AbortDoc() override;
-  int PageNumber() const override { return FPageNumber; }
-  TBRProducerStatus Status() const override { return FStatus; }
   void SetProgress(int percent) override;
 
   const QString& Title() const noexcept { return FTitle; }
@@ -172,19 +168,14 @@ class TBRPrinter : public TBRPageProducer {
 
  private:
   QByteArray Header(int pageCount) const;
-  void StoreOpenPage();
+  void StoreOpenPage() override;
   void DrawOnDevice(const TBRDisplayPage& page);
   bool WithinLimits(int page) const;
   void ApplyPageSize(QPagedPaintDevice& device) const;
 
   QString FTitle;
-  int FWidth = 0;
-  int FLength = 0;
-  int FPageNumber = 0;
   bool FCompressed = false;
   double FCreated = 0;
-  TBRProducerStatus FStatus = TBRProducerStatus::mpReady;
-  std::unique_ptr<TBRDisplayPage> FOpen;
   std::unique_ptr<TBRStream> FStream;
   // Start offset of each stored page's entry.
   mutable std::mutex FIndexLock;

@@ -32,27 +32,6 @@ std::u16string OperatorText(TVdbDataBinaryOperator op) {
   }
 }
 
-std::u16string ComparisonText(TVdbComparisonOperator op) {
-  switch (op) {
-    case tcoEqual: return u"=";
-    case tcoEqualNull: return u"=";
-    case tcoUnequal: return u"<>";
-    case tcoLess: return u"<";
-    case tcoLessOrEqual: return u"<=";
-    case tcoGreater: return u">";
-    case tcoGreaterOrEqual: return u">=";
-    case tcoIn: return u"IN";
-    case tcoBetween: return u"BETWEEN";
-    case tcoLike: return u"LIKE";
-    case tcoHas: return u"HAS";
-    case tcoContains: return u"CONTAINS";
-    case tcoFullTextRank: return u"FULLTEXTRANK";
-    case tcoIsNull: return u"IS NULL";
-    case tcoIsNotNull: return u"IS NOT NULL";
-    default: return {};
-  }
-}
-
 TVdbTruth Negate(TVdbTruth t) { return t == vtTrue ? vtFalse : t == vtFalse ? vtTrue : vtUnknown; }
 
 // A side that is a single literal or parameter (sign allowed): it is typed from the other side.
@@ -95,6 +74,27 @@ std::u16string EasyName(std::u16string_view name) {
 }
 
 }  // namespace
+
+std::u16string VdbComparisonText(TVdbComparisonOperator op) {
+  switch (op) {
+    case tcoEqual: return u"=";
+    case tcoEqualNull: return u"=";
+    case tcoUnequal: return u"<>";
+    case tcoLess: return u"<";
+    case tcoLessOrEqual: return u"<=";
+    case tcoGreater: return u">";
+    case tcoGreaterOrEqual: return u">=";
+    case tcoIn: return u"IN";
+    case tcoBetween: return u"BETWEEN";
+    case tcoLike: return u"LIKE";
+    case tcoHas: return u"HAS";
+    case tcoContains: return u"CONTAINS";
+    case tcoFullTextRank: return u"FULLTEXTRANK";
+    case tcoIsNull: return u"IS NULL";
+    case tcoIsNotNull: return u"IS NOT NULL";
+    default: return {};
+  }
+}
 
 std::u16string VdbQuoteSqlString(std::u16string_view text) {
   std::u16string r = u"'";
@@ -733,7 +733,7 @@ TVdbTruth TVdbBooleanFactor::Evaluate() {
         }
         break;
       }
-      default: throw EVdbEngine(errNotSupported, {u"the predicate " + ComparisonText(ComparisonOperator)});
+      default: throw EVdbEngine(errNotSupported, {u"the predicate " + VdbComparisonText(ComparisonOperator)});
     }
   }
   return IsNot ? Negate(result) : result;
@@ -765,7 +765,7 @@ std::u16string TVdbBooleanFactor::SqlText() const {
   const std::u16string left = ExpressionLeft->SqlText();
   switch (ComparisonOperator) {
     case tcoIsNull:
-    case tcoIsNotNull: return r + left + u" " + ComparisonText(ComparisonOperator);
+    case tcoIsNotNull: return r + left + u" " + VdbComparisonText(ComparisonOperator);
     case tcoBetween:
       return r + left + u" BETWEEN " + ExpressionRightEx->SqlText() + u" AND " + ExpressionRight->SqlText();
     case tcoIn: {
@@ -779,7 +779,7 @@ std::u16string TVdbBooleanFactor::SqlText() const {
       return r + u"(" + left + u" = " + right + u" OR " + left + u" IS NULL AND " + right + u" IS NULL)";
     }
     default: {
-      r += left + u" " + ComparisonText(ComparisonOperator) + u" " + ExpressionRight->SqlText();
+      r += left + u" " + VdbComparisonText(ComparisonOperator) + u" " + ExpressionRight->SqlText();
       if (ComparisonOperator == tcoLike && LikeEscapeChar)
         r += u" ESCAPE " + VdbQuoteSqlString(std::u16string(1, LikeEscapeChar));
       return r;
@@ -804,7 +804,7 @@ std::u16string TVdbBooleanFactor::EasyText() const {
     case tcoEqualNull: return r + left + u" == " + ExpressionRight->EasyText();
     case tcoLike: return r + left + u" like " + ExpressionRight->EasyText();
     case tcoHas: return r + left + u" has " + ExpressionRight->EasyText();
-    default: return r + left + u" " + ComparisonText(ComparisonOperator) + u" " + ExpressionRight->EasyText();
+    default: return r + left + u" " + VdbComparisonText(ComparisonOperator) + u" " + ExpressionRight->EasyText();
   }
 }
 

@@ -294,6 +294,10 @@ class TVdbSearchCondition {
   std::unique_ptr<TVdbSearchCondition> AppendFactor(const TVdbSearchCondition& other) const;
 };
 
+// The operator as SQL writes it ("IS NOT NULL", "<=", ...); empty for tcoNone and tcoExists,
+// which no comparison prints.
+std::u16string VdbComparisonText(TVdbComparisonOperator op);
+
 // Renders a text as a single-quoted SQL string (quotes doubled).
 std::u16string VdbQuoteSqlString(std::u16string_view text);
 

@@ -122,23 +122,11 @@ std::u16string TSqlParser::TokenDisplayName(TSqlTokenType type) {
 }
 
 std::u16string TSqlParser::FindComparisonString(TVdbComparisonOperator op) {
+  // The parser names EXISTS, which no comparison prints, and has no keyword for FULLTEXTRANK.
   switch (op) {
-    case tcoIsNull: return u"IS NULL";
-    case tcoIsNotNull: return u"IS NOT NULL";
-    case tcoEqual:
-    case tcoEqualNull: return u"=";
-    case tcoUnequal: return u"<>";
-    case tcoLess: return u"<";
-    case tcoLessOrEqual: return u"<=";
-    case tcoGreater: return u">";
-    case tcoGreaterOrEqual: return u">=";
-    case tcoIn: return u"IN";
-    case tcoBetween: return u"BETWEEN";
-    case tcoLike: return u"LIKE";
-    case tcoHas: return u"HAS";
-    case tcoContains: return u"CONTAINS";
     case tcoExists: return u"EXISTS";
-    default: return {};
+    case tcoFullTextRank: return {};
+    default: return VdbComparisonText(op);
   }
 }
 

@@ -24,11 +24,12 @@
 #include <random>
 #include <thread>
 
-#include "WriteTestSupport.h"
-#include "storage/vuOSFileSystem.h"
+#include "ChildProcessSupport.h"
 
 namespace vdb {
 namespace {
+
+using test::TOsWorld;
 
 constexpr int kInitialTowns = 12;
 
@@ -100,28 +101,6 @@ std::vector<TModelTown> TableState(TVdbBaseTable& t) {
   return state;
 }
 
-// A table environment over the operating system's files of `dir`.
-struct TOsWorld {
-  explicit TOsWorld(const std::filesystem::path& dir) : Fs(VdbUtf8ToUtf16(dir.string())) {
-    PageManager.RegisterClient(1, 65536);
-  }
-  ~TOsWorld() { PageManager.UnregisterClient(1, 65536); }
-  std::unique_ptr<TVdbBaseTable> Open() {
-    auto t = std::make_unique<TVdbBaseTable>(Env);
-    t->SetRights(0x010F);
-    t->SetFileName(u"Towns.vdbt");
-    if (t->Open(false) != 0 || t->Setup(false) != 0) return nullptr;
-    return t;
-  }
-  TvuOSFileSystem Fs;
-  TVdbPageManager PageManager;
-  TVdbLastError LastError;
-  TvuFakeClock Clock;
-  TvuFakeSleeper Sleeper{Clock};
-  TvuFakeRandom Random{5};
-  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random}};
-};
-
 // The child: transactions until it is killed. Never returns.
 [[noreturn]] void RunChild(const std::filesystem::path& dir, std::uint32_t seed) {
   const int progress = ::open((dir / "progress").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -181,14 +160,7 @@ TEST(CrashLoopTest, KilledWritersLeaveOnlyCommittedTransactions) {
     SCOPED_TRACE("trial seed " + std::to_string(seed));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    {
-      TOsWorld world(dir);
-      TVdbBaseTable creator(world.Env);
-      ASSERT_EQ(creator.NewTable(test::TownsDefinition(u"Towns")), 0) << VdbUtf16ToUtf8(world.LastError.Msg());
-      auto t = world.Open();
-      ASSERT_NE(t, nullptr);
-      for (const TModelTown& town : InitialModel()) ASSERT_GT(test::AppendTown(*t, town.Name, town.Code, town.Note), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(test::CreateTownsOnDisk(dir, InitialModel()));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) RunChild(dir, seed);
@@ -198,11 +170,7 @@ TEST(CrashLoopTest, KilledWritersLeaveOnlyCommittedTransactions) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself with " << WEXITSTATUS(status);
 
-    std::int32_t committed = 0;
-    if (const int f = ::open((dir / "progress").c_str(), O_RDONLY | O_CLOEXEC); f >= 0) {
-      if (::pread(f, &committed, sizeof committed, 0) != static_cast<ssize_t>(sizeof committed)) committed = 0;
-      ::close(f);
-    }
+    std::int32_t committed = test::ReadProgress(dir);
     const bool logLeft = std::filesystem::exists(dir / "Towns.vdbr");
     TOsWorld world(dir);
     auto t = world.Open();

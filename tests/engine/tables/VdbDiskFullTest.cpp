@@ -14,35 +14,15 @@
 
 #include <filesystem>
 
+#include "ChildProcessSupport.h"
 #include "TownStepsSupport.h"
 #include "api/VdbErrorCodes.h"
-#include "storage/vuOSFileSystem.h"
 
 namespace vdb {
 namespace {
 
 using test::TModelTown;
-
-struct TOsWorld {
-  explicit TOsWorld(const std::filesystem::path& dir) : Fs(VdbUtf8ToUtf16(dir.string())) {
-    PageManager.RegisterClient(1, 65536);
-  }
-  ~TOsWorld() { PageManager.UnregisterClient(1, 65536); }
-  std::unique_ptr<TVdbBaseTable> Open() {
-    auto t = std::make_unique<TVdbBaseTable>(Env);
-    t->SetRights(0x010F);
-    t->SetFileName(u"Towns.vdbt");
-    if (t->Open(false) != 0 || t->Setup(false) != 0) return nullptr;
-    return t;
-  }
-  TvuOSFileSystem Fs;
-  TVdbPageManager PageManager;
-  TVdbLastError LastError;
-  TvuFakeClock Clock;
-  TvuFakeSleeper Sleeper{Clock};
-  TvuFakeRandom Random{5};
-  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random}};
-};
+using test::TOsWorld;
 
 TModelTown TownNo(int i) {
   return {u"F" + VdbUtf8ToUtf16(std::to_string(i)), 5000 + i, std::string(900 + i % 300, static_cast<char>('a' + i % 26))};
@@ -99,14 +79,7 @@ TEST(DiskFullTest, AFileSizeLimitFailsTheAppendThatNeedsRoomAndLosesNothingConfi
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::vector<TModelTown> initial = test::InitialTowns(5);
-  {
-    TOsWorld world(dir);
-    TVdbBaseTable creator(world.Env);
-    ASSERT_EQ(creator.NewTable(test::TownsDefinition(u"Towns")), 0) << VdbUtf16ToUtf8(world.LastError.Msg());
-    auto t = world.Open();
-    ASSERT_NE(t, nullptr);
-    for (const TModelTown& town : initial) ASSERT_GT(test::AppendTown(*t, town.Name, town.Code, town.Note), 0);
-  }
+  ASSERT_NO_FATAL_FAILURE(test::CreateTownsOnDisk(dir, initial));
   // Every file may grow to this size; the note file reaches it first.
   const rlim_t limit = 256 * 1024;
   const pid_t child = ::fork();

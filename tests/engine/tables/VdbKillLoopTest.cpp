@@ -20,36 +20,16 @@
 #include <iostream>
 #include <thread>
 
+#include "ChildProcessSupport.h"
 #include "TownStepsSupport.h"
-#include "storage/vuOSFileSystem.h"
 
 namespace vdb {
 namespace {
 
 using test::TModelTown;
+using test::TOsWorld;
 
 constexpr int kInitialTowns = 8;
-
-struct TOsWorld {
-  explicit TOsWorld(const std::filesystem::path& dir) : Fs(VdbUtf8ToUtf16(dir.string())) {
-    PageManager.RegisterClient(1, 65536);
-  }
-  ~TOsWorld() { PageManager.UnregisterClient(1, 65536); }
-  std::unique_ptr<TVdbBaseTable> Open() {
-    auto t = std::make_unique<TVdbBaseTable>(Env);
-    t->SetRights(0x010F);
-    t->SetFileName(u"Towns.vdbt");
-    if (t->Open(false) != 0 || t->Setup(false) != 0) return nullptr;
-    return t;
-  }
-  TvuOSFileSystem Fs;
-  TVdbPageManager PageManager;
-  TVdbLastError LastError;
-  TvuFakeClock Clock;
-  TvuFakeSleeper Sleeper{Clock};
-  TvuFakeRandom Random{5};
-  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random}};
-};
 
 [[noreturn]] void RunChild(const std::filesystem::path& dir, std::uint32_t seed) {
   const int progress = ::open((dir / "progress").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -90,16 +70,7 @@ TEST(KillLoopTest, KilledWriterWithoutTransactionsLosesNothingConfirmed) {
     SCOPED_TRACE("trial seed " + std::to_string(seed));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    {
-      TOsWorld world(dir);
-      TVdbBaseTable creator(world.Env);
-      ASSERT_EQ(creator.NewTable(test::TownsDefinition(u"Towns")), 0) << VdbUtf16ToUtf8(world.LastError.Msg());
-      auto t = world.Open();
-      ASSERT_NE(t, nullptr);
-      for (const TModelTown& town : test::InitialTowns(kInitialTowns)) {
-        ASSERT_GT(test::AppendTown(*t, town.Name, town.Code, town.Note), 0);
-      }
-    }
+    ASSERT_NO_FATAL_FAILURE(test::CreateTownsOnDisk(dir, test::InitialTowns(kInitialTowns)));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) RunChild(dir, seed);
@@ -113,11 +84,7 @@ TEST(KillLoopTest, KilledWriterWithoutTransactionsLosesNothingConfirmed) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself with " << WEXITSTATUS(status);
 
-    std::int32_t confirmed = 0;
-    if (const int f = ::open((dir / "progress").c_str(), O_RDONLY | O_CLOEXEC); f >= 0) {
-      if (::pread(f, &confirmed, sizeof confirmed, 0) != static_cast<ssize_t>(sizeof confirmed)) confirmed = 0;
-      ::close(f);
-    }
+    const std::int32_t confirmed = test::ReadProgress(dir);
     logsLeft += std::filesystem::exists(dir / "Towns.vdbr") ? 1 : 0;
     TOsWorld world(dir);
     auto t = world.Open();
