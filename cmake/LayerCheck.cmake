@@ -1,12 +1,28 @@
 # Fails the build when a source file includes across a layer boundary.
 # Each rule: folder, then the include prefixes it must never use; "Qt" stands for any Qt header.
-cmake_policy(SET CMP0009 NEW)
+cmake_policy(VERSION 3.20)
 set(rules
   "engine|Qt|../|toolkit/|db/|widgets/|dataset/|report/|app/"
+  # Inside the engine, floor by floor from the ground: no include names a floor above.
+  "engine/base|types/|storage/|tables/|locking/|session/|expr/|sql/|api/|vidoradb/"
+  "engine/types|storage/|tables/|locking/|session/|expr/|sql/|api/|vidoradb/"
+  "engine/storage|tables/|locking/|session/|expr/|sql/|api/|vidoradb/"
+  "engine/tables|locking/|session/|expr/|sql/|api/|vidoradb/"
+  "engine/locking|session/|expr/|sql/|api/|vidoradb/"
+  "engine/session|expr/|sql/|api/|vidoradb/"
+  "engine/expr|sql/|api/|vidoradb/"
+  "engine/sql|api/|vidoradb/"
   "toolkit/db|Qt|../|engine/|widgets/|dataset/|report/|app/"
   "dataset|Qt|../|engine/|api/|types/|storage/|widgets/|report/|app/"
   "toolkit/widgets|../|engine/|dataset/|report/|app/"
   "report|../|engine/|dataset/|widgets/|app/"
+)
+# Climbing includes still being taken apart; each is a line to remove, never to add.
+set(allowed_climbs
+  "engine/tables/VdbTableExpressions.cpp: expr/VdbCondition.h"
+  "engine/tables/VdbTableExpressions.cpp: sql/VdbSqlParser.h"
+  "engine/session/VdbCursor.cpp: expr/VdbCondition.h"
+  "engine/expr/VdbCondition.cpp: sql/VdbSqlParser.h"
 )
 set(failures "")
 foreach(rule IN LISTS rules)
@@ -24,7 +40,8 @@ foreach(rule IN LISTS rules)
           endif()
         else()
           string(FIND "${inc}" "${bad}" pos)
-          if(pos EQUAL 0)
+          file(RELATIVE_PATH rel "${SOURCE_DIR}" "${f}")
+          if(pos EQUAL 0 AND NOT "${rel}: ${inc}" IN_LIST allowed_climbs)
             list(APPEND failures "${f}: ${inc}")
           endif()
         endif()

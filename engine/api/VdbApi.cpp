@@ -2,7 +2,7 @@
 // status codes of the call-interface status table; nothing escapes into the C caller.
 #include "vidoradb/vdbapi.h"
 
-#include "api/VdbMessages.h"
+#include "base/VdbMessages.h"
 
 extern "C" {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <utility>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb::api {
 

@@ -24,10 +24,10 @@
 #include <thread>
 #include <vector>
 
-#include "api/VdbBoundary.h"
-#include "api/VdbCursor.h"
-#include "api/VdbLocSess.h"
-#include "api/VdbMessages.h"
+#include "base/VdbBoundary.h"
+#include "session/VdbCursor.h"
+#include "session/VdbLocSess.h"
+#include "base/VdbMessages.h"
 #include "storage/vuCrypt.h"
 #include "storage/vuOSFileSystem.h"
 #include "vidoradb/vdbapi.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "api/VdbApiHandles.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 using namespace vdb;
 using namespace vdb::api;

@@ -4,7 +4,7 @@
 #include <span>
 
 #include "api/VdbApiHandles.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "tables/VdbBaseTable.h"
 
 using namespace vdb;

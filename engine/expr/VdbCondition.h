@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "api/VdbAccessor.h"
+#include "session/VdbAccessor.h"
 #include "expr/VdbExpression.h"
 #include "types/VdbDefinitions.h"
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "api/VdbErrors.h"
+#include "base/VdbErrors.h"
 #include "expr/VdbExpression.h"
 #include "types/vuFormats.h"
 

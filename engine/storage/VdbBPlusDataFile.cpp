@@ -1,8 +1,8 @@
 // The B+ data file stand-in; see VdbBPlusDataFile.h.
 #include "storage/VdbBPlusDataFile.h"
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 
 namespace vdb {
 

@@ -15,9 +15,9 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/vuLittleEndian.h"
 #include "types/vuCodePage.h"
 
 namespace vdb {

@@ -26,11 +26,11 @@
 #include <algorithm>
 #include <random>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "storage/VdbBPlusDataFile.h"
 #include "storage/VdbHeapDataFile.h"
-#include "storage/vuLittleEndian.h"
+#include "base/vuLittleEndian.h"
 #include "types/vuCodePage.h"
 
 namespace vdb {

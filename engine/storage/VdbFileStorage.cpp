@@ -1,7 +1,7 @@
 // The page storage of one table file; see VdbFileStorage.h.
 #include "storage/VdbFileStorage.h"
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "api/VdbErrors.h"
+#include "base/VdbErrors.h"
 #include "storage/VdbPageMan.h"
 
 namespace vdb {

@@ -43,9 +43,9 @@
 
 #include <algorithm>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/vuLittleEndian.h"
 #include "types/vuCodePage.h"
 
 namespace vdb {

@@ -4,11 +4,11 @@
 #include <climits>
 #include <cstring>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbFormat.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbFormat.h"
 #include "storage/VdbBPlusTree.h"
 #include "storage/VdbBTree.h"
-#include "storage/vuLittleEndian.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb {
 

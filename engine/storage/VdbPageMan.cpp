@@ -8,9 +8,9 @@
 #include <typeinfo>
 #include <unordered_map>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbFormat.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbFormat.h"
+#include "base/vuLittleEndian.h"
 #include "storage/vuLog.h"
 
 namespace vdb {

@@ -61,7 +61,7 @@
 #include <string_view>
 #include <vector>
 
-#include "api/VdbErrors.h"
+#include "base/VdbErrors.h"
 #include "storage/VdbEncryption.h"
 #include "storage/vuFileSystem.h"
 

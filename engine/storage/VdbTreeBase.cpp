@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/VdbErrorCodes.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb {
 

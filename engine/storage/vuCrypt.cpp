@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "api/VdbErrors.h"
+#include "base/VdbErrors.h"
 #include "storage/VdbEncryption.h"
 #include "storage/vuFileSystem.h"
-#include "storage/vuServices.h"
+#include "base/vuServices.h"
 
 namespace vdb {
 

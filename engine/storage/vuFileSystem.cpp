@@ -7,7 +7,7 @@
 #include <locale.h>
 #include <string.h>
 
-#include "api/VdbFormat.h"
+#include "base/VdbFormat.h"
 
 namespace vdb {
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "api/VdbFormat.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/VdbFormat.h"
 
 namespace vdb {
 

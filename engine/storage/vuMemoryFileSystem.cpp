@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 
 namespace vdb {
 

@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "api/VdbFormat.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/VdbFormat.h"
 
 namespace vdb {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "tables/VdbIndexHeader.h"
 #include "tables/VdbTableExpressions.h"
 

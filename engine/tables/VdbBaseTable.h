@@ -25,7 +25,7 @@
 #include "storage/VdbDataFile.h"
 #include "storage/VdbPageMan.h"
 #include "storage/vuCrypt.h"
-#include "storage/vuServices.h"
+#include "base/vuServices.h"
 #include "tables/VdbRedoLog.h"
 #include "tables/VdbRelation.h"
 #include "tables/VdbTableExpressions.h"

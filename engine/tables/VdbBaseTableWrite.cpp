@@ -24,7 +24,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/VdbHeapDataFile.h"
 #include "storage/VdbTreeBase.h"
 #include "tables/VdbBaseTable.h"

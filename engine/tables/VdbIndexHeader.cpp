@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 
 namespace vdb {
 

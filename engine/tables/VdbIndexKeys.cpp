@@ -6,9 +6,9 @@
 #include <map>
 #include <mutex>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb {
 

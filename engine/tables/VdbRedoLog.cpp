@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/vuLittleEndian.h"
 #include "tables/VdbTableNames.h"
 
 namespace vdb {

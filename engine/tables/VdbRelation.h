@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "api/VdbBoundary.h"
-#include "api/VdbLastError.h"
+#include "base/VdbBoundary.h"
+#include "base/VdbLastError.h"
 #include "storage/VdbIndexFile.h"
 #include "tables/VdbIndexKeys.h"
 #include "tables/VdbTableLocks.h"

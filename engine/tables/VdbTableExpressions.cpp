@@ -1,6 +1,6 @@
 #include "tables/VdbTableExpressions.h"
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "expr/VdbCondition.h"
 #include "sql/VdbSqlParser.h"
 #include "tables/VdbRelation.h"

@@ -1,6 +1,6 @@
 #include "tables/VdbTableLocks.h"
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 

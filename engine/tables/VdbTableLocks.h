@@ -21,8 +21,8 @@
 #include <mutex>
 #include <string>
 
-#include "api/VdbLastError.h"
-#include "storage/vuServices.h"
+#include "base/VdbLastError.h"
+#include "base/vuServices.h"
 
 namespace vdb {
 

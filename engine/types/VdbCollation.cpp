@@ -15,8 +15,8 @@
 #include <unicode/ustring.h>
 #include <unicode/uversion.h>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/vuCodePage.h"
 
 namespace vdb {

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbDataInternal.h"
 #include "types/vuCodePage.h"
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbData.h"
 
 namespace vdb::detail {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbData.h"
 #include "types/VdbDataInternal.h"
 

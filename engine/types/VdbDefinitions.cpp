@@ -21,9 +21,9 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/vuLittleEndian.h"
 #include "types/VdbCollation.h"
 #include "types/vuCodePage.h"
 

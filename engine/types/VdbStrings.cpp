@@ -8,8 +8,8 @@
 // Wide characters are stored as UTF-16LE.
 #include <algorithm>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbData.h"
 #include "types/VdbDataInternal.h"
 #include "types/vuCodePage.h"

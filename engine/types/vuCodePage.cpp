@@ -6,8 +6,8 @@
 
 #include <unicode/ucnv.h>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 
 namespace vdb {
 

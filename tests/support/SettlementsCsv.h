@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/VdbFormat.h"
+#include "base/VdbFormat.h"
 
 namespace testsupport {
 

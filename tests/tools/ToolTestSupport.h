@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "api/VdbFormat.h"
-#include "api/VdbLastError.h"
+#include "base/VdbFormat.h"
+#include "base/VdbLastError.h"
 #include "storage/VdbPageMan.h"
 #include "storage/vuOSFileSystem.h"
-#include "storage/vuServices.h"
+#include "base/vuServices.h"
 #include "tables/VdbBaseTable.h"
 #include "types/VdbData.h"
 #include "types/vuCodePage.h"

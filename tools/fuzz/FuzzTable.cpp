@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "api/VdbAccessor.h"
+#include "session/VdbAccessor.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "tables/VdbBaseTable.h"
 

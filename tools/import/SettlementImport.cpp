@@ -5,12 +5,12 @@
 #include <string>
 
 #include "StagingDirectory.h"
-#include "api/VdbErrors.h"
-#include "api/VdbFormat.h"
-#include "api/VdbLastError.h"
+#include "base/VdbErrors.h"
+#include "base/VdbFormat.h"
+#include "base/VdbLastError.h"
 #include "storage/VdbPageMan.h"
 #include "storage/vuOSFileSystem.h"
-#include "storage/vuServices.h"
+#include "base/vuServices.h"
 
 namespace vidora::tools {
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-#include "api/VdbFormat.h"
+#include "base/VdbFormat.h"
 #include "types/VdbData.h"
 #include "types/vuCodePage.h"
 

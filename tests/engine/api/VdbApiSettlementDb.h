@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "SettlementWorld.h"
+#include "../support/SettlementWorld.h"
 #include "storage/vuOSFileSystem.h"
 
 namespace vdb::test {

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "../tables/TableTestSupport.h"
-#include "api/VdbAccessor.h"
+#include "session/VdbAccessor.h"
 #include "expr/VdbCondition.h"
 
 namespace vdb {

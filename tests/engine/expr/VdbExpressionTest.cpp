@@ -5,9 +5,9 @@
 
 #include <map>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
-#include "api/VdbFormat.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+#include "base/VdbFormat.h"
 #include "expr/VdbCondition.h"
 #include "types/VdbCommon.h"
 

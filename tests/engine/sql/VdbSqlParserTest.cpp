@@ -3,8 +3,8 @@
 // messages with their row and column.
 #include <gtest/gtest.h>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbFormat.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbFormat.h"
 #include "sql/VdbSqlParser.h"
 
 namespace vdb {

@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include "api/VdbErrors.h"
+#include "base/VdbErrors.h"
 #include "storage/VdbDataFile.h"
 #include "storage/VdbHeapDataFile.h"
 #include "storage/vuMemoryFileSystem.h"
-#include "storage/vuLittleEndian.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb::test {
 

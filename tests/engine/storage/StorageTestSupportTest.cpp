@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/VdbFormat.h"
+#include "base/VdbFormat.h"
 #include "storage/vuOSFileSystem.h"
 
 extern char** environ;

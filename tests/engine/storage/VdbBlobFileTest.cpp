@@ -8,7 +8,7 @@
 #include <numeric>
 
 #include "DataFileTestSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 namespace {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "DataFileTestSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/VdbBlobFile.h"
 
 namespace vdb {

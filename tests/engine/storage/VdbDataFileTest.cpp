@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "DataFileTestSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/VdbBPlusDataFile.h"
 
 namespace vdb {

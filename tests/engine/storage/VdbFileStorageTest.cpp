@@ -8,7 +8,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "../support/FaultFileSystem.h"
 

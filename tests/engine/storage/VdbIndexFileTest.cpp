@@ -7,10 +7,10 @@
 #include <random>
 
 #include "IndexTestSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/VdbBPlusTree.h"
 #include "storage/VdbBTree.h"
-#include "storage/vuLittleEndian.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb::test {
 namespace {

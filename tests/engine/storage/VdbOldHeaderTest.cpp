@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "DataFileTestSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 namespace {

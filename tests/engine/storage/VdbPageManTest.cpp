@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "StorageTestSupport.h"
-#include "api/VdbErrorCodes.h"
-#include "storage/vuLittleEndian.h"
+#include "base/VdbErrorCodes.h"
+#include "base/vuLittleEndian.h"
 #include "storage/vuLog.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "storage/vuOSFileSystem.h"

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 
 namespace vdb {
 namespace {

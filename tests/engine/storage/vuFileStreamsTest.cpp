@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "StorageTestSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "storage/vuOSFileSystem.h"
 

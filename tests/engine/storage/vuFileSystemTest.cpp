@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "StorageTestSupport.h"
-#include "api/VdbErrors.h"
-#include "api/VdbFormat.h"
+#include "base/VdbErrors.h"
+#include "base/VdbFormat.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "storage/vuOSFileSystem.h"
 

@@ -8,7 +8,7 @@
 
 #include "TableTestSupport.h"
 #include "WalkBound.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/vuOSFileSystem.h"
 
 namespace vdb {

@@ -12,7 +12,7 @@
 #include <map>
 
 #include "TownStepsSupport.h"
-#include "api/VdbAccessor.h"
+#include "session/VdbAccessor.h"
 
 namespace vdb {
 namespace {

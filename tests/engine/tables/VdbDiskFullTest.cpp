@@ -16,7 +16,7 @@
 
 #include "ChildProcessSupport.h"
 #include "TownStepsSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 namespace {

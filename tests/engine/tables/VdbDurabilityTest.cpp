@@ -23,7 +23,7 @@
 #include "../support/DiskModelFileSystem.h"
 #include "../support/FaultFileSystem.h"
 #include "TownStepsSupport.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "tables/VdbRedoLog.h"
 
 namespace vdb {

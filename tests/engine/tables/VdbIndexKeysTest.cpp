@@ -3,7 +3,7 @@
 // tests.
 #include <gtest/gtest.h>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "tables/VdbIndexKeys.h"
 #include "types/vuCodePage.h"
 

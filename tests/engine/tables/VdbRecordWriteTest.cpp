@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "WriteTestSupport.h"
-#include "api/VdbAccessor.h"
-#include "api/VdbErrorCodes.h"
+#include "session/VdbAccessor.h"
+#include "base/VdbErrorCodes.h"
 #include "storage/VdbTreeBase.h"
-#include "storage/vuLittleEndian.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb {
 namespace {

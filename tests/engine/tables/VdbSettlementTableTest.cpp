@@ -9,7 +9,7 @@
 
 #include "TableTestSupport.h"
 #include "WalkBound.h"
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 
 namespace vdb {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <deque>
 
-#include "api/VdbErrorCodes.h"
+#include "base/VdbErrorCodes.h"
 #include "tables/VdbTableLocks.h"
 
 namespace vdb {

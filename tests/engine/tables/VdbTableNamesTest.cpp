@@ -2,7 +2,7 @@
 // names, as tables of cases.
 #include <gtest/gtest.h>
 
-#include "api/VdbFormat.h"
+#include "base/VdbFormat.h"
 #include "tables/VdbTableNames.h"
 
 namespace vdb {

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "SettlementsCsv.h"
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbCollation.h"
 #include "types/VdbData.h"
 #include "types/vuCodePage.h"

@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "api/VdbErrors.h"
+#include "base/VdbErrors.h"
 #include "types/VdbData.h"
 
 using namespace vdb;

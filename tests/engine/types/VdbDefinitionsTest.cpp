@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <array>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 
 namespace vdb {
 namespace {

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbData.h"
 
 using namespace vdb;

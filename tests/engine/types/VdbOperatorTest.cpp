@@ -4,8 +4,8 @@
 #include <functional>
 #include <limits>
 
-#include "api/VdbErrorCodes.h"
-#include "api/VdbErrors.h"
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
 #include "types/VdbData.h"
 
 using namespace vdb;

@@ -1,0 +1,1167 @@
+#include "session/VdbAccessor.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "base/VdbErrorCodes.h"
+#include "storage/VdbTreeBase.h"
+#include "tables/VdbBaseTable.h"
+
+namespace vdb {
+
+namespace {
+
+// A wait for the table's read lock held for one walk. A refused lock was recorded by the
+// table; the walk then ends through the internal unwinding exception, which keeps that error.
+class TReadLock {
+ public:
+  explicit TReadLock(TVdbRelation& relation) : FRelation(relation) {
+    if (FRelation.BeginRead(true) < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
+  }
+  // EndRead records its own failure at the table boundary.
+  ~TReadLock() { static_cast<void>(FRelation.EndRead()); }
+  TReadLock(const TReadLock&) = delete;
+  TReadLock& operator=(const TReadLock&) = delete;
+
+ private:
+  TVdbRelation& FRelation;
+};
+
+// A status of a table operation that failed was recorded there.
+void Check(std::int32_t status) {
+  if (status < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
+}
+
+constexpr std::int32_t kCountWalkLimit = 10000;
+constexpr std::int16_t kNoRecord = -errRecordNotFound;
+
+}  // namespace
+
+TVdbAccessor::TVdbAccessor(TVdbRelation& relation, std::u16string tag)
+    : FRelation(relation),
+      FTag(std::move(tag)),
+      FCurrentRecBuf(static_cast<std::size_t>(std::max(relation.GetRecordSize(), 0))),
+      FWorkRecBuf(FCurrentRecBuf.size()) {
+  FRelation.AddAccessor(*this);
+}
+
+std::unique_ptr<TVdbAccessor> TVdbAccessor::CreateClone(const TVdbAccessor& source) {
+  return std::make_unique<TVdbAccessor>(source.FRelation, source.FTag);
+}
+
+TVdbAccessor::~TVdbAccessor() { FRelation.RemoveAccessor(*this); }
+
+// ---- order
+
+bool TVdbAccessor::BoundActive(const std::vector<std::uint8_t>& b) noexcept {
+  return b.size() >= 4 && VdbEntryRecNo(b) != 0;
+}
+
+std::int32_t TVdbAccessor::IndexInfoSize() const {
+  if (FAccessType == tatIndex) return FRelation.GetIndexKeys(FIndexNo).EntrySize();
+  return 4;
+}
+
+void TVdbAccessor::ResizeKeys() {
+  FLower.clear();
+  FUpper.clear();
+  FCurrentKey.clear();
+}
+
+std::int16_t TVdbAccessor::SetAccess(TVdbSortNo accessId, bool reverse) {
+  return Guard([&] { SetAccessRaw(accessId, reverse); });
+}
+
+std::int16_t TVdbAccessor::SetAccess(TVdbAccessType type, TVdbIndexNo indexNo, bool reverse) {
+  if (type == tatRecordNo || indexNo == kVdbNoIndex) return SetAccess(kVdbNaturalOrder, reverse);
+  if (type == tatBookmarks || indexNo == 254) return SetAccess(kVdbBookmarkOrder, reverse);
+  return SetAccess(static_cast<TVdbSortNo>(indexNo), reverse);
+}
+
+void TVdbAccessor::SetAccessRaw(TVdbSortNo accessId, bool reverse) {
+  if (accessId == kVdbNaturalOrder) {
+    ResizeKeys();
+    FAccessType = tatRecordNo;
+    FIndexNo = kVdbNoIndex;
+    FReverse = reverse;
+    FSequenceNo = -1;
+    return;
+  }
+  if (accessId == kVdbBookmarkOrder) {
+    ResizeKeys();
+    FAccessType = tatBookmarks;
+    FIndexNo = kVdbNoIndex;
+    FReverse = reverse;
+    FSequenceNo = -1;
+    FBookmarkSlot = FBookmarks.Find(FRecordNo);
+    if (FBookmarkSlot < 0) {
+      const std::int32_t slot = reverse ? FBookmarks.FindLast() : FBookmarks.FindFirst();
+      if (slot < 0) {
+        ToBoT();
+      } else {
+        SetPosition(FBookmarks.At(slot));
+        FBookmarkSlot = slot;
+        FSequenceNo = 1;
+      }
+    }
+    return;
+  }
+  if (accessId < 0 || accessId > FRelation.GetLastIndexNo()) {
+    RaiseEngineError(errIndexNotFound, {u"#" + VdbUtf8ToUtf16(std::to_string(accessId))});
+  }
+  FRelation.CheckIndexOpen(static_cast<TVdbIndexNo>(accessId));
+  ResizeKeys();
+  FAccessType = tatIndex;
+  FIndexNo = static_cast<TVdbIndexNo>(accessId);
+  FReverse = reverse;
+  FSequenceNo = -1;
+  if (FRecordNo > 0) ComputeCurrentKey();
+}
+
+TVdbIndexFile& TVdbAccessor::IndexFile() const { return FRelation.GetIndexFile(FIndexNo); }
+
+void TVdbAccessor::ComputeCurrentKey() {
+  FRecBufUpdated = false;
+  static_cast<void>(RecordPtrExc());
+}
+
+// ---- range
+
+std::int16_t TVdbAccessor::SetRange(TVdbIndexNo indexNo, std::span<const std::uint8_t> lower,
+                                    std::span<const std::uint8_t> upper) {
+  return Guard([&] {
+    const TVdbSortNo target = indexNo < 0 ? kVdbNaturalOrder : indexNo;
+    const bool same = indexNo < 0 ? FAccessType == tatRecordNo : (FAccessType == tatIndex && FIndexNo == indexNo);
+    if (!same) SetAccessRaw(target, FReverse);
+    FLower.assign(lower.begin(), lower.end());
+    FUpper.assign(upper.begin(), upper.end());
+    FSequenceNo = -1;
+  });
+}
+
+std::int16_t TVdbAccessor::SetRange(TVdbIndexNo indexNo, std::u16string_view lower, std::u16string_view upper,
+                                    char16_t separator) {
+  std::vector<std::uint8_t> lo, up;
+  if (!lower.empty()) {
+    const std::int16_t r = FRelation.CalcRangeInfo(indexNo, lower, separator, true, lo);
+    if (r < 0) return r;
+  }
+  if (!upper.empty()) {
+    const std::int16_t r = FRelation.CalcRangeInfo(indexNo, upper, separator, false, up);
+    if (r < 0) return r;
+  }
+  return SetRange(indexNo, lo, up);
+}
+
+void TVdbAccessor::GetRange(std::vector<std::uint8_t>& lower, std::vector<std::uint8_t>& upper) const {
+  lower = FLower;
+  upper = FUpper;
+}
+
+void TVdbAccessor::ClearRange() {
+  FLower.clear();
+  FUpper.clear();
+  FSequenceNo = -1;
+}
+
+// ---- filter and bookmarks
+
+std::unique_ptr<IVdbAccessorFilter> TVdbAccessor::ExchangeFilter(std::unique_ptr<IVdbAccessorFilter> filter) {
+  std::swap(filter, FFilter);
+  return filter;
+}
+
+void TVdbAccessor::SetBookmarks(const TVdbBookmarkList& list) {
+  FBookmarks.CopyFrom(list);
+  BookmarksChanged();
+}
+
+void TVdbAccessor::ExchangeBookmarks(TVdbBookmarkList& other) {
+  std::swap(FBookmarks, other);
+  BookmarksChanged();
+}
+
+void TVdbAccessor::BookmarksChanged() noexcept {
+  FBookmarkSlot = -1;
+  if (FAccessType == tatBookmarks) FSequenceNo = -1;
+}
+
+// ---- selections
+
+template <class F>
+void TVdbAccessor::ForEachMatch(IVdbAccessorFilter& condition, F&& f) {
+  TReadLock lock(FRelation);
+  TVdbAccessor walker(FRelation, FTag);
+  const std::int32_t count = FRelation.GetRecordCount();
+  for (std::int32_t rec = FRelation.GetFirstRecordNo(); rec >= 1 && rec <= count; rec = FRelation.GetNextRecordNo(rec)) {
+    Check(walker.GotoRecord(rec));
+    if (condition.Accepts(walker)) f(rec);
+  }
+}
+
+std::int16_t TVdbAccessor::AppendBookmarks(IVdbAccessorFilter& condition, TVdbAccessor* reference,
+                                           TVdbBookmarkList& list) {
+  return Guard([&] {
+    ForEachMatch(condition, [&](std::int32_t rec) {
+      if (reference == nullptr || reference->IsValidRecord(rec)) list.Append(rec);
+    });
+  });
+}
+
+std::int16_t TVdbAccessor::RemoveBookmarks(IVdbAccessorFilter& condition, TVdbBookmarkList& list) {
+  return Guard([&] { ForEachMatch(condition, [&](std::int32_t rec) { list.Delete(rec); }); });
+}
+
+std::int16_t TVdbAccessor::IntersectBookmarks(IVdbAccessorFilter& condition, TVdbBookmarkList& list) {
+  return Guard([&] {
+    TReadLock lock(FRelation);
+    TVdbAccessor walker(FRelation, FTag);
+    for (std::int32_t i = list.FindLast(); i >= 0; i = list.FindPrev(i)) {
+      const std::int32_t rec = list.At(i);
+      if (walker.GotoRecord(rec) != 0 || !condition.Accepts(walker)) list.DeleteAt(i);
+    }
+  });
+}
+
+bool TVdbAccessor::FindFirstCommonRecord(TVdbAccessor& other, bool move) {
+  for (std::int16_t r = other.First(); r == 0; r = other.Next()) {
+    const std::int32_t rec = other.RecordNo();
+    if (IsValidRecord(rec)) {
+      if (move) static_cast<void>(GotoRecord(rec));
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- raw moves
+
+void TVdbAccessor::SetPosition(std::int32_t recNo) noexcept {
+  FRecordNo = recNo;
+  FRecBufUpdated = false;
+  FRecordDeleted = false;
+}
+
+std::int32_t TVdbAccessor::NaturalLowest() const noexcept {
+  return BoundActive(FLower) ? std::max(VdbEntryRecNo(FLower), 1) : 1;
+}
+
+bool TVdbAccessor::NaturalInRange(std::int32_t recNo) const noexcept {
+  if (BoundActive(FLower) && recNo < VdbEntryRecNo(FLower)) return false;
+  if (BoundActive(FUpper) && recNo > VdbEntryRecNo(FUpper)) return false;
+  return true;
+}
+
+bool TVdbAccessor::IndexKeyInRange(std::span<const std::uint8_t> key) const {
+  if (!HasRange()) return true;
+  return FRelation.GetIndexKeys(FIndexNo).TestRange(FLower, FUpper, key) == 0;
+}
+
+bool TVdbAccessor::RawFirst() {
+  const std::int32_t count = FRelation.GetRecordCount();
+  if (count == 0) return false;
+  switch (FAccessType) {
+    case tatRecordNo: {
+      const std::int32_t rec = BoundActive(FLower) ? VdbEntryRecNo(FLower) : FRelation.GetFirstRecordNo();
+      if (rec < 1 || rec > count || !NaturalInRange(rec)) return false;
+      SetPosition(rec);
+      return true;
+    }
+    case tatBookmarks: {
+      const std::int32_t slot = FBookmarks.FindFirst();
+      if (slot < 0) return false;
+      SetPosition(FBookmarks.At(slot));
+      FBookmarkSlot = slot;
+      return true;
+    }
+    case tatIndex: {
+      TReadLock lock(FRelation);
+      std::vector<std::uint8_t> key;
+      std::int16_t r;
+      if (BoundActive(FLower)) {
+        key = FLower;
+        r = IndexFile().Suche_Index(key);
+      } else {
+        r = IndexFile().Erster_Index(key);
+      }
+      if (r != 0 || !IndexKeyInRange(key)) return false;
+      PlaceOnEntry(std::move(key));
+      return true;
+    }
+    case tatNone:
+      break;
+  }
+  return false;
+}
+
+bool TVdbAccessor::RawLast() {
+  const std::int32_t count = FRelation.GetRecordCount();
+  if (count == 0) return false;
+  switch (FAccessType) {
+    case tatRecordNo: {
+      std::int32_t rec = FRelation.GetLastRecordNo();
+      if (BoundActive(FUpper)) rec = std::min(rec, VdbEntryRecNo(FUpper));
+      if (rec < 1 || !NaturalInRange(rec)) return false;
+      SetPosition(rec);
+      return true;
+    }
+    case tatBookmarks: {
+      const std::int32_t slot = FBookmarks.FindLast();
+      if (slot < 0) return false;
+      SetPosition(FBookmarks.At(slot));
+      FBookmarkSlot = slot;
+      return true;
+    }
+    case tatIndex: {
+      TReadLock lock(FRelation);
+      std::vector<std::uint8_t> key;
+      std::int16_t r;
+      if (BoundActive(FUpper)) {
+        key = FUpper;
+        r = IndexFile().Suche_Index(key);
+        if (r != 0) r = IndexFile().Letzter_Index(key);
+        if (r == 0 && !IndexKeyInRange(key)) r = IndexFile().Vorheriger_Index(key);
+      } else {
+        r = IndexFile().Letzter_Index(key);
+      }
+      if (r != 0 || !IndexKeyInRange(key)) return false;
+      PlaceOnEntry(std::move(key));
+      return true;
+    }
+    case tatNone:
+      break;
+  }
+  return false;
+}
+
+void TVdbAccessor::PlaceOnEntry(std::vector<std::uint8_t>&& entry) {
+  // An entry naming no record (0 stands for the pending new record) is damage.
+  const std::int32_t recNo = VdbEntryRecNo(entry);
+  if (recNo < 1 || recNo > FRelation.GetRecordCount()) RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
+  SetPosition(recNo);
+  FCurrentKey = std::move(entry);
+  const std::vector<std::uint8_t> fromIndex = FCurrentKey;
+  static_cast<void>(RecordPtrExc());
+  // Byte for byte: on malformed entries the order need not be consistent, and a walk that
+  // trusted it could come back to a record it has passed.
+  const TVdbIndexOrder& order = IndexFile().Order();
+  const std::size_t used = order.UsedEntrySize(fromIndex);
+  if (used != order.UsedEntrySize(FCurrentKey) || used > fromIndex.size() || used > FCurrentKey.size() ||
+      !std::equal(fromIndex.begin(), fromIndex.begin() + static_cast<std::ptrdiff_t>(used), FCurrentKey.begin())) {
+    RaiseEngineError(errIndexCorrupt, {IndexFile().GetName()});
+  }
+}
+
+bool TVdbAccessor::RawNext() { return RawStep(true); }
+
+bool TVdbAccessor::RawPrior() { return RawStep(false); }
+
+// One record on in the current order (back for !forward), ignoring the filter.
+bool TVdbAccessor::RawStep(bool forward) {
+  switch (FAccessType) {
+    case tatRecordNo: {
+      const std::int32_t rec = forward ? FRelation.GetNextRecordNo(FRecordNo) : FRelation.GetPrevRecordNo(FRecordNo);
+      if (rec < 1 || (forward && rec > FRelation.GetRecordCount()) || !NaturalInRange(rec)) return false;
+      SetPosition(rec);
+      return true;
+    }
+    case tatBookmarks: {
+      std::int32_t slot = FBookmarkSlot;
+      if (slot < 0 || slot >= FBookmarks.Size() || FBookmarks.At(slot) != FRecordNo) slot = FBookmarks.Find(FRecordNo);
+      if (slot < 0) {
+        slot = forward ? FBookmarks.FindFirst() : FBookmarks.FindLast();
+      } else {
+        slot = forward ? FBookmarks.FindNext(slot) : FBookmarks.FindPrev(slot);
+      }
+      if (slot < 0) return false;
+      SetPosition(FBookmarks.At(slot));
+      FBookmarkSlot = slot;
+      return true;
+    }
+    case tatIndex: {
+      if (FCurrentKey.empty()) ComputeCurrentKey();
+      TReadLock lock(FRelation);
+      std::vector<std::uint8_t> key = FCurrentKey;
+      const int r = forward ? IndexFile().Naechster_Index(key) : IndexFile().Vorheriger_Index(key);
+      if (r != 0 || !IndexKeyInRange(key)) return false;
+      PlaceOnEntry(std::move(key));
+      return true;
+    }
+    case tatNone:
+      break;
+  }
+  return false;
+}
+
+// ---- filtered moves
+
+bool TVdbAccessor::Accepted() { return FFilter == nullptr || FFilter->Accepts(*this); }
+
+bool TVdbAccessor::DoFirst() {
+  if (!(FReverse ? RawLast() : RawFirst())) return false;
+  FSequenceNo = 1;
+  while (!Accepted()) {
+    if (!(FReverse ? RawPrior() : RawNext())) return false;
+    ++FSequenceNo;
+  }
+  return true;
+}
+
+bool TVdbAccessor::DoLast() {
+  if (!(FReverse ? RawFirst() : RawLast())) return false;
+  FSequenceNo = RawCount();
+  while (!Accepted()) {
+    if (!(FReverse ? RawNext() : RawPrior())) return false;
+    if (FSequenceNo > 0) --FSequenceNo;
+  }
+  return true;
+}
+
+// A step that finds nothing leaves the position where it was, so that the caller stays on
+// the last record it showed.
+bool TVdbAccessor::DoStep(bool forward) {
+  if (FRecordNo < 0) return forward && DoFirst();
+  // The pending new record of an append lies after the last record.
+  if (FRecordNo == 0) return !forward && DoLast();
+  const TVdbAccessorState before = SaveState();
+  const bool rawForward = forward != FReverse;
+  for (;;) {
+    if (!(rawForward ? RawNext() : RawPrior())) {
+      RestoreState(before);
+      if (forward && FWorkRecordNo == 0) {
+        SetPosition(0);
+        FSequenceNo = -2;
+        return true;
+      }
+      return false;
+    }
+    if (FSequenceNo > 0) FSequenceNo += forward ? 1 : -1;
+    if (Accepted()) return true;
+  }
+}
+
+std::int16_t TVdbAccessor::First() {
+  return Guard([&]() -> std::int16_t { return DoFirst() ? 0 : kNoRecord; });
+}
+
+std::int16_t TVdbAccessor::Last() {
+  return Guard([&]() -> std::int16_t { return DoLast() ? 0 : kNoRecord; });
+}
+
+std::int16_t TVdbAccessor::Next() {
+  return Guard([&]() -> std::int16_t { return DoStep(true) ? 0 : kNoRecord; });
+}
+
+std::int16_t TVdbAccessor::Prior() {
+  return Guard([&]() -> std::int16_t { return DoStep(false) ? 0 : kNoRecord; });
+}
+
+std::int16_t TVdbAccessor::MoveBy(std::int32_t delta) {
+  if (delta > 0) {
+    for (std::int32_t i = 0; i < delta; ++i) {
+      if (const std::int16_t r = Next(); r != 0) return r;
+    }
+    return 0;
+  }
+  if (delta < 0) {
+    for (std::int32_t i = 0; i > delta; --i) {
+      if (const std::int16_t r = Prior(); r != 0) return r;
+    }
+    return 0;
+  }
+  if (FRecordNo > FRelation.GetRecordCount()) ToBoT();
+  if (FRecordNo < 0) return kNoRecord;
+  const std::int16_t valid = Guard([&]() -> std::int16_t { return IsValidRecord() ? 1 : 0; });
+  if (valid < 0) return valid;
+  if (valid == 1) return 0;
+  const std::int16_t r = MoveBy(1);
+  return r == kNoRecord ? Last() : r;
+}
+
+void TVdbAccessor::ToBoT() noexcept {
+  SetPosition(-1);
+  FSequenceNo = -1;
+  FCurrentKey.clear();
+  FBookmarkSlot = -1;
+}
+
+std::int16_t TVdbAccessor::GotoRecord(std::int32_t recordNo) {
+  return Guard([&]() -> std::int16_t {
+    if (recordNo < -1 || recordNo > FRelation.GetRecordCount()) return kNoRecord;
+    if (recordNo == -1) {
+      ToBoT();
+      return 0;
+    }
+    if (recordNo == 0) {
+      if (FWorkRecordNo != 0) return kNoRecord;
+      SetPosition(0);
+      FSequenceNo = -2;
+      return 0;
+    }
+    if (recordNo == FRecordNo) {
+      FRecordDeleted = false;
+      return 0;
+    }
+    SetPosition(recordNo);
+    FSequenceNo = -1;
+    FBookmarkSlot = -1;
+    if (FAccessType == tatIndex) ComputeCurrentKey();
+    return 0;
+  });
+}
+
+std::int32_t TVdbAccessor::GotoSequenceNo(std::int32_t sequenceNo) {
+  return Guard([&]() -> std::int32_t { return DoGotoSequenceNo(sequenceNo); });
+}
+
+std::int32_t TVdbAccessor::DoGotoSequenceNo(std::int32_t sequenceNo) {
+  switch (FAccessType) {
+    case tatRecordNo: {
+      const std::int32_t count = RawCount();
+      if (sequenceNo < 1 || sequenceNo > count) return kNoRecord;
+      const std::int32_t rec = FReverse ? NaturalLowest() + count - sequenceNo : NaturalLowest() + sequenceNo - 1;
+      SetPosition(rec);
+      FSequenceNo = sequenceNo;
+      return rec;
+    }
+    case tatBookmarks: {
+      const std::int32_t count = FBookmarks.Count();
+      if (sequenceNo < 1 || sequenceNo > count) return kNoRecord;
+      const std::int32_t slot = FBookmarks.SlotOfSequence(FReverse ? count - sequenceNo : sequenceNo - 1);
+      SetPosition(FBookmarks.At(slot));
+      FBookmarkSlot = slot;
+      FSequenceNo = sequenceNo;
+      return FRecordNo;
+    }
+    case tatIndex: {
+      TReadLock lock(FRelation);
+      const std::int32_t count = RawCount();
+      if (sequenceNo <= 1) return DoFirst() ? FRecordNo : kNoRecord;
+      if (count >= 0 && sequenceNo >= count) return DoLast() ? FRecordNo : kNoRecord;
+      // The cheapest of three starting points: first, last, or here when known.
+      const std::int32_t fromFirst = sequenceNo - 1;
+      const std::int32_t fromLast = count >= 0 ? sequenceNo - count : fromFirst + 1;
+      std::int32_t steps;
+      const std::int32_t here = FRecordNo > 0 ? SequenceNo() : -2;
+      const std::int32_t best = std::min(std::abs(fromFirst), std::abs(fromLast));
+      if (here > 0 && std::abs(sequenceNo - here) < best) {
+        steps = sequenceNo - here;
+      } else if (std::abs(fromFirst) <= std::abs(fromLast)) {
+        if (!DoFirst()) return kNoRecord;
+        steps = fromFirst;
+      } else {
+        if (!DoLast()) return kNoRecord;
+        steps = fromLast;
+      }
+      for (; steps > 0; --steps) {
+        if (!DoStep(true)) return kNoRecord;
+      }
+      for (; steps < 0; ++steps) {
+        if (!DoStep(false)) return kNoRecord;
+      }
+      return FRecordNo;
+    }
+    case tatNone:
+      break;
+  }
+  return kNoRecord;
+}
+
+std::int32_t TVdbAccessor::LocateRecord2(TVdbIndexNo indexNo, std::span<const std::uint8_t> entry, int itemCount,
+                                         bool& exact) {
+  const std::int32_t found = FRelation.LocateRecord2(indexNo, entry, itemCount, exact,
+                                                     [this](std::int32_t recNo) { return IsValidRecord(recNo); });
+  if (found > 0) {
+    const std::int16_t r = GotoRecord(found);
+    if (r < 0) return r;
+  }
+  return found;
+}
+
+bool TVdbAccessor::IsValidRecord() {
+  if (FRecordNo < 0) return false;
+  if (FRecordNo == 0) return FWorkRecordNo == 0;
+  if (FRecordNo > FRelation.GetRecordCount()) return false;
+  switch (FAccessType) {
+    case tatBookmarks:
+      if (FBookmarks.Find(FRecordNo) < 0) return false;
+      break;
+    case tatIndex:
+      if (FCurrentKey.empty()) ComputeCurrentKey();
+      if (!IndexKeyInRange(FCurrentKey)) return false;
+      break;
+    case tatRecordNo:
+      if (!NaturalInRange(FRecordNo)) return false;
+      break;
+    case tatNone:
+      return false;
+  }
+  return Accepted();
+}
+
+bool TVdbAccessor::IsValidRecord(std::int32_t recordNo) {
+  if (recordNo < 0 || recordNo > FRelation.GetRecordCount()) return false;
+  const TVdbAccessorState saved = SaveState();
+  bool valid = false;
+  try {
+    if (GotoRecord(recordNo) == 0) valid = IsValidRecord();
+  } catch (...) {
+    RestoreState(saved);
+    throw;
+  }
+  RestoreState(saved);
+  return valid;
+}
+
+// ---- position and counts
+
+std::int32_t TVdbAccessor::ForwardSequenceNo() {
+  if (FRecordNo <= 0) return -2;
+  switch (FAccessType) {
+    case tatRecordNo:
+      return NaturalInRange(FRecordNo) ? FRecordNo - NaturalLowest() + 1 : -2;
+    case tatBookmarks: {
+      const std::int32_t seq = FBookmarks.FindSequence(FRecordNo);
+      return seq < 0 ? -2 : seq + 1;
+    }
+    case tatIndex: {
+      if (FCurrentKey.empty()) ComputeCurrentKey();
+      if (!IndexKeyInRange(FCurrentKey)) return -2;
+      TReadLock lock(FRelation);
+      const std::int64_t rank = IndexFile().CalcItemSequenceNo(FCurrentKey);
+      const std::int64_t base = BoundActive(FLower) ? IndexFile().CalcItemSequenceNo(FLower) : 1;
+      const std::int64_t seq = rank - base + 1;
+      return seq > 0 ? static_cast<std::int32_t>(seq) : -2;
+    }
+    case tatNone:
+      break;
+  }
+  return -2;
+}
+
+std::int32_t TVdbAccessor::SequenceNo() {
+  if (FSequenceNo != -1) return FSequenceNo;
+  const std::int32_t seq = Guard([&]() -> std::int32_t {
+    const std::int32_t forward = ForwardSequenceNo();
+    if (forward < 1 || !FReverse) return forward;
+    const std::int32_t count = RawCount();
+    return count < 0 ? -2 : count - forward + 1;
+  });
+  FSequenceNo = seq < 0 ? -2 : seq;
+  return FSequenceNo;
+}
+
+// Counting under a range uses the ranks of the bounds in the tree, so that it is exact and
+// cheap for tables of any size; only a filter needs a walk.
+std::int32_t TVdbAccessor::RawCount() {
+  switch (FAccessType) {
+    case tatRecordNo: {
+      std::int32_t hi = FRelation.GetRecordCount();
+      if (BoundActive(FUpper)) hi = std::min(hi, VdbEntryRecNo(FUpper));
+      return std::max(hi - NaturalLowest() + 1, 0);
+    }
+    case tatBookmarks:
+      return FBookmarks.Count();
+    case tatIndex: {
+      TReadLock lock(FRelation);
+      TVdbIndexFile& file = IndexFile();
+      if (!HasRange()) return static_cast<std::int32_t>(file.GetItemCount());
+      const std::int64_t lo = BoundActive(FLower) ? file.CalcItemSequenceNo(FLower) : 1;
+      const std::int64_t hi = BoundActive(FUpper) ? file.CalcItemSequenceNo(FUpper) : file.GetItemCount() + 1;
+      return static_cast<std::int32_t>(std::max<std::int64_t>(hi - lo, 0));
+    }
+    case tatNone:
+      break;
+  }
+  return 0;
+}
+
+std::int32_t TVdbAccessor::CountByWalking() {
+  if (FRelation.GetRecordCount() >= kCountWalkLimit) return -1;
+  TReadLock lock(FRelation);
+  const TVdbAccessorState saved = SaveState();
+  std::int32_t count = 0;
+  try {
+    if (DoFirst()) {
+      do {
+        ++count;
+      } while (DoStep(true));
+    }
+  } catch (...) {
+    RestoreState(saved);
+    throw;
+  }
+  RestoreState(saved);
+  return count;
+}
+
+std::int32_t TVdbAccessor::RecordCount() {
+  return Guard([&]() -> std::int32_t {
+    if (FAccessType == tatNone) return 0;
+    if (FFilter) return CountByWalking();
+    return RawCount();
+  });
+}
+
+// ---- state
+
+TVdbAccessorState TVdbAccessor::SaveState() const {
+  TVdbAccessorState s;
+  s.AccessType = FAccessType;
+  s.IndexNo = FIndexNo;
+  s.Reverse = FReverse;
+  s.RecBufUpdated = FRecBufUpdated;
+  s.SequenceNo = FSequenceNo;
+  s.RecordNo = FRecordNo;
+  s.Lower = FLower;
+  s.Upper = FUpper;
+  s.CurrentKey = FCurrentKey;
+  return s;
+}
+
+void TVdbAccessor::RestoreState(const TVdbAccessorState& s) {
+  const bool moved = s.RecordNo != FRecordNo;
+  FAccessType = s.AccessType;
+  FIndexNo = s.IndexNo;
+  FReverse = s.Reverse;
+  FSequenceNo = s.SequenceNo;
+  FRecordNo = s.RecordNo;
+  FLower = s.Lower;
+  FUpper = s.Upper;
+  FCurrentKey = s.CurrentKey;
+  FBookmarkSlot = -1;
+  // The buffer still holds the saved record only when the position did not change meanwhile.
+  FRecBufUpdated = s.RecBufUpdated && !moved && FRecBufUpdated;
+}
+
+void TVdbAccessor::Push() { FStack.push_back(SaveState()); }
+
+void TVdbAccessor::Pop() {
+  if (FStack.empty()) return;
+  RestoreState(FStack.back());
+  FStack.pop_back();
+  FRecBufUpdated = false;
+}
+
+void TVdbAccessor::Reset() {
+  ResizeKeys();
+  FAccessType = tatRecordNo;
+  FIndexNo = kVdbNoIndex;
+  FReverse = false;
+  ToBoT();
+  FFilter.reset();
+  FBookmarks.Clear();
+}
+
+std::int16_t TVdbAccessor::TakeOver(TVdbAccessor& source, TVdbTakeOverMode mode) {
+  return Guard([&] {
+    if (&source.FRelation != &FRelation) RaiseEngineError(errNotSupported, {u"taking over an accessor of another relation"});
+    if (&source == this) return;
+    if (mode != tomPosition) {
+      FAccessType = source.FAccessType;
+      FIndexNo = source.FIndexNo;
+      FReverse = source.FReverse;
+      FLower = source.FLower;
+      FUpper = source.FUpper;
+      FCurrentKey = source.FCurrentKey;
+      FWorkRecordNo = source.FWorkRecordNo;
+      FWorkRecBuf = source.FWorkRecBuf;
+      FSavedRecordNo = source.FSavedRecordNo;
+      FEditState = source.FEditState;
+      if (mode == tomMove) {
+        FBookmarks = std::move(source.FBookmarks);
+        source.FBookmarks = TVdbBookmarkList(1000);
+        source.BookmarksChanged();
+      } else {
+        FBookmarks.CopyFrom(source.FBookmarks);
+      }
+      BookmarksChanged();
+    }
+    FRecordNo = source.FRecordNo;
+    FSequenceNo = source.FSequenceNo;
+    FCurrentRecBuf = source.FCurrentRecBuf;
+    FRecBufUpdated = source.FRecBufUpdated;
+    FRecordDeleted = source.FRecordDeleted;
+    FPendingBlobs = source.FPendingBlobs;
+    if (mode == tomPosition) {
+      // The same record sits elsewhere in another order or range.
+      const bool sameOrder = FAccessType == source.FAccessType && FIndexNo == source.FIndexNo &&
+                             FReverse == source.FReverse && FLower == source.FLower && FUpper == source.FUpper;
+      if (!sameOrder) FSequenceNo = -1;
+      if (FAccessType == tatIndex && FRecordNo > 0) ComputeCurrentKey();
+    }
+  });
+}
+
+// ---- record buffers
+
+std::span<std::uint8_t> TVdbAccessor::RecordPtrExc() {
+  if (FWorkRecordNo >= 0 && FRecordNo == FWorkRecordNo) return FWorkRecBuf;
+  if (!FRecBufUpdated) {
+    if (FRecordNo < 1) {
+      std::fill(FCurrentRecBuf.begin(), FCurrentRecBuf.end(), std::uint8_t{0});
+    } else {
+      Check(FRelation.ReadRecord(FRecordNo, FCurrentRecBuf));
+      if (FAccessType == tatIndex) FRelation.CalcIndexInfo(FCurrentRecBuf, FIndexNo, FRecordNo, FCurrentKey);
+    }
+    FRecBufUpdated = true;
+  }
+  return FCurrentRecBuf;
+}
+
+std::int16_t TVdbAccessor::GetRecord(std::span<std::uint8_t> buffer) {
+  return Guard([&] {
+    const std::span<std::uint8_t> rec = RecordPtrExc();
+    std::copy_n(rec.begin(), std::min(rec.size(), buffer.size()), buffer.begin());
+  });
+}
+
+std::int16_t TVdbAccessor::SetRecord(std::span<const std::uint8_t> buffer) {
+  if (FEditState == esBrowse) return kNoRecord;
+  std::copy_n(buffer.begin(), std::min(buffer.size(), FWorkRecBuf.size()), FWorkRecBuf.begin());
+  return 0;
+}
+
+// ---- memo and blob transfer
+
+TVdbBlobData* TVdbAccessor::FindPending(std::int32_t fieldNo) {
+  for (auto& b : FPendingBlobs) {
+    if (b.FieldNo == fieldNo) return &b;
+  }
+  return nullptr;
+}
+
+bool TVdbAccessor::HasPendingBlob(std::int32_t fieldNo) const {
+  return std::any_of(FPendingBlobs.begin(), FPendingBlobs.end(), [&](const TVdbBlobData& b) { return b.FieldNo == fieldNo; });
+}
+
+void TVdbAccessor::ReleasePendingBlobs() noexcept {
+  FPendingBlobs.clear();
+  FBlobTransferFieldNo = 0;
+  FBlobTransferWriting = false;
+}
+
+std::vector<std::uint8_t> TVdbAccessor::LoadStoredBlob(std::int32_t fieldNo) {
+  // Only stored tables keep memo and blob files.
+  auto* table = dynamic_cast<TVdbBaseTable*>(&FRelation);
+  if (table == nullptr) RaiseEngineError(errNotSupported, {u"memo and blob values of this relation"});
+  const TVdbColumnDef& col = FRelation.ColumnDefs().GetColumnDef(fieldNo - 1);
+  TReadLock lock(FRelation);
+  const std::span<std::uint8_t> record = RecordPtrExc();
+  TVdbDataValue ref;
+  col.DataType()->SetReference(ref, record, static_cast<std::size_t>(col.Position()));
+  const auto block = static_cast<std::int32_t>(col.DataType()->IsNull(ref) ? 0 : col.DataType()->GetInteger(ref));
+  if (block <= 0) return {};
+  if (col.DataType()->ColumnType() == vctMemo) {
+    if (table->MemoFile() == nullptr) RaiseEngineError(errFileNotFoundOrDenied, {table->FileNames().MemoFile()});
+    const std::string text = table->MemoFile()->ReadMemo(block);
+    return {text.begin(), text.end()};
+  }
+  if (table->BlobFile() == nullptr) RaiseEngineError(errFileNotFoundOrDenied, {table->FileNames().BlobFile()});
+  return table->BlobFile()->ReadData(block);
+}
+
+std::int32_t TVdbAccessor::InitGetBlob(std::int32_t fieldNo, std::int32_t /*maxSize*/, std::uint16_t& blobType) {
+  blobType = 0;
+  return Guard([&]() -> std::int32_t {
+    if (fieldNo < 1 || fieldNo > FRelation.ColumnDefs().GetCount()) RaiseEngineError(errBlobFieldExpected);
+    const TVdbColumnType type = FRelation.ColumnDefs().GetColumnDef(fieldNo - 1).DataType()->ColumnType();
+    if (type != vctMemo && type != vctWideMemo && type != vctBlob) RaiseEngineError(errBlobFieldExpected);
+    TVdbBlobData* pending = FindPending(fieldNo);
+    if (pending == nullptr) {
+      TVdbBlobData loaded;
+      loaded.FieldNo = fieldNo;
+      loaded.Transient = true;
+      loaded.Data = LoadStoredBlob(fieldNo);
+      FPendingBlobs.push_back(std::move(loaded));
+      pending = &FPendingBlobs.back();
+    }
+    FBlobTransferFieldNo = fieldNo;
+    FBlobTransferWriting = false;
+    const auto size = static_cast<std::int32_t>(pending->Data.size());
+    if (type != vctBlob) return size;
+    if (size < 2) return 0;
+    blobType = static_cast<std::uint16_t>(pending->Data[0] | (pending->Data[1] << 8));
+    return size - 2;
+  });
+}
+
+std::int32_t TVdbAccessor::GetBlobChunk(std::int32_t start, std::span<std::uint8_t> data) {
+  const TVdbBlobData* pending = FBlobTransferFieldNo > 0 ? FindPending(FBlobTransferFieldNo) : nullptr;
+  if (pending == nullptr || start < 0) return kNoRecord;
+  const TVdbColumnType type = FRelation.ColumnDefs().GetColumnDef(FBlobTransferFieldNo - 1).DataType()->ColumnType();
+  std::size_t from = static_cast<std::size_t>(start);
+  if (type == vctBlob) from += pending->Data.size() >= 2 ? 2 : pending->Data.size();
+  if (type == vctWideMemo) from &= ~std::size_t{1};
+  if (from >= pending->Data.size()) return 0;
+  const std::size_t n = std::min(data.size(), pending->Data.size() - from);
+  std::copy_n(pending->Data.begin() + static_cast<std::ptrdiff_t>(from), n, data.begin());
+  return static_cast<std::int32_t>(n);
+}
+
+void TVdbAccessor::DoneGetBlob() {
+  std::erase_if(FPendingBlobs, [&](const TVdbBlobData& b) { return b.FieldNo == FBlobTransferFieldNo && b.Transient; });
+  FBlobTransferFieldNo = 0;
+}
+
+std::int16_t TVdbAccessor::InitSetBlob(std::int32_t fieldNo, std::int32_t size) {
+  return Guard([&] {
+    if (fieldNo < 1 || fieldNo > FRelation.ColumnDefs().GetCount() || size < 0) RaiseEngineError(errBlobFieldExpected);
+    const TVdbColumnType type = FRelation.ColumnDefs().GetColumnDef(fieldNo - 1).DataType()->ColumnType();
+    if (type != vctMemo && type != vctWideMemo && type != vctBlob) RaiseEngineError(errBlobFieldExpected);
+    TVdbBlobData* pending = FindPending(fieldNo);
+    if (pending == nullptr) {
+      FPendingBlobs.push_back(TVdbBlobData{fieldNo, {}, false});
+      pending = &FPendingBlobs.back();
+    }
+    pending->Transient = false;
+    pending->Data.assign(static_cast<std::size_t>(size), 0);
+    FBlobTransferFieldNo = fieldNo;
+    FBlobTransferWriting = true;
+  });
+}
+
+std::int16_t TVdbAccessor::SetBlobChunk(std::int32_t start, std::span<const std::uint8_t> data) {
+  TVdbBlobData* pending = FBlobTransferWriting ? FindPending(FBlobTransferFieldNo) : nullptr;
+  if (pending == nullptr || start < 0 || static_cast<std::size_t>(start) + data.size() > pending->Data.size()) {
+    return kNoRecord;
+  }
+  std::copy(data.begin(), data.end(), pending->Data.begin() + start);
+  return 0;
+}
+
+void TVdbAccessor::DoneSetBlob() {
+  FBlobTransferFieldNo = 0;
+  FBlobTransferWriting = false;
+}
+
+// ---- editing
+
+std::int16_t TVdbAccessor::Append() {
+  return Guard([&] {
+    if ((FRelation.GetRights() & kVdbRightModify) == 0) RaiseEngineError(errPermissionDenied);
+    if (FEditState != esBrowse) Check(Cancel());
+    FSavedRecordNo = FRecordNo;
+    std::fill(FWorkRecBuf.begin(), FWorkRecBuf.end(), std::uint8_t{0});
+    FWorkRecordNo = 0;
+    SetPosition(0);
+    FSequenceNo = -2;
+    FEditState = esAppend;
+  });
+}
+
+std::int16_t TVdbAccessor::Edit(const TVdbEditWait* wait) {
+  return Guard([&] {
+    constexpr std::uint16_t kRightEdit = 0x0002;
+    constexpr std::uint32_t kRetryMs = 100;
+    if ((FRelation.GetRights() & kRightEdit) == 0) RaiseEngineError(errNoWritePermission, {FRelation.GetName()});
+    if (FEditState != esBrowse) Check(Cancel());
+    if (FRecordNo < 1) RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(FRecordNo))});
+    const std::uint32_t start = wait != nullptr ? wait->Clock.NowMs() : 0;
+    for (;;) {
+      std::int16_t r;
+      {
+        TReadLock lock(FRelation);
+        r = FRelation.CheckEdit(FRecordNo, this);
+      }
+      if (r >= 0) break;
+      if (wait == nullptr || static_cast<std::int64_t>(wait->Clock.NowMs() - start) >= wait->TimeoutMs) Check(r);
+      wait->Sleeper.SleepMs(kRetryMs);
+    }
+    try {
+      FRecBufUpdated = false;
+      const std::span<std::uint8_t> stored = RecordPtrExc();
+      std::copy(stored.begin(), stored.end(), FWorkRecBuf.begin());
+    } catch (...) {
+      static_cast<void>(FRelation.EndEdit(FRecordNo));
+      throw;
+    }
+    FWorkRecordNo = FRecordNo;
+    FEditState = esEdit;
+  });
+}
+
+std::int16_t TVdbAccessor::Cancel() {
+  return Guard([&] {
+    const TVdbEditState state = FEditState;
+    const std::int32_t work = FWorkRecordNo;
+    FEditState = esBrowse;
+    FWorkRecordNo = -1;
+    ReleasePendingBlobs();
+    if (state == esEdit) Check(FRelation.EndEdit(work));
+    if (state == esAppend) {
+      if (FSavedRecordNo < 1 || FSavedRecordNo > FRelation.GetRecordCount()) {
+        ToBoT();
+      } else {
+        Check(GotoRecord(FSavedRecordNo));
+      }
+    }
+  });
+}
+
+std::int16_t TVdbAccessor::Post() {
+  if (FEditState == esBrowse) return kNoRecord;
+  return Guard([&] {
+    TVdbBlobDataList blobs;
+    for (const TVdbBlobData& b : FPendingBlobs) {
+      if (!b.Transient) blobs.push_back(b);
+    }
+    // The relation writes the memo/blob references into the record: work on a copy, so that
+    // a refused post leaves the work record as the user left it.
+    std::vector<std::uint8_t> record = FWorkRecBuf;
+    std::int32_t stored = 0;
+    if (FEditState == esAppend) {
+      if ((FRelation.GetRights() & kVdbRightModify) == 0) RaiseEngineError(errPermissionDenied);
+      const std::int32_t recNo = FRelation.AppendRecord(record, blobs);
+      Check(recNo);
+      stored = recNo;
+      // An id given by hand moves the table's next id past it.
+      if (auto* table = dynamic_cast<TVdbBaseTable*>(&FRelation); table != nullptr && table->HasRecordId()) {
+        Check(table->AdjustRecordId(record));
+      }
+    } else {
+      const std::int32_t work = FWorkRecordNo;
+      if (work < 1 || work > FRelation.GetRecordCount()) {
+        RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(work))});
+      }
+      std::vector<std::uint8_t> orig(FWorkRecBuf.size(), 0);
+      Check(FRelation.ReadRecord(work, orig));
+      Check(FRelation.ReplaceRecord(record, orig, blobs, work));
+      stored = work;
+      FEditState = esBrowse;
+      FWorkRecordNo = -1;
+      Check(FRelation.EndEdit(work));
+    }
+    FEditState = esBrowse;
+    FWorkRecordNo = -1;
+    ReleasePendingBlobs();
+    SetPosition(stored);
+    FSequenceNo = -1;
+    FBookmarkSlot = -1;
+    // Reads the stored record (and in index order its key) as the current one.
+    static_cast<void>(RecordPtrExc());
+  });
+}
+
+std::int16_t TVdbAccessor::Delete() {
+  return Guard([&] {
+    if (FEditState != esBrowse) Check(Cancel());
+    if (FRecordNo < 1 || FRecordDeleted) {
+      RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(FRecordNo))});
+    }
+    const std::int32_t recNo = FRecordNo;
+    std::vector<std::uint8_t> record(FWorkRecBuf.size(), 0);
+    Check(FRelation.ReadRecord(recNo, record));
+    const std::int16_t r = FRelation.DeleteRecord(record, recNo);
+    if (r < 0) {
+      // The record stays: the accessor stays on it.
+      SetPosition(recNo);
+      Check(r);
+    }
+    // The mark of a record deleted under the cursor warns of someone else's delete; after its
+    // own delete the accessor stands on a record that exists and may be deleted next.
+    FRecordDeleted = false;
+  });
+}
+
+// ---- listener calls
+
+// The relation tells us on the writer's thread; a failure to reposition must not break the
+// writer's operation, so it is recorded and the accessor goes to BoT.
+void TVdbAccessor::RecordDeleted(std::int32_t deletedRecordNo, std::int32_t movedRecordNo) {
+  if (FRecordNo == deletedRecordNo && deletedRecordNo > 0) {
+    const std::int16_t r = Guard([&] {
+      const std::int32_t count = FRelation.GetRecordCount();
+      switch (FAccessType) {
+        case tatRecordNo:
+          if (count <= 0) {
+            ToBoT();
+          } else {
+            SetPosition(std::min(deletedRecordNo, count));
+            FSequenceNo = -1;
+          }
+          break;
+        case tatBookmarks: {
+          std::int32_t slot = FBookmarks.Find(deletedRecordNo);
+          std::int32_t to = slot < 0 ? -1 : FBookmarks.FindNext(slot);
+          if (to < 0 && slot >= 0) to = FBookmarks.FindPrev(slot);
+          if (to < 0) {
+            ToBoT();
+          } else {
+            const std::int32_t rec = FBookmarks.At(to);
+            // The record that moves into the gap keeps its place in the list under its new number.
+            SetPosition(rec == movedRecordNo ? deletedRecordNo : rec);
+            FSequenceNo = -1;
+          }
+          break;
+        }
+        case tatIndex: {
+          TReadLock lock(FRelation);
+          std::vector<std::uint8_t> key = FCurrentKey;
+          if (!key.empty() && IndexFile().Suche_Index(key) == 0 && IndexKeyInRange(key)) {
+            FCurrentKey = std::move(key);
+            SetPosition(VdbEntryRecNo(FCurrentKey));
+            FSequenceNo = -1;
+          } else if (!DoLast()) {
+            ToBoT();
+          }
+          break;
+        }
+        case tatNone:
+          ToBoT();
+          break;
+      }
+    });
+    if (r < 0) ToBoT();
+    FRecordDeleted = true;
+  }
+  if (movedRecordNo > 0) {
+    if (FRecordNo == movedRecordNo) {
+      FRecordNo = deletedRecordNo;
+      if (FCurrentKey.size() >= 4) VdbSetEntryRecNo(FCurrentKey, deletedRecordNo);
+    }
+    if (FWorkRecordNo == movedRecordNo) FWorkRecordNo = deletedRecordNo;
+    if (FSavedRecordNo == movedRecordNo) FSavedRecordNo = deletedRecordNo;
+  }
+  FBookmarks.Delete(deletedRecordNo);
+  if (movedRecordNo > 0) FBookmarks.Renumber(movedRecordNo, deletedRecordNo);
+  FBookmarkSlot = -1;
+  FRecBufUpdated = false;
+  if (OnRecordDeleted) OnRecordDeleted(deletedRecordNo, movedRecordNo);
+}
+
+void TVdbAccessor::RecordChanged(std::int32_t recordNo) {
+  if (recordNo == FRecordNo) FRecBufUpdated = false;
+  if (OnRelationChanged) OnRelationChanged();
+}
+
+void TVdbAccessor::RelationChanged() {
+  FRecBufUpdated = false;
+  if (OnRelationChanged) OnRelationChanged();
+}
+
+void TVdbAccessor::RelationEmptied() {
+  if (OnRelationEmptied) OnRelationEmptied();
+  ToBoT();
+  FBookmarks.Clear();
+}
+
+void TVdbAccessor::CanRemoveIndex(TVdbIndexNo indexNo, bool& allowed) {
+  if (FAccessType == tatIndex && FIndexNo == indexNo) allowed = false;
+}
+
+void TVdbAccessor::IndexRemoved(TVdbIndexNo indexNo) {
+  if (FAccessType != tatIndex) return;
+  if (FIndexNo == indexNo) {
+    ResizeKeys();
+    FAccessType = tatRecordNo;
+    FIndexNo = kVdbNoIndex;
+    FSequenceNo = -1;
+  } else if (FIndexNo > indexNo) {
+    --FIndexNo;
+  }
+}
+
+bool TVdbAccessor::IsEditing(std::int32_t recordNo) const { return FEditState == esEdit && FWorkRecordNo == recordNo; }
+
+}  // namespace vdb
