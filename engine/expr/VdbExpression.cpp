@@ -4,6 +4,7 @@
 
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
+#include "expr/VdbSqlFunctions.h"
 
 namespace vdb {
 
@@ -152,6 +153,12 @@ std::u16string VdbQuoteSqlString(std::u16string_view text) {
 const TVdbDataValue& TVdbFactor::Calculate() {
   const TVdbDataValue& v = DoCalculate();
   if (Sign != sfsMinus) return v;
+  if (FInnerType->ColumnType() == vctFloat) {
+    // Floats have no unary operator of their own: the negated factor keeps the float type.
+    if (IsNullValue(*FInnerType, v)) FDataType->SetNull(FValue);
+    else FDataType->SetDouble(FValue, -FInnerType->GetDouble(v));
+    return FValue;
+  }
   TVdbDataType::Calculate(duoMinus, v, FValue, *FInnerType, *FDataType);
   return FValue;
 }
@@ -159,7 +166,9 @@ const TVdbDataValue& TVdbFactor::Calculate() {
 void TVdbFactor::Prepare(TVdbPrepareContext& context) {
   FInnerType = PrepareInner(context);
   FDataType = FInnerType;
-  if (Sign == sfsMinus && FInnerType) {
+  if (Sign == sfsMinus && FInnerType && FInnerType->ColumnType() == vctFloat) {
+    FDataType = TVdbDataType::GetVariableType(*FInnerType);
+  } else if (Sign == sfsMinus && FInnerType) {
     FDataType = FInnerType->GetResultDataType(duoMinus);
     if (!FDataType) throw EVdbEngine(errTypeMismatch, {u"-" + FInnerType->SqlName()});
   }
@@ -338,8 +347,8 @@ const TVdbDataType* TVdbSimpleFactor::PrepareLiteral(TVdbPrepareContext& context
 const TVdbDataType* TVdbSimpleFactor::PrepareInner(TVdbPrepareContext& context) {
   switch (FType) {
     case sftFunction:
-      for (auto& a : FFunction.Arguments) a->Prepare(context);
-      throw EVdbEngine(errNotSupported, {u"built-in function " + FFunction.Name});
+      FFunction.Impl = std::make_shared<TSqlStdFunction>(FFunction);
+      return FFunction.Impl->Prepare(context);
     case sftExpression:
       FExpression->Prepare(context);
       return FExpression->DataType();
@@ -366,6 +375,9 @@ const TVdbDataValue& TVdbSimpleFactor::DoCalculate() {
       FColumns->ColumnValue(FRltnPos, FFieldNo, FColumnRef);
       return FColumnRef;
     case sftExpression: return FExpression->Calculate();
+    case sftFunction:
+      if (FFunction.Impl) return FFunction.Impl->Calculate();
+      [[fallthrough]];
     default: throw EVdbEngine(errNoValue, {InnerSqlText()});
   }
 }

@@ -57,6 +57,9 @@ class IVdbColumnSource {
   virtual bool FindColumn(std::u16string_view name, int& rltnPos, int& fieldNo, const TVdbDataType*& type) const = 0;
   // Makes `value` refer to the field in the current record. Raises the read error.
   virtual void ColumnValue(int rltnPos, int fieldNo, TVdbDataValue& value) = 0;
+  // The record id of the current record of the table named `table` (CURRENTRECORDID); false
+  // when no such table with record ids is read here.
+  virtual bool CurrentRecordId(std::u16string_view /*table*/, std::int64_t& /*id*/) { return false; }
 };
 
 struct TVdbPrepareContext {
