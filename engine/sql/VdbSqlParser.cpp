@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/VdbErrorCodes.h"
+#include "sql/VdbSqlCommand.h"
 
 namespace vdb {
 
@@ -420,7 +421,13 @@ std::unique_ptr<TVdbBooleanFactor> TSqlParser::ParseBooleanFactor() {
       RestorePosition();
       FInList = inList;
     }
-  } else if (FLastTokenType == sqltExists || FLastTokenType == sqltContains) {
+  } else if (FLastTokenType == sqltExists) {
+    NextToken();
+    f->ComparisonOperator = tcoExists;
+    f->SubQuery = ParseSubQuery();
+    return f;
+  } else if (FLastTokenType == sqltContains) {
+    // Full-text predicates belong to full-text indexing, which this engine does not have.
     RaiseError(errNotSupported, {FLastTokenString});
   }
   ParsePredicate(*f);
@@ -450,8 +457,12 @@ void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
       for (const auto& [t, op] : kOps)
         if (t == FLastTokenType) f.ComparisonOperator = op;
       NextToken();
-      if (FLastTokenType == sqltAll || FLastTokenType == sqltAny || FLastTokenType == sqltSome)
-        RaiseError(errNotSupported, {u"sub-query comparison " + FLastTokenString});
+      if (FLastTokenType == sqltAll || FLastTokenType == sqltAny || FLastTokenType == sqltSome) {
+        f.Quantifier = FLastTokenType == sqltAll ? tqAll : tqAny;
+        NextToken();
+        f.SubQuery = ParseSubQuery();
+        return;
+      }
       f.ExpressionRight = ParseExpression();
       if (f.ComparisonOperator == tcoLike && FLastTokenType == sqltEscape) {
         NextToken();
@@ -471,8 +482,19 @@ void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
         FInList = inList;
         RaiseExpected(u"(");
       }
+      if (Peek() != u'\0') {
+        // IN (SELECT ...): a sub-query instead of a list.
+        SavePosition();
+        NextToken();
+        const bool query = FLastTokenType == sqltSelect;
+        RestorePosition();
+        if (query) {
+          FInList = inList;
+          f.SubQuery = ParseSubQuery();
+          return;
+        }
+      }
       NextToken();
-      if (FLastTokenType == sqltSelect) RaiseError(errNotSupported, {u"IN (SELECT ...)"});
       f.ValueSet.push_back(ParseExpression());
       while (FLastTokenType == sqltComma) {
         NextToken();
@@ -494,6 +516,16 @@ void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
       return;
     default: RaiseExpected(u"=");
   }
+}
+
+std::unique_ptr<IVdbSubQuery> TSqlParser::ParseSubQuery() {
+  const bool inList = FInList;
+  Expect(sqltLeftParenthesis);
+  FInList = false;
+  auto query = ParseQuery();
+  FInList = inList;
+  Expect(sqltRightParenthesis);
+  return std::make_unique<TVdbSqlSubQuery>(std::move(query));
 }
 
 std::unique_ptr<TVdbExpression> TSqlParser::ParseExpression() {

@@ -115,6 +115,7 @@ class TSqlParser {
   std::unique_ptr<TVdbFactor> ParseCase();
   std::unique_ptr<TVdbSimpleFactor> ParseFunction(std::u16string name);
   std::unique_ptr<TVdbSimpleFactor> ParseSpecialForm(std::u16string name);
+  std::unique_ptr<IVdbSubQuery> ParseSubQuery();
   bool IsDataFunctionCall(std::u16string_view upperName) const;
 
   // ---- statements (VdbSqlStatementParser.cpp)
