@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <utility>
 
 #include "base/VdbErrorCodes.h"
@@ -415,6 +416,20 @@ std::unique_ptr<TVdbBooleanFactor> TSqlParser::ParseBooleanFactor() {
         default: break;
       }
       f->SearchCondition = std::move(inner);
+      return f;
+    } catch (const ESqlParser& e) {
+      // Both readings may fail; the one that got further names the real fault.
+      const std::exception_ptr first = std::current_exception();
+      const auto firstAt = std::make_pair(e.LineNo(), e.CharNo());
+      FSaved = saved;
+      RestorePosition();
+      FInList = inList;
+      try {
+        ParsePredicate(*f);
+      } catch (const ESqlParser& second) {
+        if (firstAt > std::make_pair(second.LineNo(), second.CharNo())) std::rethrow_exception(first);
+        throw;
+      }
       return f;
     } catch (const EVdbEngine&) {
       FSaved = saved;

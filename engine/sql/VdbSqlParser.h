@@ -88,6 +88,9 @@ class TSqlParser {
   std::int32_t LastTokenRow() const;
   std::int32_t LastTokenColumn() const;
   std::u16string CurrentStatementLine() const;
+  // 0-based offsets of the current token's first character and of the character after it.
+  std::size_t TokenStart() const noexcept { return FLastTokenPos; }
+  std::size_t TokenEnd() const noexcept { return FStatementPos; }
   void NextToken();
 
   // The operator's keyword or symbol ("IS NULL" built from keywords).
