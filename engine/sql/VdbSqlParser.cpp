@@ -138,6 +138,47 @@ std::u16string TSqlParser::FindComparisonString(TVdbComparisonOperator op) {
   }
 }
 
+int TSqlParser::FindFunction(TFunctionId id) {
+  for (std::size_t i = 0; i < kFunctions.size(); ++i)
+    if (kFunctions[i].Id == id) return static_cast<int>(i);
+  return -1;
+}
+
+std::u16string TSqlParser::GetSqlTypeName(TVdbSqlType type) { return VdbSqlTypeName(type); }
+
+TVdbColumnType TSqlParser::GetVdbType(TVdbSqlType type) {
+  switch (type) {
+    case sqlInteger: return vctInteger;
+    case sqlSmallInt: return vctSmallInt;
+    case sqlByte: return vctByte;
+    case sqlDouble: return vctFloat;
+    case sqlChar: case sqlVarChar: return vctString;
+    case sqlTime: return vctTime;
+    case sqlDate: return vctDate;
+    case sqlTimeStamp: return vctTimeStamp;
+    case sqlBoolean: return vctBoolean;
+    case sqlAutoInc: return vctRecordId;
+    case sqlLongVarChar: return vctMemo;
+    case sqlLongVarBinary: return vctBlob;
+    case sqlWChar: case sqlVarWChar: return vctWideString;
+    case sqlLongVarWChar: return vctWideMemo;
+    case sqlBigInt: return vctBigInt;
+    case sqlLink: return vctLink;
+    case sqlRelation: return vctRelation;
+    case sqlEnum: return vctEnum;
+    case sqlGuid: return vctGuid;
+    case sqlNone: break;
+  }
+  return vctNull;
+}
+
+std::unique_ptr<TVdbFactor> TSqlParser::ParseParameter() {
+  InitParsing();
+  auto f = ParseFactor();
+  ParseEnd();
+  return f;
+}
+
 // ---- positions and errors
 
 std::int32_t TSqlParser::LastTokenRow() const {

@@ -81,6 +81,15 @@ class TSqlParser {
   std::unique_ptr<TVdbSqlCommand> ParseNextStatement();
   // One query (ORDER BY included), as in INSERT ... SELECT or a sub-query.
   std::unique_ptr<TVdbSqlQuery> ParseQuery();
+  // Restarts at the first character and reads one factor (a parameter value given as text:
+  // a number, a string, a date ...), then requires the end of the text.
+  std::unique_ptr<TVdbFactor> ParseParameter();
+
+  // Row of the function table that names `id` (the first, for ids with two names), or -1.
+  static int FindFunction(TFunctionId id);
+  static std::u16string GetSqlTypeName(TVdbSqlType type);
+  // The engine column type of an SQL type (vctNull for sqlNone).
+  static TVdbColumnType GetVdbType(TVdbSqlType type);
 
   // ---- the current token
   TSqlTokenType TokenType() const noexcept { return FLastTokenType; }

@@ -307,6 +307,25 @@ TEST(SqlStatementTest, IndexAndFullTextStatements) {
   EXPECT_TRUE(uf->IsFulltext);
 }
 
+TEST(SqlStatementTest, ParameterValuesAndClassFunctions) {
+  TSqlParser p;
+  p.SetStatementText(u"24.12.2013");
+  auto date = p.ParseParameter();
+  ASSERT_TRUE(date->IsLiteral());
+  EXPECT_EQ(dynamic_cast<TVdbSimpleFactor&>(*date).LiteralKind(), TVdbSimpleFactor::lkDate);
+  p.SetStatementText(u"-2.5");
+  EXPECT_EQ(p.ParseParameter()->SqlText(), u"-2.5");
+  p.SetStatementText(u"'a' 'b'");
+  EXPECT_THROW(p.ParseParameter(), ESqlParser);
+  EXPECT_EQ(TSqlParser::FindFunction(sftCount), 6);
+  EXPECT_EQ(TSqlParser::FindFunction(sftMaxN), -1);
+  EXPECT_EQ(TSqlParser::GetSqlTypeName(sqlVarWChar), u"VARWCHAR");
+  EXPECT_EQ(TSqlParser::GetVdbType(sqlAutoInc), vctRecordId);
+  EXPECT_EQ(TSqlParser::GetVdbType(sqlDouble), vctFloat);
+  EXPECT_EQ(VdbSqlEncryptionMethod(u"rijndael"), 6);
+  EXPECT_EQ(VdbSqlEncryptionMethod(u"Twofish"), -1);
+}
+
 TEST(SqlStatementTest, ErrorsCarryCodeRowColumnAndLine) {
   struct TCase {
     const char16_t* Text;
