@@ -377,8 +377,10 @@ std::int16_t TVdbCatalog::TryOpenTable(std::u16string_view tableName, std::u16st
     std::u16string buffer(kBufferSize, u'X');
     buffer[kKeyEnd] = u'\0';
     if (PasswordCallback(std::span<char16_t>(buffer.data(), buffer.size())) != 0) break;
-    const std::u16string given(buffer.c_str());
+    std::u16string given(buffer.c_str());
+    VdbWipe(buffer.data(), buffer.size() * sizeof(char16_t));
     r = OpenTable(tableName, given, rights);
+    VdbWipe(given.data(), given.size() * sizeof(char16_t));
   }
   return r;
 }
