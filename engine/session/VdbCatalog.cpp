@@ -108,6 +108,9 @@ std::int16_t TVdbCatalog::Close() {
   FManagementLevel = tmlUnmanaged;
   FEnv.reset();
   FDataFs = nullptr;
+  // The database key is not needed once its tables are closed; opening again sets it anew.
+  VdbWipe(FKey.data(), FKey.size() * sizeof(char16_t));
+  FKey.clear();
   return result;
 }
 
