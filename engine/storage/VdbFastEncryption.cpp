@@ -39,7 +39,11 @@ void RunPass(std::uint32_t key, const TFastPass& p, std::uint8_t* data, std::siz
     b = (b & 0xFF00u) | ((b + c3) & 0xFFu);   // 4: no carry into bh
     // 5, without a branch: the parity of bl is as good as random, so a jump would be
     // mispredicted half of the time. `m` is all ones when bl has an even number of 1 bits.
-    const std::uint32_t m = 0u - (~static_cast<std::uint32_t>(std::popcount(b & 0xFFu)) & 1u);
+    std::uint32_t parity = b & 0xFFu;
+    parity ^= parity >> 4;
+    parity ^= parity >> 2;
+    parity ^= parity >> 1;
+    const std::uint32_t m = 0u - (~parity & 1u);
     b ^= p.C3 & m;
     d ^= p.C4 & m;
     const std::uint32_t swap = ((d & 0xFFu) ^ (b >> 8)) & m;  // exchange dl and bh
