@@ -38,9 +38,12 @@ std::int16_t OpenWithPasswords(TApiSession& s, const std::u16string& name, std::
     std::u16string buffer(512, u'X');
     buffer[255] = 0;
     if (catalog.PasswordCallback(std::span<char16_t>(buffer.data(), buffer.size())) != 0) break;
+    VdbWipe(key.data(), key.size() * sizeof(char16_t));
     key.assign(buffer.c_str());
+    VdbWipe(buffer.data(), buffer.size() * sizeof(char16_t));
     r = catalog.OpenTable(name, key, rights, force);
   }
+  VdbWipe(key.data(), key.size() * sizeof(char16_t));
   s.OpeningTable.clear();
   return r;
 }
@@ -338,7 +341,8 @@ VDBAPI TVdbResult VdbRltnGetTableInfo(int16_t RltnHdl, TVdbTableInfo* TableInfo)
         CopyToArray(table.GetFullName(), TableInfo->FileName);
         TableInfo->Level = static_cast<int16_t>(table.GetLevel());
         CopyToArray(table.CollationName(), TableInfo->Language);
-        TableInfo->EncryptionMethod = VDB_ENC_NONE;
+        // The header codes are the caller's method numbers.
+        TableInfo->EncryptionMethod = VdbEncryptionCode(table.EncryptionMethod());
         TableInfo->Capacity = table.GetCapacity();
         return 0;
       },

@@ -148,7 +148,15 @@ VDBAPI TVdbResult VdbSessGetDbInfo(int16_t SessHdl, TVdbDatabaseInfo* DbInfo) {
   return CallSession<TVdbResult>(SessHdl, true, [&](TApiSession& s) -> TVdbResult {
     if (DbInfo == nullptr) return stsBufferTooSmall;
     DbInfo->ManagementLevel = s.Session.Catalog().ManagementLevel() == tmlManaged ? VDB_MANAGED : VDB_UNMANAGED;
+    // A managed database is enciphered as its system tables are; a directory of tables has
+    // no method of its own.
     DbInfo->EncryptionMethod = VDB_ENC_NONE;
+    TVdbCatalog& catalog = s.Session.Catalog();
+    if (catalog.ManagementLevel() == tmlManaged) {
+      if (const auto* sys = dynamic_cast<const TVdbBaseTable*>(catalog.GetRelation(catalog.FindRltnIdx(u"sys_UserTables")))) {
+        DbInfo->EncryptionMethod = VdbEncryptionCode(sys->EncryptionMethod());
+      }
+    }
     return 0;
   });
 }

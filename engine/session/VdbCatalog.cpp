@@ -108,6 +108,9 @@ std::int16_t TVdbCatalog::Close() {
   FManagementLevel = tmlUnmanaged;
   FEnv.reset();
   FDataFs = nullptr;
+  // The database key is not needed once its tables are closed; opening again sets it anew.
+  VdbWipe(FKey.data(), FKey.size() * sizeof(char16_t));
+  FKey.clear();
   return result;
 }
 
@@ -382,8 +385,10 @@ std::int16_t TVdbCatalog::TryOpenTable(std::u16string_view tableName, std::u16st
     std::u16string buffer(kBufferSize, u'X');
     buffer[kKeyEnd] = u'\0';
     if (PasswordCallback(std::span<char16_t>(buffer.data(), buffer.size())) != 0) break;
-    const std::u16string given(buffer.c_str());
+    std::u16string given(buffer.c_str());
+    VdbWipe(buffer.data(), buffer.size() * sizeof(char16_t));
     r = OpenTable(tableName, given, rights);
+    VdbWipe(given.data(), given.size() * sizeof(char16_t));
   }
   return r;
 }

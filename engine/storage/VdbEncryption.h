@@ -9,9 +9,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace vdb {
+
+// Overwrites key material and plaintext with zeros in a way the compiler may not drop.
+inline void VdbWipe(void* data, std::size_t size) noexcept {
+  if (size > 0) ::explicit_bzero(data, size);
+}
 
 class TVdbEncryption {
  public:

@@ -194,6 +194,8 @@ void TVdbPageManager::GiveBackReserved(TVdbStorage& st) noexcept {
 }
 
 void TVdbPageManager::GiveMemory(std::unique_ptr<std::uint8_t[]> memory, std::int32_t size) {
+  // A tile of an enciphered storage holds plaintext: none of it waits in the pool.
+  VdbWipe(memory.get(), static_cast<std::size_t>(size));
   FTileCaches[size].push_back(std::move(memory));
 }
 

@@ -2,11 +2,14 @@
 #include "storage/vuCrypt.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
-#include "base/VdbErrorCodes.h"
-#include "base/VdbErrors.h"
 #include "base/vuLittleEndian.h"
+#include "storage/VdbDCPEncryption.h"
+#include "storage/VdbFastEncryption.h"
 
 namespace vdb {
 
@@ -19,11 +22,31 @@ bool IsEnciphering(TvuEncryptionMethod m) {
   return m != emNone && m != emProtection;
 }
 
-[[noreturn]] void NoCipher(TvuEncryptionMethod m) {
-  static constexpr const char16_t* kNames[] = {u"", u"", u"Classic encryption", u"Classic encryption",
-                                               u"Fast encryption", u"Blowfish encryption",
-                                               u"Rijndael encryption"};
-  RaiseEngineError(errNotSupported, {std::u16string(kNames[m <= emRijndael ? m : 0])});
+// The numeric key part of a classic key: the text after the first ";"; empty when there is
+// none.
+std::u16string_view NumericPart(std::u16string_view key) {
+  const auto semi = key.find(u';');
+  return semi == std::u16string_view::npos ? std::u16string_view() : key.substr(semi + 1);
+}
+
+// The numeric key part read as a decimal 32-bit integer (an optional sign, then digits);
+// nothing when it is not one.
+std::optional<std::uint32_t> DecimalKey(std::u16string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == u'-' || text.front() == u'+')) {
+    negative = text.front() == u'-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c - u'0');
+    if (value > std::int64_t{1} << 31) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
+  return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
 }
 
 }  // namespace
@@ -68,10 +91,13 @@ void TvuCryptor::SetEncryptionMethod(TvuEncryptionMethod method) {
   FEncryptionMethod = method;
 }
 
+TvuCryptor::~TvuCryptor() { VdbWipe(FKey.data(), FKey.size() * sizeof(char16_t)); }
+
 void TvuCryptor::SetKey(std::u16string_view key) {
   if (key == FKey) return;
-  FKey = std::u16string(key);
   FEncryption.reset();
+  VdbWipe(FKey.data(), FKey.size() * sizeof(char16_t));
+  FKey.assign(key);
 }
 
 bool TvuCryptor::Initialize() {
@@ -79,12 +105,26 @@ bool TvuCryptor::Initialize() {
   if (FEncryptionMethod != emNone && FKey.empty()) return false;
   if ((FEncryptionMethod == emClassic1 || FEncryptionMethod == emClassic5) && !CanBeClassic()) return false;
   FEncryption = CreateEncryption();
-  return true;
+  return FEncryption != nullptr || !IsEnciphering(FEncryptionMethod);
 }
 
 std::unique_ptr<TVdbEncryption> TvuCryptor::CreateEncryption() const {
-  if (IsEnciphering(FEncryptionMethod)) NoCipher(FEncryptionMethod);
-  return nullptr;
+  switch (FEncryptionMethod) {
+    case emClassic1: {
+      const auto key = DecimalKey(NumericPart(FKey));
+      if (!key) return nullptr;
+      return std::make_unique<TVdbFastEncryption>(*key);
+    }
+    case emClassic5: {
+      const std::u16string_view part = NumericPart(FKey);
+      if (part.empty()) return nullptr;
+      return std::make_unique<TVdbFastEncryption>(VdbTextHash(part));
+    }
+    case emFast: return std::make_unique<TVdbFastEncryption>(VdbTextHash(FKey));
+    case emBlowfish: return std::make_unique<TVdbBlowfishEncryption>(FKey);
+    case emRijndael: return std::make_unique<TVdbRijndaelEncryption>(FKey);
+    default: return nullptr;
+  }
 }
 
 bool TvuCryptor::IsCorrectEncryption(TVdbEncryption& other) const {

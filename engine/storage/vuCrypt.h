@@ -1,10 +1,15 @@
 // The table's cryptor: the encryption method and key text of a table, the cipher made from
 // them, the password part that headers store (scrambled), and the method codes of the data
 // file header. The cipher contract itself (TVdbEncryption, IvuCryptor) is the storage seam in
-// VdbEncryption.h; this unit implements it for the methods that encipher nothing (none and
-// protection by password). The enciphering methods are recognised, stored and refused with
-// engine error 187 until their ciphers exist, so no table is ever written in plain bytes
-// under a method that promises encryption.
+// VdbEncryption.h; the ciphers are TVdbFastEncryption (fast and the two classic methods of
+// old tables) and the block ciphers of VdbDCPEncryption.h (Blowfish, Rijndael).
+//
+// Protection (emProtection) is access control, not secrecy: the table will not open without
+// its password, but its records, memos and indexes are stored in plain bytes that anyone who
+// can read the files can read. Only the enciphering methods keep the contents secret.
+//
+// The key text is wiped when it is replaced and when the cryptor goes; ciphers wipe their key
+// schedules when they are dropped (Reset, a new method or key, the table's close).
 //
 // Threads: a cryptor belongs to one table object and is used by one thread at a time; the
 // free functions may be called from any thread.
@@ -66,14 +71,17 @@ class TvuCryptor final : public IvuCryptor {
   // Replaces the key text when different (and drops the cipher).
   void SetKey(std::u16string_view key);
 
+  ~TvuCryptor() override;
+  TvuCryptor(const TvuCryptor&) = delete;
+  TvuCryptor& operator=(const TvuCryptor&) = delete;
+
   // Prepares the cipher. False when a method other than none needs a key and the key text is
-  // empty, or the key is malformed (a classic key without ";"). Raises EVdbEngine 187 for a
-  // method whose cipher this build does not have.
+  // empty, or the key is malformed (a classic key without a decimal numeric part after ";").
   bool Initialize();
   // The cipher made by Initialize; null for none and protection (nothing is enciphered).
   TVdbEncryption* Encryption() const noexcept { return FEncryption.get(); }
-  // A new cipher for the method and key; null for none and protection. Raises 187 as
-  // Initialize for the enciphering methods.
+  // A new cipher for the method and key; null for none and protection, and for a malformed
+  // classic key.
   std::unique_ptr<TVdbEncryption> CreateEncryption() const override;
   // Whether `other` deciphers what this cryptor's cipher enciphers: a 4000-byte buffer of the
   // integers 0..999 goes through both.

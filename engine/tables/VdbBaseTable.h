@@ -105,6 +105,8 @@ class TVdbBaseTable final : public TVdbRelation {
   void SetFileName(std::u16string path) { FFileName = std::move(path); }
   const std::u16string& FileName() const noexcept { return FFileName; }
   void SetKey(std::u16string key) { FCryptor.SetKey(key); }
+  // The table's encryption method (read from the data file once it is open).
+  TvuEncryptionMethod EncryptionMethod() const noexcept { return FCryptor.EncryptionMethod(); }
 
   // ---- life cycle (status results)
   // Creates the files of the table described by `table` and leaves the object closed: data

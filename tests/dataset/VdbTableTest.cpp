@@ -646,3 +646,53 @@ TEST_F(SettlementCopyTest, EmptyTableOnAClosedTableLeavesItClosedAndEmpty) {
 }
 
 }  // namespace
+
+#ifdef VIDORA_MKDB
+// An enciphered settlement database: without a key the table is refused with the engine's
+// wrong-password message; the database's password handler is asked again after a wrong key
+// and the right key opens the table, which reads as the plain one does.
+TEST_F(TableFixture, AnEncipheredTableAsksThePasswordHandlerUntilTheKeyFits) {
+  dstest::TTempDir dir;
+  const std::string command = std::string("\"") + VIDORA_MKDB + "\" --password \"J\xC3\xB3 jelsz\xC3\xB3\" \"" +
+                              VIDORA_SETTLEMENTS_CSV + "\" \"" + dir.Path().string() + "\" > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Use(dir.Location(), Table);
+  try {
+    Table.Open();
+    FAIL() << "opened without a key";
+  } catch (const EVidoraDBError& e) {
+    EXPECT_EQ(e.VdbError(), -12);
+    EXPECT_EQ(e.Message().rfind(u"Opening table \"Irsz\": " + Calls.GetErrorMsg(-12), 0), 0u)
+        << tk::NarrowForDiagnostics(e.Message());
+  }
+  EXPECT_FALSE(Table.Active());
+
+  std::vector<std::u16string> keys = {u"rossz", u"J\u00f3 jelsz\u00f3"};
+  std::vector<std::u16string> asked;
+  Database.OnPassword = [&](TVdbDatabase*, const std::u16string& table, std::u16string& key, bool& retry) {
+    asked.push_back(table);
+    retry = asked.size() <= keys.size();
+    if (retry) key = keys[asked.size() - 1];
+  };
+  Table.Open();
+  EXPECT_TRUE(Table.Active());
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"Irsz", u"Irsz"}));
+  TVdbTable plain;
+  plain.Name = u"Plain";
+  TVdbDatabase plainDb{Calls};
+  plainDb.SetName(u"PlainDb");
+  plainDb.SetLocation(dstest::SettlementDatabase().u16string());
+  plain.SetDatabaseName(u"PlainDb");
+  plain.SetTableName(u"Irsz");
+  plain.SetIndexName(u"TELEP");
+  plain.Open();
+  EXPECT_EQ(Table.RecordCount(), plain.RecordCount());
+  for (int i = 0; i < 50 && !plain.Eof(); ++i, Table.Next(), plain.Next()) {
+    ASSERT_EQ(Telep(), Text(plain, u"TELEP"));
+    ASSERT_EQ(Irsz(), Text(plain, u"IRSZ"));
+    ASSERT_EQ(Text(Table, u"EGYEB"), Text(plain, u"EGYEB"));
+  }
+  plain.Close();
+  Table.Close();
+}
+#endif

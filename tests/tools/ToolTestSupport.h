@@ -63,16 +63,23 @@ class TScratchDir {
   std::filesystem::path Path;
 };
 
-// A table of a directory opened exclusively through the engine (no lock file is made).
+// A table of a directory opened exclusively through the engine (no lock file is made), with
+// `key` for a protected or enciphered table. Unless `mustOpen` is false, a refusal fails the
+// test; Status holds the opening's result.
 class TOpenTable {
  public:
-  explicit TOpenTable(const std::filesystem::path& dataFile) {
+  explicit TOpenTable(const std::filesystem::path& dataFile, const std::u16string& key = {}, bool mustOpen = true) {
     PageManager.RegisterClient(1, 8192);
     Table = std::make_unique<vdb::TVdbBaseTable>(Env);
     Table->SetRights(0x010F);
     Table->SetFileName(vdb::VdbUtf8ToUtf16(dataFile.string()));
-    Opened = Table->Open(false) == 0 && Table->Setup(false) == 0;
-    if (!Opened) ADD_FAILURE() << "cannot open " << dataFile << ": " << vdb::VdbUtf16ToUtf8(LastError.Msg());
+    Table->SetKey(key);
+    Status = Table->Open(false);
+    if (Status == 0) Status = Table->Setup(false);
+    Opened = Status == 0;
+    if (!Opened && mustOpen) {
+      ADD_FAILURE() << "cannot open " << dataFile << ": " << vdb::VdbUtf16ToUtf8(LastError.Msg());
+    }
     Record.assign(static_cast<std::size_t>(Table->GetRecordSize()), 0);
   }
   ~TOpenTable() {
@@ -133,6 +140,7 @@ class TOpenTable {
   vdb::TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, vdb::TvuServices{Clock, Sleeper, Random},
                                 vdb::tilNone, vdb::kVdbDefaultBlockSize, &vdb::VdbSqlCompiler()};
   std::unique_ptr<vdb::TVdbBaseTable> Table;
+  std::int16_t Status = 0;
   bool Opened = false;
   std::vector<std::uint8_t> Record;
 };

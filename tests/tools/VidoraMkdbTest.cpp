@@ -79,6 +79,54 @@ TEST(VidoraMkdbTest, FailuresGoToStderrWithExitCodeOne) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path / "db" / "Irsz.vdbt"));
 }
 
+TEST(VidoraMkdbTest, MakesAnEncipheredDatabaseWithAPassword) {
+  test::TScratchDir dir;
+  const TRun run = RunTool("--password 'Titok 1' --encryption rijndael " + Quote(testsupport::SettlementsCsv()) + " " +
+                               Quote(dir.Path / "db"),
+                           dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("rijndael"), std::string::npos) << run.Out;
+  {
+    test::TOpenTable irsz(dir.Path / "db" / "Irsz.vdbt", u"Titok 1");
+    ASSERT_TRUE(irsz.Opened);
+    EXPECT_EQ(irsz.Table->EncryptionMethod(), vdb::emRijndael);
+    EXPECT_EQ(irsz.Table->GetRecordCount(), 3155);
+    EXPECT_EQ(irsz.IndexWalk("TELEP").size(), 3155u);
+    irsz.Read(1);
+    EXPECT_TRUE(irsz.Text("TELEP").has_value());
+  }
+  test::TOpenTable scratch(dir.Path / "db" / "Irsz_tmp.vdbt", u"Titok 1");
+  EXPECT_EQ(scratch.Table->EncryptionMethod(), vdb::emRijndael);
+  for (const std::u16string& wrong : {std::u16string(u"titok 1"), std::u16string()}) {
+    test::TOpenTable refused(dir.Path / "db" / "Irsz.vdbt", wrong, false);
+    EXPECT_EQ(refused.Status, -38);
+  }
+
+  // Blowfish unless another method is named; the refusals of the options.
+  const TRun defaulted =
+      RunTool("--password titok " + Quote(testsupport::SettlementsCsv()) + " " + Quote(dir.Path / "db2"), dir);
+  ASSERT_EQ(defaulted.ExitCode, 0) << defaulted.Err;
+  EXPECT_NE(defaulted.Out.find("blowfish"), std::string::npos) << defaulted.Out;
+  struct TCase {
+    std::string Args;
+    std::string ErrPart;
+  };
+  const std::string files = " " + Quote(testsupport::SettlementsCsv()) + " " + Quote(dir.Path / "db3");
+  const std::vector<TCase> cases = {
+      {"--encryption fast" + files, "--encryption needs a --password"},
+      {"--password x --encryption zip" + files, "unknown encryption method \"zip\""},
+      {"--password ''" + files, "the password may not be empty"},
+      {Quote(testsupport::SettlementsCsv()) + " " + Quote(dir.Path / "db3") + " --password", "usage:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Args);
+    const TRun refused = RunTool(c.Args, dir);
+    EXPECT_EQ(refused.ExitCode, 1);
+    EXPECT_NE(refused.Err.find(c.ErrPart), std::string::npos) << refused.Err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path / "db3"));
+}
+
 TEST(VidoraMkdbTest, GeneratesSyntheticRecords) {
   test::TScratchDir dir;
   const TRun run = RunTool("--generate 4000 " + Quote(testsupport::SettlementsCsv()) + " " + Quote(dir.Path / "db"), dir);

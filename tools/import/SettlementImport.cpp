@@ -52,16 +52,20 @@ using TFill = std::function<void(TVdbBaseTable&)>;
 // Creates the settlement table `name` in `dir`, lets `fill` append its records straight to
 // the data file, then builds the indexes from them and closes the table.
 void BuildTable(TEngineSite& site, const fs::path& dir, const std::u16string& name, std::int32_t capacity,
-                bool withIndexes, const TFill& fill) {
+                bool withIndexes, const TSettlementEncryption& encryption, const TFill& fill) {
   const std::u16string base = VdbUtf8ToUtf16((dir / VdbUtf16ToUtf8(name)).string());
   const std::string label = "table " + VdbUtf16ToUtf8(name);
   {
     TVdbBaseTable creator(site.Env);
-    site.Check(creator.NewTable(SettlementTableDefinition(base, capacity, withIndexes)), "creating " + label);
+    TVdbNewTable def = SettlementTableDefinition(base, capacity, withIndexes);
+    def.EncryptionMethod = encryption.Method;
+    def.Key = encryption.Key;
+    site.Check(creator.NewTable(def), "creating " + label);
   }
   TVdbBaseTable table(site.Env);
   table.SetRights(kBuildRights);
   table.SetFileName(base + VdbUtf8ToUtf16(kDataFileExtension));
+  table.SetKey(encryption.Key);
   site.Check(table.Open(false), "opening " + label);
   site.Check(table.Setup(false), "setting up " + label);
   if (fill) fill(table);
@@ -75,7 +79,8 @@ std::int32_t CapacityFor(std::int64_t records) {
 
 // Builds both tables in a staging directory of `directory`, Irsz filled by `fill`, and moves
 // them into place.
-TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t records, const TFill& fill) {
+TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t records,
+                                       const TSettlementEncryption& encryption, const TFill& fill) {
   const std::vector<std::string> tables = {VdbUtf16ToUtf8(kSettlementTable), VdbUtf16ToUtf8(kScratchTable)};
   auto refuseExisting = [&] {
     const auto existing = TableFilesIn(directory, tables);
@@ -90,8 +95,8 @@ TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t r
   TSettlementImportSummary summary;
   try {
     TEngineSite site;
-    BuildTable(site, staging.Path(), kSettlementTable, CapacityFor(records), true, fill);
-    BuildTable(site, staging.Path(), kScratchTable, kMinCapacity, false, {});
+    BuildTable(site, staging.Path(), kSettlementTable, CapacityFor(records), true, encryption, fill);
+    BuildTable(site, staging.Path(), kScratchTable, kMinCapacity, false, encryption, {});
   } catch (const EVdbEngine& e) {
     throw ESettlementImport(std::string("engine error: ") + e.what());
   }
@@ -102,11 +107,12 @@ TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t r
 
 }  // namespace
 
-TSettlementImportSummary ImportSettlements(const fs::path& csvPath, const fs::path& directory) {
+TSettlementImportSummary ImportSettlements(const fs::path& csvPath, const fs::path& directory,
+                                           const TSettlementEncryption& encryption) {
   const std::vector<TSettlementRow> rows = ReadSettlementCsv(csvPath);
   TSettlementTotals totals;
   TSettlementImportSummary summary =
-      BuildDatabase(directory, static_cast<std::int64_t>(rows.size()), [&](TVdbBaseTable& table) {
+      BuildDatabase(directory, static_cast<std::int64_t>(rows.size()), encryption, [&](TVdbBaseTable& table) {
         TSettlementRecordEncoder encoder(table);
         std::vector<std::uint8_t> record;
         for (const auto& row : rows) {
@@ -119,14 +125,15 @@ TSettlementImportSummary ImportSettlements(const fs::path& csvPath, const fs::pa
   return summary;
 }
 
-TSettlementImportSummary GenerateSettlements(std::int64_t count, const fs::path& csvPath, const fs::path& directory) {
+TSettlementImportSummary GenerateSettlements(std::int64_t count, const fs::path& csvPath, const fs::path& directory,
+                                             const TSettlementEncryption& encryption) {
   if (count < 1 || count > kMaxGenerated) {
     throw ESettlementImport("the number of records to generate must be 1.." + std::to_string(kMaxGenerated));
   }
   const std::vector<TSettlementRow> rows = ReadSettlementCsv(csvPath);
   if (rows.empty()) throw ESettlementImport("the CSV has no rows to derive records from");
   TSettlementTotals totals;
-  TSettlementImportSummary summary = BuildDatabase(directory, count, [&](TVdbBaseTable& table) {
+  TSettlementImportSummary summary = BuildDatabase(directory, count, encryption, [&](TVdbBaseTable& table) {
     TSettlementRecordEncoder encoder(table);
     std::vector<std::uint8_t> record;
     TSettlementRow row;

@@ -10,12 +10,21 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "SettlementImportError.h"
 #include "SettlementTables.h"
 
 namespace vidora::tools {
+
+// How the tables are protected: no method and no key (the default), or a method of the
+// engine with its key (password). Protection only asks for the password; fast, Blowfish and
+// Rijndael encipher the records, notes and indexes.
+struct TSettlementEncryption {
+  vdb::TvuEncryptionMethod Method = vdb::emNone;
+  std::u16string Key;
+};
 
 struct TSettlementImportSummary {
   // Records of Irsz and the totals of its numeric columns.
@@ -28,7 +37,9 @@ struct TSettlementImportSummary {
 // (made when missing). Raises ESettlementImport when the CSV cannot be read, a value does not
 // fit its column (naming line and column), a table file is already in the directory, or the
 // engine fails; the directory then holds no file of either table.
-TSettlementImportSummary ImportSettlements(const std::filesystem::path& csvPath, const std::filesystem::path& directory);
+// With `encryption`, both tables are made with its method and key.
+TSettlementImportSummary ImportSettlements(const std::filesystem::path& csvPath, const std::filesystem::path& directory,
+                                           const TSettlementEncryption& encryption = {});
 
 // As ImportSettlements, but Irsz gets `count` synthetic records derived from the CSV's rows
 // for measurements: record i (0-based) copies row i mod n and its name gets the suffix
@@ -36,6 +47,7 @@ TSettlementImportSummary ImportSettlements(const std::filesystem::path& csvPath,
 // the settlement names do. Only the first copy of each row keeps its note (a note takes a
 // whole memo block). `count` is 1..100000000.
 TSettlementImportSummary GenerateSettlements(std::int64_t count, const std::filesystem::path& csvPath,
-                                             const std::filesystem::path& directory);
+                                             const std::filesystem::path& directory,
+                                             const TSettlementEncryption& encryption = {});
 
 }  // namespace vidora::tools

@@ -336,6 +336,40 @@ TEST_F(CreatedTableTest, PasswordCallbackGivesTheKeyAndCannotUnwindIntoTheEngine
   EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Titkos")), 0);
 }
 
+TEST_F(CreatedTableTest, EveryMethodOpensWithItsKeyOnlyAndReportsItself) {
+  struct TCase {
+    const char16_t* Name;
+    int16_t Method;
+    const char16_t* Key;
+    int16_t Reported;
+  };
+  const TCase cases[] = {
+      {u"Vedett", VDB_ENC_PROTECTION, u"titok", VDB_ENC_PROTECTION},
+      {u"Gyors", VDB_ENC_FAST, u"titok", VDB_ENC_FAST},
+      {u"Hal", VDB_ENC_BLOWFISH, u"titok", VDB_ENC_BLOWFISH},
+      {u"Aes", VDB_ENC_RIJNDAEL, u"titok", VDB_ENC_RIJNDAEL},
+      {u"Alap", VDB_ENC_DEFAULT, u"titok", VDB_ENC_BLOWFISH},
+      {u"Nyilt", VDB_ENC_DEFAULT, u"", VDB_ENC_NONE},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(vdb::VdbUtf16ToUtf8(c.Name));
+    ASSERT_EQ(Create(c.Name, c.Key, c.Method), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+    if (c.Reported != VDB_ENC_NONE) {
+      EXPECT_EQ(VdbSessOpenTable(Sess, W(c.Name), W(u"Titok"), VDB_RIGHTS_WRITE, false, false), VDB_ERR_WRONG_PASSWORD);
+      EXPECT_EQ(LastError(Sess).Code, -38);
+    }
+    const int16_t rltn = VdbSessOpenTable(Sess, W(c.Name), W(c.Key), VDB_RIGHTS_WRITE, false, false);
+    ASSERT_GT(rltn, 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+    TVdbTableInfo info{};
+    ASSERT_EQ(VdbRltnGetTableInfo(rltn, &info), 0);
+    EXPECT_EQ(info.EncryptionMethod, c.Reported);
+    EXPECT_EQ(VdbRltnClose(rltn), 0);
+  }
+  // Classic encryption belongs to old table levels only.
+  EXPECT_EQ(Create(u"Klasszikus", u"titok;12", VDB_ENC_CLASSIC), VDB_ERR_CREATE_TABLE);
+  EXPECT_EQ(LastError(Sess).Code, -117);
+}
+
 int32_t gProgressCalls = 0;
 int32_t CancelAtOnce(int32_t, int32_t) {
   ++gProgressCalls;

@@ -303,7 +303,7 @@ TEST_F(VdbDataFileTest, NewFileRefusals) {
       {"file exists", emNone, u"", 6, errFileExists},
       {"classic at level 6", emClassic1, u"pw;12", 6, errFeatureNotAtLevel},
       {"protection without a key", emProtection, u"", 6, errInvalidPassword},
-      {"cipher not in this build", emBlowfish, u"key", 6, errNotSupported},
+      {"cipher without a key", emBlowfish, u"", 6, errInvalidPassword},
       {"level 4", emNone, u"", 4, errNotSupported},
   };
   for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 
 #include "DataFileTestSupport.h"
 #include "base/VdbErrorCodes.h"
+#include "base/vuLittleEndian.h"
 
 namespace vdb {
 namespace {
@@ -47,8 +48,11 @@ std::string Scrambled(std::string_view password) {
 }
 
 // Level 4: IRSZ integer, TELEP string(20), TERULET nullable float (scale 2), ID record id.
+// With `cipher` the password field holds `marker`, and the check string and every record are
+// enciphered.
 std::vector<std::uint8_t> Level4File(std::uint32_t count = 2, std::uint16_t checkRecordSize = 38,
-                                     std::u16string computation = u"1.5") {
+                                     std::u16string computation = u"1.5", std::string_view marker = {},
+                                     TVdbEncryption* cipher = nullptr) {
   TBytes b;
   b.U32(kVdbHeapMagic).U16(4).Short("ANS", 3).U32(count).U16(38).U16(4).U32(5000);
   const std::size_t area = b.Size();
@@ -59,11 +63,12 @@ std::vector<std::uint8_t> Level4File(std::uint32_t count = 2, std::uint16_t chec
   b.Str16A("TELEP").U16(20).U8(vctString).U32(0x80);
   b.Str16A("TERULET").U16(8).U8(vctFloat).U32(0x80 | coNullable | coHasNullByte).U16(2);
   b.Str16A("ID").U16(3).U8(vctRecordId).U32(0x80);
-  b.Short("", 10);
+  b.Short(Scrambled(marker), 10);
   std::u16string check(40, u'q');
   check[7] = static_cast<char16_t>(checkRecordSize);
   check[31] = 4;
   b.Str16(check);
+  if (cipher) cipher->EncryptBlock(b.B.data() + b.Size() - 80, 80);
   b.U16(1).U16(3).Str16(computation);       // computations
   b.U16(1).U8(1).Str16A("PK").Str16A("IRSZ");  // keys
   b.U16(1).Str16A("CHK").Str16(u"IRSZ > 0");   // checks
@@ -75,6 +80,7 @@ std::vector<std::uint8_t> Level4File(std::uint32_t count = 2, std::uint16_t chec
     b.U8(3).Raw("Aba").Zero(17);                // TELEP: count + 20 bytes
     b.Zero(8).U8(r == 1 ? 1 : 0);               // TERULET 0.0, null byte last (level 4)
     b.U32(r);                                   // ID
+    if (cipher) cipher->EncryptBlock(b.B.data() + b.Size() - 38, 38);
   }
   return b.B;
 }
@@ -174,6 +180,33 @@ TEST_F(VdbOldHeaderTest, Level4HeaderAndRecords) {
     cols.GetColumnDef(2).DataType()->SetReference(v, record, 25);
     EXPECT_EQ(cols.GetColumnDef(2).DataType()->IsNull(v), r == 2);
   }
+}
+
+// Level 4 names its cipher by a marker in the password field; the enciphered check string
+// proves the key before any record is read.
+TEST_F(VdbOldHeaderTest, Level4EncipheredTablesOpenWithTheirKeyOnly) {
+  const struct {
+    const char* Marker;
+    TvuEncryptionMethod Method;
+  } cases[] = {{"_en:td_", emFast}, {"_en:bf_", emBlowfish}, {"_en:rj_", emRijndael}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Marker);
+    TvuCryptor maker(c.Method, u"Kulcs 4");
+    ASSERT_TRUE(maker.Initialize());
+    const auto bytes = Level4File(2, 38, u"1.5", c.Marker, maker.Encryption());
+    {
+      auto file = Open(bytes, u"Kulcs 4");
+      EXPECT_EQ(Cryptor.EncryptionMethod(), c.Method);
+      std::vector<std::uint8_t> record(38);
+      file->ReadRecord(2, record);
+      EXPECT_EQ(vuGetU32(record.data()), 2000u);
+      EXPECT_EQ(std::string(record.begin() + 5, record.begin() + 8), "Aba");
+      file->Close();
+    }
+    EXPECT_EQ(EngineCode([&] { Open(bytes, u"kulcs 4"); }), errInvalidCredentials);
+    EXPECT_EQ(EngineCode([&] { Open(bytes, u""); }), errInvalidCredentials);
+  }
+  EXPECT_EQ(World.PageManager.OpenStorageCount(), 0u);
 }
 
 TEST_F(VdbOldHeaderTest, HeaderLongerThanTheFirstReadWindow) {
