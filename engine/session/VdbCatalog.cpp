@@ -22,7 +22,11 @@ bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
 
 TVdbCatalog::TVdbCatalog(TVdbPageManager& pageManager, TVdbLastError& lastError, TvuServices services,
                          std::int16_t sessionHdl)
-    : FPageManager(pageManager), FLastError(lastError), FServices(services), FSessionHdl(sessionHdl) {}
+    : FPageManager(pageManager), FLastError(lastError), FServices(services), FSessionHdl(sessionHdl) {
+  // A station of its own until the session names one, so that every table can join.
+  const std::uint32_t station = 1 + FServices.Random.NextBelow(0x7FFFFFFE);
+  FLockFiles.SetStation(station, VdbUtf8ToUtf16(std::to_string(station)));
+}
 
 TVdbCatalog::~TVdbCatalog() { static_cast<void>(Close()); }
 
@@ -38,6 +42,7 @@ std::int16_t TVdbCatalog::Open(TvuFileSystem& dataFs) {
   FDataFs = &dataFs;
   FEnv = std::make_unique<TVdbTableEnvironment>(
       TVdbTableEnvironment{FPageManager, dataFs, FSessionHdl, FLastError, FServices});
+  FEnv->LockFiles = &FLockFiles;
   FPageManager.RegisterClient(FSessionHdl, CacheSize);
   FRegisteredCacheSize = CacheSize;
   FManagementLevel = tmlUnmanaged;

@@ -698,8 +698,15 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
       moved = DeleteLocked(recNo, true, true);
       own.Commit();
       NotifyRecordDeleted(recNo, moved);
-      // The record-move file that tells other stations is not kept yet; this station's
-      // edit lock follows the moved record.
+      // Other sessions learn the renumbering at their next lock; a transaction's moves only
+      // once it commits (a rollback restores the numbering they would describe).
+      const TVdbRecordMove move{recNo, moved > 0 ? moved : recNo};
+      if (FEnv.IsolationLevel != tilNone) {
+        FPendingMoves.push_back(move);
+      } else {
+        FLocks.AddRecordMove(move.From, move.To);
+      }
+      // This station's edit lock follows the moved record.
       if (moved > 0) SwitchEdit(moved, recNo);
     }
     if (!FRollingBack && FIntegrity) FIntegrity->AfterDelete(*this, deleted);
@@ -742,11 +749,15 @@ std::int16_t TVdbBaseTable::CommitModifications() {
     Flush(true);
     FRedoLog->Erase();
     FRedoLog.reset();
+    std::vector<TVdbRecordMove> moves = std::move(FPendingMoves);
+    FPendingMoves.clear();
+    for (const TVdbRecordMove& m : moves) FLocks.AddRecordMove(m.From, m.To);
   });
 }
 
 std::int16_t TVdbBaseTable::UndoModifications() {
   return Guard([&] {
+    FPendingMoves.clear();
     if (!FRedoLog) return;
     std::unique_ptr<TVdbRedoLog> log = std::move(FRedoLog);
     FRollingBack = true;
