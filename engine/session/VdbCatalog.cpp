@@ -39,9 +39,13 @@ void TVdbCatalog::SetLocation(std::u16string directory) {
 
 std::int16_t TVdbCatalog::Open(TvuFileSystem& dataFs) {
   if (IsOpen()) return 0;
-  FDataFs = &dataFs;
+  // A file-system object of its own gives this session its own cached view of every file:
+  // towards the other sessions of the process it then behaves like another process, and the
+  // lock files tell it when to drop what it cached.
+  FOwnFs = std::make_unique<TvuFileSystemWrapper>(dataFs);
+  FDataFs = FOwnFs.get();
   FEnv = std::make_unique<TVdbTableEnvironment>(
-      TVdbTableEnvironment{FPageManager, dataFs, FSessionHdl, FLastError, FServices});
+      TVdbTableEnvironment{FPageManager, *FOwnFs, FSessionHdl, FLastError, FServices});
   FEnv->LockFiles = &FLockFiles;
   FPageManager.RegisterClient(FSessionHdl, CacheSize);
   FRegisteredCacheSize = CacheSize;
@@ -108,6 +112,7 @@ std::int16_t TVdbCatalog::Close() {
   FManagementLevel = tmlUnmanaged;
   FEnv.reset();
   FDataFs = nullptr;
+  FOwnFs.reset();
   return result;
 }
 

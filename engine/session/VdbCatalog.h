@@ -200,6 +200,7 @@ class TVdbCatalog {
   std::u16string FLocation;
   std::u16string FKey;
   std::u16string FPrivateDir;
+  std::unique_ptr<TvuFileSystemWrapper> FOwnFs;
   TvuFileSystem* FDataFs = nullptr;
   std::int32_t FRegisteredCacheSize = 0;
   TVdbManagementLevel FManagementLevel = tmlUnmanaged;

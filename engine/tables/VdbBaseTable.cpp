@@ -832,7 +832,10 @@ void TVdbBaseTable::CatchUp(const std::vector<TVdbRecordMove>& moves) {
   }
   if (FMemo) FMemo->Update();
   if (FBlob) FBlob->Update();
-  for (const TVdbRecordMove& m : moves) NotifyRecordDeleted(m.To, m.From);
+  for (const TVdbRecordMove& m : moves) {
+    FMovesSeen.push_back(m);
+    NotifyRecordDeleted(m.To, m.From);
+  }
   NotifyRelationChanged();
 }
 

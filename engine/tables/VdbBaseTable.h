@@ -412,6 +412,13 @@ class TVdbBaseTable final : public TVdbRelation {
   bool FIsRelFile = false;
   std::uint32_t FFlushCounter = 0;
   std::unique_ptr<TVdbRedoLog> FRedoLog;
+  // A record number a caller took before the write's lock was taken is carried over the
+  // moves other sessions' deletes made meanwhile (caught up while taking the lock); 0 when
+  // its record was deleted. FMovesSeen lists the moves caught up since the table last
+  // counted no lock.
+  std::size_t MovesSeenMark();
+  std::int32_t FollowMoves(std::int32_t recNo, std::size_t from) const;
+  std::vector<TVdbRecordMove> FMovesSeen;
   // Record moves of the running transaction, published to other sessions at its commit.
   std::vector<TVdbRecordMove> FPendingMoves;
   bool FRollingBack = false;

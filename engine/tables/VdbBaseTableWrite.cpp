@@ -638,6 +638,23 @@ std::int32_t TVdbBaseTable::AppendRecord(std::span<std::uint8_t> recBuffer, cons
   });
 }
 
+std::size_t TVdbBaseTable::MovesSeenMark() {
+  // Nobody can be carrying a number over the moves while the table counts no lock.
+  if (FLocks.CountReadLocks() == 0 && FLocks.CountUpgradeLocks() == 0 && FLocks.CountWriteLocks() == 0) {
+    FMovesSeen.clear();
+  }
+  return FMovesSeen.size();
+}
+
+std::int32_t TVdbBaseTable::FollowMoves(std::int32_t recNo, std::size_t from) const {
+  for (std::size_t i = from; i < FMovesSeen.size(); ++i) {
+    const TVdbRecordMove& m = FMovesSeen[i];
+    if (recNo == m.To) return 0;  // deleted by the other session
+    if (recNo == m.From) recNo = m.To;
+  }
+  return recNo;
+}
+
 std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std::span<const std::uint8_t> origRecBuffer,
                                           const TVdbBlobDataList& blobs, std::int32_t recNo) {
   static_cast<void>(origRecBuffer);
@@ -646,7 +663,9 @@ std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std
     if ((FRights & kRightReplace) == 0) RaiseEngineError(errNoWritePermission, {GetName()});
     if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize())) RaiseEngineError(errInvalidParameterValue);
     std::span<std::uint8_t> record = recBuffer.first(static_cast<std::size_t>(GetRecordSize()));
+    const std::size_t movesBefore = MovesSeenMark();
     TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    recNo = FollowMoves(recNo, movesBefore);
     if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
     const std::vector<std::uint8_t> old = ReadStored(recNo);
     if (!FRollingBack) {
@@ -672,7 +691,9 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
   static_cast<void>(recBuffer);
   return Guard([&] {
     if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    const std::size_t movesBefore = MovesSeenMark();
     TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    recNo = FollowMoves(recNo, movesBefore);
     if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
     CheckInternal(CheckEdit(recNo, nullptr));
     CheckInternal(EndEdit(recNo));

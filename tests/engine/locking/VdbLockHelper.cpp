@@ -18,8 +18,8 @@
 //   vdb_lock_helper <dir> read <readyfile> <gofile> <outfile>
 //       waits for <gofile> after creating <readyfile>, then writes the record count and the
 //       names it sees to <outfile> (-47 when the table stays locked)
-//   vdb_lock_helper <dir> stress <tag> <seed> <steps> <logfile>
-//       two sessions doing random appends, edits and deletes in transactions; every committed
+//   vdb_lock_helper <dir> stress <tag> <seed> <steps> <logfile> [1]
+//       two sessions (one with 1) doing random appends, edits and deletes in transactions; every committed
 //       operation is logged (one line each) for the parent's model
 //   vdb_lock_helper <dir> delete <recno>
 //       deletes record <recno> (the last record moves into its place)
@@ -265,18 +265,19 @@ int Read(const std::string& dir, const std::string& ready, const std::string& go
 }
 
 // Two sessions of this process take turns at random operations; each committed one is logged.
-int Stress(const std::string& dir, const std::string& tag, uint32_t seed, int steps, const std::string& logFile) {
+int Stress(const std::string& dir, const std::string& tag, uint32_t seed, int steps, const std::string& logFile,
+           int sessions) {
   std::mt19937 rng(seed);
   int16_t sess[2];
   TTable tables[2];
-  for (int s = 0; s < 2; ++s) {
+  for (int s = 0; s < sessions; ++s) {
     sess[s] = OpenSession(dir);
     tables[s].Open(sess[s]);
   }
   std::ofstream log(logFile, std::ios::app);
   int next = 1;
   for (int step = 0; step < steps; ++step) {
-    const int s = static_cast<int>(rng() % 2);
+    const int s = static_cast<int>(rng() % sessions);
     TTable& t = tables[s];
     gSess = sess[s];
     const int kind = static_cast<int>(rng() % 10);
@@ -320,7 +321,7 @@ int Stress(const std::string& dir, const std::string& tag, uint32_t seed, int st
     }
     if (!line.empty()) log << line << std::endl;
   }
-  for (int s = 0; s < 2; ++s) Check("VdbSessDelete", VdbSessDelete(sess[s]));
+  for (int s = 0; s < sessions; ++s) Check("VdbSessDelete", VdbSessDelete(sess[s]));
   return 0;
 }
 
@@ -382,7 +383,8 @@ int main(int argc, char** argv) {
   if (cmd == "hang") return Hang(dir, arg(3), arg(4));
   if (cmd == "read") return Read(dir, arg(3), arg(4), arg(5));
   if (cmd == "stress") {
-    return Stress(dir, arg(3), static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), std::atoi(argv[5]), arg(6));
+    return Stress(dir, arg(3), static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), std::atoi(argv[5]), arg(6),
+                  arg(7) == "1" ? 1 : 2);
   }
   if (cmd == "delete") return Delete(dir, std::atoi(argv[3]));
   if (cmd == "verify") return Verify(dir);
