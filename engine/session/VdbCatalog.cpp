@@ -21,8 +21,12 @@ bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
 }  // namespace
 
 TVdbCatalog::TVdbCatalog(TVdbPageManager& pageManager, TVdbLastError& lastError, TvuServices services,
-                         std::int16_t sessionHdl)
-    : FPageManager(pageManager), FLastError(lastError), FServices(services), FSessionHdl(sessionHdl) {
+                         std::int16_t sessionHdl, const IVdbExpressionCompiler* expressions)
+    : FPageManager(pageManager),
+      FLastError(lastError),
+      FServices(services),
+      FExpressions(expressions),
+      FSessionHdl(sessionHdl) {
   // A station of its own until the session names one, so that every table can join.
   const std::uint32_t station = 1 + FServices.Random.NextBelow(0x7FFFFFFE);
   FLockFiles.SetStation(station, VdbUtf8ToUtf16(std::to_string(station)));
@@ -47,6 +51,7 @@ std::int16_t TVdbCatalog::Open(TvuFileSystem& dataFs) {
   FEnv = std::make_unique<TVdbTableEnvironment>(
       TVdbTableEnvironment{FPageManager, *FOwnFs, FSessionHdl, FLastError, FServices});
   FEnv->LockFiles = &FLockFiles;
+  FEnv->Expressions = FExpressions;
   FPageManager.RegisterClient(FSessionHdl, CacheSize);
   FRegisteredCacheSize = CacheSize;
   FManagementLevel = tmlUnmanaged;

@@ -48,6 +48,8 @@ struct TVdbTableEnvironment {
   // Lock files of tables opened neither exclusively nor shared read-only; null: such tables
   // join none (a single session of a single process).
   IVdbLockFileFactory* LockFiles = nullptr;
+  // Compiles constraints and computed columns; none: such tables refuse to write (187).
+  const IVdbExpressionCompiler* Expressions = nullptr;
 };
 
 class TVdbBaseTable;
