@@ -699,7 +699,22 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
     // are restored before any index is read: an index written half before the crash is
     // rebuilt from them afterwards.
     TVdbRedoLog abandoned(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
-    const bool recovering = Writable() && abandoned.Exists() && abandoned.Open();
+    bool recovering = false;
+    if (Writable() && abandoned.Exists()) {
+      // Only under the write lock: a live writer holds it as long as its log exists, so a log
+      // that opens then is truly abandoned (never a log another session is just creating).
+      FRollingBack = true;
+      const std::int16_t locked = BeginWrite(true);
+      FRollingBack = false;
+      CheckInternal(locked);
+      try {
+        recovering = abandoned.Open();
+      } catch (const EVdbEngine&) {
+        static_cast<void>(EndWrite());
+        throw;
+      }
+      static_cast<void>(EndWrite());
+    }
     if (recovering) RecoverRecords(abandoned);
     // An index that cannot be opened is marked lost with its error recorded; the table stays
     // usable through its other indexes.
@@ -730,7 +745,7 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
 void TVdbBaseTable::CloseFiles() noexcept {
   try {
     if (GetActive()) {
-      if (GetReadOnly() || BeginExclusive() == 0) {
+      if (GetReadOnly() || FLocks.TryBeginExclusive()) {
         const bool exclusiveTaken = !GetReadOnly();
         try {
           DropDroppableIndexes();

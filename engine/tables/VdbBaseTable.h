@@ -45,11 +45,11 @@ struct TVdbTableEnvironment {
   TVdbIsolationLevel IsolationLevel = tilNone;
   // Block size of new blob files.
   std::int32_t BlobBlockSize = kVdbDefaultBlockSize;
+  // Compiles constraints and computed columns; none: such tables refuse to write (187).
+  const IVdbExpressionCompiler* Expressions = nullptr;
   // Lock files of tables opened neither exclusively nor shared read-only; null: such tables
   // join none (a single session of a single process).
   IVdbLockFileFactory* LockFiles = nullptr;
-  // Compiles constraints and computed columns; none: such tables refuse to write (187).
-  const IVdbExpressionCompiler* Expressions = nullptr;
 };
 
 class TVdbBaseTable;

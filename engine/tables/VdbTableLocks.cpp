@@ -173,6 +173,23 @@ std::int16_t TVdbTableLocks::BeginExclusive() {
   return 0;
 }
 
+bool TVdbTableLocks::TryBeginExclusive() {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (FExclusiveLocks > 0) return BeginExclusive() == 0;
+  // Other sessions using the table are no failure at closing: the changes of this one
+  // reached the files when its write lock was given up.
+  bool changed = false;
+  if (UsesLockFile()) {
+    if (!FLockFile->LockExclusive()) return false;
+    changed = FLockFile->TableChanged(FOwner.KnownIndexCount());
+  }
+  FUnlockActive = false;
+  SettleLocked();
+  ++FExclusiveLocks;
+  if (changed) CatchUpLocked(FExclusiveLocks);
+  return true;
+}
+
 void TVdbTableLocks::CatchUpLocked(std::int32_t& counter) {
   try {
     FOwner.CatchUp(FLockFile->CatchUp());

@@ -155,6 +155,8 @@ class TVdbTableLocks {
   std::int16_t BeginUpgrade(bool wait);
   std::int16_t BeginWrite(bool wait);
   std::int16_t BeginExclusive();
+  // BeginExclusive for closing: false (nothing recorded) while other sessions use the table.
+  bool TryBeginExclusive();
   std::int16_t EndRead();
   std::int16_t EndUpgrade();
   std::int16_t EndWrite();

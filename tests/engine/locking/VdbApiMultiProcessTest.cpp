@@ -147,15 +147,19 @@ TEST_F(MultiProcessTest, WritersAndReadersWaitForAnOpenTransactionAndSeeOnlyItsO
     fs::remove(Dir / "go");
     fs::remove(Dir / "readready");
     fs::remove(Dir / "seen.txt");
+    fs::remove(Dir / "readgo");
+    // The reader has the table open before the transaction starts; the others open it
+    // while the transaction runs (opening waits for a read lock too).
+    const pid_t reader = Spawn({Dir.string(), "read", P("readready"), P("readgo"), P("seen.txt")});
+    ASSERT_NO_FATAL_FAILURE(WaitForFile(Dir / "readready"));
     const pid_t holder = Spawn({Dir.string(), "hold", outcome, "20", P("ready"), P("go"), outcome});
     ASSERT_NO_FATAL_FAILURE(WaitForFile(Dir / "ready"));
     { std::ofstream(Dir / "readgo") << 1; }
-    const pid_t reader = Spawn({Dir.string(), "read", P("readready"), P("readgo"), P("seen.txt")});
     const pid_t writer = Spawn({Dir.string(), "append", std::string("W") + outcome, "5"});
     const pid_t editor = Spawn({Dir.string(), "increment", "3"});
-    ASSERT_NO_FATAL_FAILURE(WaitForFile(Dir / "readready"));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // Nobody got past the transaction's write lock.
+    EXPECT_TRUE(StillRunning(reader));
     EXPECT_TRUE(StillRunning(writer));
     EXPECT_TRUE(StillRunning(editor));
     EXPECT_FALSE(fs::exists(Dir / "seen.txt"));
