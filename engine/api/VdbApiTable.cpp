@@ -1,6 +1,7 @@
 // Exported functions of table cursors: creation, order, moves, locating, ranges, filters,
 // records, writing, memos and blobs, marks and locks.
 #include <algorithm>
+#include <cstring>
 #include <span>
 
 #include "api/VdbApiHandles.h"
@@ -209,6 +210,19 @@ VDBAPI TVdbResult VdbTableGetUsage(int16_t TableHdl, ::TVdbTableUsage* TableUsag
         TableUsage->WaitCount = usage.WaitCount;
         TableUsage->WaitWriteCount = usage.WaitWriteCount;
         TableUsage->UpdateCount = usage.UpdateCount;
+        const std::size_t shown = std::min<std::size_t>(usage.UserInfo.size(), VDB_USAGE_ENTRIES);
+        for (std::size_t i = 0; i < shown; ++i) {
+          const vdb::TVdbTableUsageEntry& from = usage.UserInfo[i];
+          ::TVdbTableUsageEntry& to = TableUsage->UserInfo[i];
+          const std::size_t n = std::min<std::size_t>(from.StationName.size(), VDB_USAGE_STATION_CHARS - 1);
+          std::memcpy(to.StationName, from.StationName.data(), n);
+          to.StationName[n] = 0;
+          to.StationId = from.StationId;
+          to.Active = from.Active;
+          to.Lock = from.Lock;
+          to.Reserved = 0;
+          to.EditRecNo = from.EditRecNo;
+        }
         return 0;
       },
       kNotSupportedFailure);

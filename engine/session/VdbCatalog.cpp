@@ -26,7 +26,11 @@ TVdbCatalog::TVdbCatalog(TVdbPageManager& pageManager, TVdbLastError& lastError,
       FLastError(lastError),
       FServices(services),
       FExpressions(expressions),
-      FSessionHdl(sessionHdl) {}
+      FSessionHdl(sessionHdl) {
+  // A station of its own until the session names one, so that every table can join.
+  const std::uint32_t station = 1 + FServices.Random.NextBelow(0x7FFFFFFE);
+  FLockFiles.SetStation(station, VdbUtf8ToUtf16(std::to_string(station)));
+}
 
 TVdbCatalog::~TVdbCatalog() { static_cast<void>(Close()); }
 
@@ -39,9 +43,14 @@ void TVdbCatalog::SetLocation(std::u16string directory) {
 
 std::int16_t TVdbCatalog::Open(TvuFileSystem& dataFs) {
   if (IsOpen()) return 0;
-  FDataFs = &dataFs;
+  // A file-system object of its own gives this session its own cached view of every file:
+  // towards the other sessions of the process it then behaves like another process, and the
+  // lock files tell it when to drop what it cached.
+  FOwnFs = std::make_unique<TvuFileSystemWrapper>(dataFs);
+  FDataFs = FOwnFs.get();
   FEnv = std::make_unique<TVdbTableEnvironment>(
-      TVdbTableEnvironment{FPageManager, dataFs, FSessionHdl, FLastError, FServices});
+      TVdbTableEnvironment{FPageManager, *FOwnFs, FSessionHdl, FLastError, FServices});
+  FEnv->LockFiles = &FLockFiles;
   FEnv->Expressions = FExpressions;
   FPageManager.RegisterClient(FSessionHdl, CacheSize);
   FRegisteredCacheSize = CacheSize;
@@ -111,6 +120,7 @@ std::int16_t TVdbCatalog::Close() {
   // The database key is not needed once its tables are closed; opening again sets it anew.
   VdbWipe(FKey.data(), FKey.size() * sizeof(char16_t));
   FKey.clear();
+  FOwnFs.reset();
   return result;
 }
 

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "locking/VdbLocks.h"
 #include "session/VdbAccessor.h"
 #include "session/VdbIntegrityRules.h"
 #include "tables/VdbBaseTable.h"
@@ -65,6 +66,8 @@ class TVdbCatalog {
   bool DeepFlush = false;
   std::int32_t CacheSize = kVdbDefaultCacheSize;
   std::int16_t Handle() const noexcept { return FSessionHdl; }
+  // The session's station id and name, under which its tables join their lock files.
+  void SetStation(std::int64_t id, std::u16string name) { FLockFiles.SetStation(id, std::move(name)); }
   // Asked for a table's password when TryOpenTable meets wrong credentials: `buffer` (512
   // characters of "X", ended after 255) receives the key, ended by a 0; a non-zero answer
   // cancels.
@@ -200,9 +203,11 @@ class TVdbCatalog {
   std::u16string FLocation;
   std::u16string FKey;
   std::u16string FPrivateDir;
+  std::unique_ptr<TvuFileSystemWrapper> FOwnFs;
   TvuFileSystem* FDataFs = nullptr;
   std::int32_t FRegisteredCacheSize = 0;
   TVdbManagementLevel FManagementLevel = tmlUnmanaged;
+  TVdbLockFileFactory FLockFiles{FServices};
   std::unique_ptr<TVdbTableEnvironment> FEnv;
   TVdbIntegrityRules FIntegrityRules{*this};
   std::array<TSlot, kVdbMaxRltnIdx + 1> FSlots;  // entry 0 unused

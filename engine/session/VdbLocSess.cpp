@@ -100,6 +100,7 @@ std::int16_t TVdbLocalSession::OpenDb(std::u16string_view location) {
     FCatalog->SetLocation(dir);
     if (FSettings.PrivateDir.empty()) FSettings.PrivateDir = VdbDefaultPrivateDir();
     FCatalog->SetPrivateDir(FSettings.PrivateDir);
+    FCatalog->SetStation(FSettings.Station, FSettings.IDName);
     if (const std::int16_t opened = FCatalog->Open(FFs); opened < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
     FLog->Write(1, u"Session", u"database opened: " + dir);
   });

@@ -138,6 +138,16 @@ void TVdbBlockedBinaryFile::Undo() {
   });
 }
 
+void TVdbBlockedBinaryFile::Update() {
+  if (!IsOpen()) return;
+  FStorage.Guarded(errFileRead, [&] {
+    FStorage.Page().UnloadPage();
+    FStorage.Client().Invalidate();
+    FDamaged = false;
+    ReadHeader();
+  });
+}
+
 void TVdbBlockedBinaryFile::Empty() {
   if (!IsOpen() || FStorage.ReadOnly()) RaiseEngineError(errNoWriteAccess, {});
   FNextBlock = 1;

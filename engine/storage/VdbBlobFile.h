@@ -71,6 +71,9 @@ class TVdbBlockedBinaryFile {
   // block 0.
   void Flush();
   void Undo();
+  // Drops every cached block and rereads block 0, so that changes another process wrote
+  // become visible (called after taking the table's lock). Unflushed changes are lost.
+  void Update();
   // Every Flush also forces the file to the device (secure flush mode).
   void SetDeepFlush(bool value) noexcept { FStorage.SetDeepFlush(value); }
   // Resets to an empty file (block 0 only).

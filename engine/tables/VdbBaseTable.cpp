@@ -660,8 +660,15 @@ std::int16_t TVdbBaseTable::Open(bool force) {
   FStdName = VdbCalcStdTableName(FFileName);
   const std::int16_t status = Guard([&] {
     if (!FEnv.FileSystem.FileExists(FFileName)) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
-    // The lock file is joined here once the locking protocol exists; tables opened
-    // exclusively or shared read-only never join it.
+    // Tables opened exclusively or shared read-only join no lock file: the operating
+    // system's sharing protects them.
+    if (FEnv.LockFiles != nullptr && (FRights & (kVdbRightExclusive | kVdbRightSharedReadOnly)) == 0) {
+      const std::u16string_view ext = VdbExtractExt(FFileName);
+      const int level = VdbSameTextNoCase(ext, u".vdbt") ? 6 : (VdbSameTextNoCase(ext, u".dat") || VdbSameTextNoCase(ext, u".rel")) ? 2 : 0;
+      const bool isRel = VdbSameTextNoCase(ext, u".rel");
+      std::u16string base = FFileName.substr(0, FFileName.size() - ext.size());
+      FLocks.SetLockFile(FEnv.LockFiles->Join(FEnv.FileSystem, base, level, isRel, [this] { HandleHijack(); }));
+    }
     FChecks.Clear();
     FForeignKeyDefs.Clear();
     {
@@ -674,6 +681,7 @@ std::int16_t TVdbBaseTable::Open(bool force) {
     CloseFiles();
     ClearDefinitions();
     FStdName.clear();
+    LeaveLockFile();
   }
   return status;
 }
@@ -691,7 +699,22 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
     // are restored before any index is read: an index written half before the crash is
     // rebuilt from them afterwards.
     TVdbRedoLog abandoned(FEnv.FileSystem, FFileName, FLevel, FIsRelFile, GetRecordSize());
-    const bool recovering = Writable() && abandoned.Exists() && abandoned.Open();
+    bool recovering = false;
+    if (Writable() && abandoned.Exists()) {
+      // Only under the write lock: a live writer holds it as long as its log exists, so a log
+      // that opens then is truly abandoned (never a log another session is just creating).
+      FRollingBack = true;
+      const std::int16_t locked = BeginWrite(true);
+      FRollingBack = false;
+      CheckInternal(locked);
+      try {
+        recovering = abandoned.Open();
+      } catch (const EVdbEngine&) {
+        static_cast<void>(EndWrite());
+        throw;
+      }
+      static_cast<void>(EndWrite());
+    }
     if (recovering) RecoverRecords(abandoned);
     // An index that cannot be opened is marked lost with its error recorded; the table stays
     // usable through its other indexes.
@@ -722,7 +745,7 @@ std::int16_t TVdbBaseTable::Setup(bool force) {
 void TVdbBaseTable::CloseFiles() noexcept {
   try {
     if (GetActive()) {
-      if (GetReadOnly() || BeginExclusive() == 0) {
+      if (GetReadOnly() || FLocks.TryBeginExclusive()) {
         const bool exclusiveTaken = !GetReadOnly();
         try {
           DropDroppableIndexes();
@@ -758,6 +781,16 @@ void TVdbBaseTable::CloseFiles() noexcept {
   FBlob.reset();
   FDataFile.reset();
   FCryptor.Reset();
+  LeaveLockFile();
+}
+
+void TVdbBaseTable::LeaveLockFile() noexcept {
+  try {
+    std::unique_ptr<IVdbTableLockFile> lockFile = FLocks.TakeLockFile();
+    if (lockFile) lockFile->LogOut();
+  } catch (const EVdbEngine& e) {
+    FLastError.SetLastError(e);
+  }
 }
 
 void TVdbBaseTable::ClearDefinitions() {
@@ -807,13 +840,46 @@ void TVdbBaseTable::FlushTable(bool resize) {
   }
 }
 
-void TVdbBaseTable::CatchUp() {
-  if (!GetActive()) return;
+void TVdbBaseTable::CatchUp(const std::vector<TVdbRecordMove>& moves) {
+  if (!GetActive() || FUpdating) return;
+  FUpdating = true;
+  struct TDone {
+    bool& F;
+    ~TDone() { F = false; }
+  } done{FUpdating};
+  // Another session wrote the files: every cached page and header is reread.
   FDataFile->Invalidate();
+  for (TIndexSlot& s : FIndexes) {
+    if (s.InUse() && s.File && s.File->IsOpen()) s.File->Update();
+  }
+  if (FMemo) FMemo->Update();
+  if (FBlob) FBlob->Update();
+  for (const TVdbRecordMove& m : moves) {
+    FMovesSeen.push_back(m);
+    NotifyRecordDeleted(m.To, m.From);
+  }
   NotifyRelationChanged();
 }
 
-std::int16_t TVdbBaseTable::CheckUpdate() { return 0; }
+std::int16_t TVdbBaseTable::CheckUpdate() {
+  return Guard([&]() -> std::int16_t { return FLocks.CheckUpdate(); });
+}
+
+void TVdbBaseTable::HandleHijack() {
+  if (!GetActive() || GetReadOnly()) return;
+  FLocks.RunRecovery([&] {
+    // The dead session may have written the files: our caches go before its log is read.
+    CatchUp({});
+    const TVdbIsolationLevel level = FEnv.IsolationLevel;
+    FEnv.IsolationLevel = tilNone;
+    struct TRestore {
+      TVdbTableEnvironment& E;
+      TVdbIsolationLevel L;
+      ~TRestore() { E.IsolationLevel = L; }
+    } restore{FEnv, level};
+    CheckInternal(RecoverAbandonedLog());
+  });
+}
 
 // ---- records
 

@@ -47,6 +47,9 @@ struct TVdbTableEnvironment {
   std::int32_t BlobBlockSize = kVdbDefaultBlockSize;
   // Compiles constraints and computed columns; none: such tables refuse to write (187).
   const IVdbExpressionCompiler* Expressions = nullptr;
+  // Lock files of tables opened neither exclusively nor shared read-only; null: such tables
+  // join none (a single session of a single process).
+  IVdbLockFileFactory* LockFiles = nullptr;
 };
 
 class TVdbBaseTable;
@@ -291,7 +294,10 @@ class TVdbBaseTable final : public TVdbRelation {
 
   // ---- IVdbLockOwner
   void FlushTable(bool resize) override;
-  void CatchUp() override;
+  void CatchUp(const std::vector<TVdbRecordMove>& moves) override;
+  // Dead sessions were reclaimed: a transaction one of them left unfinished is rolled back
+  // (only a redo log its writer no longer holds opens).
+  void HandleHijack();
   TVdbIsolationLevel IsolationLevel() const override { return FEnv.IsolationLevel; }
 
  private:
@@ -328,6 +334,8 @@ class TVdbBaseTable final : public TVdbRelation {
   void ClearDefinitions();
   void OpenFilesLocked(bool force);
   void CloseFiles() noexcept;
+  // Leaves the table's lock file (the last session deletes it); errors go to the last error.
+  void LeaveLockFile() noexcept;
   void DropDroppableIndexes();
   bool Writable() const noexcept { return !GetReadOnly(); }
   TVdbClientStorage& NewIndexStorage(TIndexSlot& s);
@@ -408,8 +416,19 @@ class TVdbBaseTable final : public TVdbRelation {
   bool FIsRelFile = false;
   std::uint32_t FFlushCounter = 0;
   std::unique_ptr<TVdbRedoLog> FRedoLog;
+  // A record number a caller took before the write's lock was taken is carried over the
+  // moves other sessions' deletes made meanwhile (caught up while taking the lock); 0 when
+  // its record was deleted. FMovesSeen lists the moves caught up since the table last
+  // counted no lock.
+  std::size_t MovesSeenMark();
+  std::int32_t FollowMoves(std::int32_t recNo, std::size_t from) const;
+  std::vector<TVdbRecordMove> FMovesSeen;
+  // Record moves of the running transaction, published to other sessions at its commit.
+  std::vector<TVdbRecordMove> FPendingMoves;
   bool FRollingBack = false;
   bool FTemporary = false;
+  // CatchUp is running (it reads under the table's lock and may be reached again).
+  bool FUpdating = false;
   IVdbIntegrityRules* FIntegrity = nullptr;
   // Kinds of texts that writing needs compiled but that cannot be compiled yet.
   std::vector<std::u16string> FMissingCalculations;

@@ -638,6 +638,23 @@ std::int32_t TVdbBaseTable::AppendRecord(std::span<std::uint8_t> recBuffer, cons
   });
 }
 
+std::size_t TVdbBaseTable::MovesSeenMark() {
+  // Nobody can be carrying a number over the moves while the table counts no lock.
+  if (FLocks.CountReadLocks() == 0 && FLocks.CountUpgradeLocks() == 0 && FLocks.CountWriteLocks() == 0) {
+    FMovesSeen.clear();
+  }
+  return FMovesSeen.size();
+}
+
+std::int32_t TVdbBaseTable::FollowMoves(std::int32_t recNo, std::size_t from) const {
+  for (std::size_t i = from; i < FMovesSeen.size(); ++i) {
+    const TVdbRecordMove& m = FMovesSeen[i];
+    if (recNo == m.To) return 0;  // deleted by the other session
+    if (recNo == m.From) recNo = m.To;
+  }
+  return recNo;
+}
+
 std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std::span<const std::uint8_t> origRecBuffer,
                                           const TVdbBlobDataList& blobs, std::int32_t recNo) {
   static_cast<void>(origRecBuffer);
@@ -646,7 +663,9 @@ std::int16_t TVdbBaseTable::ReplaceRecord(std::span<std::uint8_t> recBuffer, std
     if ((FRights & kRightReplace) == 0) RaiseEngineError(errNoWritePermission, {GetName()});
     if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize())) RaiseEngineError(errInvalidParameterValue);
     std::span<std::uint8_t> record = recBuffer.first(static_cast<std::size_t>(GetRecordSize()));
+    const std::size_t movesBefore = MovesSeenMark();
     TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    recNo = FollowMoves(recNo, movesBefore);
     if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
     const std::vector<std::uint8_t> old = ReadStored(recNo);
     if (!FRollingBack) {
@@ -672,7 +691,9 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
   static_cast<void>(recBuffer);
   return Guard([&] {
     if (!GetActive()) RaiseEngineError(errFileNotFoundOrDenied, {FFileName});
+    const std::size_t movesBefore = MovesSeenMark();
     TWriteLockScope upgrade(*this, TLockKind::lkUpgrade);
+    recNo = FollowMoves(recNo, movesBefore);
     if (recNo < 1 || recNo > FDataFile->GetRecordCount()) RaiseEngineError(errRecordNotFound, {NumberText(recNo)});
     CheckInternal(CheckEdit(recNo, nullptr));
     CheckInternal(EndEdit(recNo));
@@ -698,8 +719,15 @@ std::int16_t TVdbBaseTable::DeleteRecord(std::span<const std::uint8_t> recBuffer
       moved = DeleteLocked(recNo, true, true);
       own.Commit();
       NotifyRecordDeleted(recNo, moved);
-      // The record-move file that tells other stations is not kept yet; this station's
-      // edit lock follows the moved record.
+      // Other sessions learn the renumbering at their next lock; a transaction's moves only
+      // once it commits (a rollback restores the numbering they would describe).
+      const TVdbRecordMove move{recNo, moved > 0 ? moved : recNo};
+      if (FEnv.IsolationLevel != tilNone) {
+        FPendingMoves.push_back(move);
+      } else {
+        FLocks.AddRecordMove(move.From, move.To);
+      }
+      // This station's edit lock follows the moved record.
       if (moved > 0) SwitchEdit(moved, recNo);
     }
     if (!FRollingBack && FIntegrity) FIntegrity->AfterDelete(*this, deleted);
@@ -742,11 +770,15 @@ std::int16_t TVdbBaseTable::CommitModifications() {
     Flush(true);
     FRedoLog->Erase();
     FRedoLog.reset();
+    std::vector<TVdbRecordMove> moves = std::move(FPendingMoves);
+    FPendingMoves.clear();
+    for (const TVdbRecordMove& m : moves) FLocks.AddRecordMove(m.From, m.To);
   });
 }
 
 std::int16_t TVdbBaseTable::UndoModifications() {
   return Guard([&] {
+    FPendingMoves.clear();
     if (!FRedoLog) return;
     std::unique_ptr<TVdbRedoLog> log = std::move(FRedoLog);
     FRollingBack = true;

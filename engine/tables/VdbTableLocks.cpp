@@ -35,6 +35,11 @@ void TVdbTableLocks::SetLockFile(std::unique_ptr<IVdbTableLockFile> lockFile) {
   FLockFile = std::move(lockFile);
 }
 
+std::unique_ptr<IVdbTableLockFile> TVdbTableLocks::TakeLockFile() {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  return std::move(FLockFile);
+}
+
 std::int16_t TVdbTableLocks::Fail(std::int16_t code) {
   if (code == errTableInUse) return FLastError.SetLastError(code, {FOwner.LockTableName()});
   return FLastError.SetLastError(code, TVdbFmtArgs{});
@@ -75,6 +80,7 @@ TVdbTableLockType TVdbTableLocks::NeededLevel() const noexcept {
 }
 
 void TVdbTableLocks::SettleLocked() {
+  if (FRecovering) return;
   const TVdbTableLockType needed = NeededLevel();
   if (FUnlockAction == tltWrite && needed < tltWrite) FOwner.FlushTable(true);
   if (needed < FUnlockAction && FLockFile) FLockFile->UnlockTable(FUnlockAction, needed);
@@ -91,14 +97,14 @@ std::int16_t TVdbTableLocks::BeginRead(bool wait) {
   if (const std::int16_t failure = PendingFailure(); failure < 0) return failure;
   bool changed = false;
   if (FReadLocks == 0 && FUpgradeLocks == 0 && FWriteLocks == 0 && FUnlockAction == tltNone) {
-    if (FLockFile) {
+    if (UsesLockFile()) {
       if (!FLockFile->LockTable(tltNone, tltRead, !wait)) return Fail(errTableLocked);
       changed = FLockFile->TableChanged(FOwner.KnownIndexCount());
     }
     FUnlockAction = tltRead;
   }
   ++FReadLocks;
-  if (changed) FOwner.CatchUp();
+  if (changed) CatchUpLocked(FReadLocks);
   return 0;
 }
 
@@ -108,7 +114,7 @@ std::int16_t TVdbTableLocks::BeginUpgrade(bool wait) {
   if (FReadLocks > 0 && FUpgradeLocks == 0 && FWriteLocks == 0) return Fail(errTableLocked);
   bool changed = false;
   if (FUpgradeLocks == 0 && FWriteLocks == 0 && FUnlockAction <= tltRead) {
-    if (FLockFile) {
+    if (UsesLockFile()) {
       bool granted = false;
       if (FUnlockAction == tltRead) {
         granted = FLockFile->LockTable(tltRead, tltUpgrade, true);
@@ -122,7 +128,7 @@ std::int16_t TVdbTableLocks::BeginUpgrade(bool wait) {
     FUnlockAction = tltUpgrade;
   }
   ++FUpgradeLocks;
-  if (changed) FOwner.CatchUp();
+  if (changed) CatchUpLocked(FUpgradeLocks);
   return 0;
 }
 
@@ -132,7 +138,7 @@ std::int16_t TVdbTableLocks::BeginWrite(bool wait) {
   if (FReadLocks > 0 && FUpgradeLocks == 0 && FWriteLocks == 0) return Fail(errTableLocked);
   bool changed = false;
   if (FWriteLocks == 0 && FUnlockAction != tltWrite) {
-    if (FLockFile) {
+    if (UsesLockFile()) {
       bool granted = false;
       if (FUnlockAction == tltRead) {
         granted = FLockFile->LockTable(tltRead, tltWrite, true);
@@ -145,7 +151,7 @@ std::int16_t TVdbTableLocks::BeginWrite(bool wait) {
     FUnlockAction = tltWrite;
   }
   ++FWriteLocks;
-  if (changed) FOwner.CatchUp();
+  if (changed) CatchUpLocked(FWriteLocks);
   return 0;
 }
 
@@ -153,21 +159,93 @@ std::int16_t TVdbTableLocks::BeginExclusive() {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   if (FExclusiveLocks == 0) {
     bool changed = false;
-    if (FLockFile) {
+    if (UsesLockFile()) {
       if (!FLockFile->LockExclusive()) return Fail(errTableInUse);
       changed = FLockFile->TableChanged(FOwner.KnownIndexCount());
     }
     FUnlockActive = false;
     SettleLocked();
     ++FExclusiveLocks;
-    if (changed) FOwner.CatchUp();
+    if (changed) CatchUpLocked(FExclusiveLocks);
     return 0;
   }
   ++FExclusiveLocks;
   return 0;
 }
 
+bool TVdbTableLocks::TryBeginExclusive() {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (FExclusiveLocks > 0) return BeginExclusive() == 0;
+  // Other sessions using the table are no failure at closing: the changes of this one
+  // reached the files when its write lock was given up.
+  bool changed = false;
+  if (UsesLockFile()) {
+    if (!FLockFile->LockExclusive()) return false;
+    changed = FLockFile->TableChanged(FOwner.KnownIndexCount());
+  }
+  FUnlockActive = false;
+  SettleLocked();
+  ++FExclusiveLocks;
+  if (changed) CatchUpLocked(FExclusiveLocks);
+  return true;
+}
+
+void TVdbTableLocks::CatchUpLocked(std::int32_t& counter) {
+  try {
+    FOwner.CatchUp(FLockFile->CatchUp());
+  } catch (...) {
+    --counter;
+    try {
+      SettleLocked();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+std::int16_t TVdbTableLocks::CheckUpdate() {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (!UsesLockFile() || !FLockFile->CheckUpdate()) return 0;
+  if (FUnlockAction == tltNone) {
+    // Taking the lock finds the change and catches up.
+    if (const std::int16_t r = BeginRead(true); r < 0) return r;
+    return EndRead() < 0 ? std::int16_t{-errLocking} : std::int16_t{1};
+  }
+  std::int32_t none = 1;
+  CatchUpLocked(none);
+  return 1;
+}
+
+void TVdbTableLocks::AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo) {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (FLockFile) FLockFile->AddRecordMove(fromRecNo, toRecNo);
+}
+
+void TVdbTableLocks::RunRecovery(const std::function<void()>& recovery) {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  const std::int32_t reads = FReadLocks, upgrades = FUpgradeLocks, writes = FWriteLocks;
+  const TVdbTableLockType held = FUnlockAction;
+  const bool wasRecovering = FRecovering;
+  FRecovering = true;
+  struct TRestore {
+    TVdbTableLocks& T;
+    std::int32_t R, U, W;
+    TVdbTableLockType H;
+    bool Was;
+    ~TRestore() {
+      T.FReadLocks = R;
+      T.FUpgradeLocks = U;
+      T.FWriteLocks = W;
+      T.FUnlockAction = H;
+      T.FRecovering = Was;
+    }
+  } restore{*this, reads, upgrades, writes, held, wasRecovering};
+  recovery();
+  if (FLockFile) FLockFile->NoteChange();
+}
+
 void TVdbTableLocks::MaybeReleaseEarly(bool flushWhileHeld, std::int32_t counter) {
+  if (FRecovering) return;
   if (FServices.Random.NextBelow(kEarlyReleaseChance) != 0) return;
   if (flushWhileHeld && counter > 0) {
     FOwner.FlushTable(false);
@@ -181,7 +259,7 @@ std::int16_t TVdbTableLocks::EndRead() {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   if (FReadLocks <= 0) return Fail(errLocking);
   FUnlockTime = FServices.Clock.NowMs();
-  if (FLockFile && FReadLocks == 1 && FWriteLocks == 0 && FOwner.IsolationLevel() == tilRepeatableRead) return 0;
+  if (UsesLockFile() && FReadLocks == 1 && FWriteLocks == 0 && FOwner.IsolationLevel() == tilRepeatableRead) return 0;
   --FReadLocks;
   MaybeReleaseEarly(false, FReadLocks);
   return 0;
@@ -191,7 +269,7 @@ std::int16_t TVdbTableLocks::EndUpgrade() {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   if (FUpgradeLocks <= 0) return Fail(errLocking);
   FUnlockTime = FServices.Clock.NowMs();
-  if (FLockFile && FUpgradeLocks == 1 && FWriteLocks == 0 && FOwner.IsolationLevel() == tilRepeatableRead) {
+  if (UsesLockFile() && FUpgradeLocks == 1 && FWriteLocks == 0 && FOwner.IsolationLevel() == tilRepeatableRead) {
     FUpgradeLocks = 0;
     ++FReadLocks;
     return 0;
@@ -205,7 +283,7 @@ std::int16_t TVdbTableLocks::EndWrite() {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   if (FWriteLocks <= 0) return Fail(errLocking);
   FUnlockTime = FServices.Clock.NowMs();
-  if (FLockFile && FWriteLocks == 1) {
+  if (UsesLockFile() && FWriteLocks == 1) {
     const TVdbIsolationLevel level = FOwner.IsolationLevel();
     if (level == tilDirtyRead) {
       FWriteLocks = 0;

@@ -16,20 +16,37 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/VdbLastError.h"
 #include "base/vuServices.h"
 
 namespace vdb {
 
+class TvuFileSystem;
+
 enum TVdbTableLockType : std::uint8_t { tltNone = 0, tltRead = 1, tltUpgrade = 2, tltWrite = 3 };
 
 // Which locks outlive their End… call (tilNone: no transaction).
 enum TVdbIsolationLevel : std::uint8_t { tilNone, tilDirtyRead, tilReadCommited, tilRepeatableRead };
+
+// Room for sessions in a usage report; a lock file with more slots reports its first ones.
+inline constexpr std::int32_t kVdbUsageEntries = 1000;
+
+// One session slot of a table's lock file as the usage report shows it.
+struct TVdbTableUsageEntry {
+  std::string StationName;  // 8-bit
+  std::int32_t StationId = 0;
+  bool Active = false;
+  std::int32_t Lock = 0;  // 0 none, 1 read, 2 upgrade, -1 write
+  std::int32_t EditRecNo = 0;
+};
 
 // Report of the sessions using a table.
 struct TVdbTableUsage {
@@ -41,6 +58,14 @@ struct TVdbTableUsage {
   std::int32_t WaitCount = 0;
   std::int32_t WaitWriteCount = 0;
   std::int32_t UpdateCount = 0;
+  std::vector<TVdbTableUsageEntry> UserInfo;  // at most kVdbUsageEntries
+};
+
+// A renumbering another session's delete caused: record `To` was deleted and now holds the
+// record that was `From` (From = To when the last record itself was deleted).
+struct TVdbRecordMove {
+  std::int32_t To = 0;
+  std::int32_t From = 0;
 };
 
 // The shared lock file of one table as one table object sees it. Implemented by the locking
@@ -65,6 +90,30 @@ class IVdbTableLockFile {
   virtual bool LockExclusive() = 0;
   virtual void UnlockExclusive() = 0;
   virtual void GetLockInfo(TVdbTableUsage& usage) = 0;
+  // Whether another session changed the table since this one last caught up.
+  virtual bool CheckUpdate() = 0;
+  // Adopts the table's change count as caught up and returns the record moves of other
+  // sessions not yet seen. Raises 52 for a move with a number below 1.
+  virtual std::vector<TVdbRecordMove> CatchUp() = 0;
+  // A delete moved record `fromRecNo` into `toRecNo` (write lock held).
+  virtual void AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo) = 0;
+  // The files changed outside a table lock (a dead session's work was rolled back): every
+  // other session drops its caches.
+  virtual void NoteChange() = 0;
+  virtual void WriteIndexCount(std::int16_t indexCount) = 0;
+  // Leaves the lock file (the last session deletes it and the record-move file).
+  virtual void LogOut() = 0;
+};
+
+// Makes the lock file a table joins (see JoinLockFile); installed by the session, which knows
+// the locking protocol. `onHijack` runs after dead sessions were reclaimed.
+class IVdbLockFileFactory {
+ public:
+  virtual ~IVdbLockFileFactory() = default;
+  // Joins the lock file of the table whose base name (directory and name without extension)
+  // is `baseName`. Raises the joining errors (107, 115, 106, 185).
+  virtual std::unique_ptr<IVdbTableLockFile> Join(TvuFileSystem& fs, std::u16string_view baseName, int tableLevel,
+                                                  bool isRelTable, std::function<void()> onHijack) = 0;
 };
 
 // What the lock layer asks of the table that owns it.
@@ -74,8 +123,9 @@ class IVdbLockOwner {
   // Writes buffered changes; `resize` also sets the files' final sizes. Called before a held
   // write lock is given up and when exclusive use ends.
   virtual void FlushTable(bool resize) = 0;
-  // Another session changed the table: refresh caches and tell the listeners.
-  virtual void CatchUp() = 0;
+  // Another session changed the table: refresh caches and tell the listeners, first of the
+  // record moves in order, then of the change.
+  virtual void CatchUp(const std::vector<TVdbRecordMove>& moves) = 0;
   // Whether a listener other than `excluded` has `recNo` in edit.
   virtual bool ListenerIsEditing(std::int32_t recNo, const void* excluded) = 0;
   virtual TVdbIsolationLevel IsolationLevel() const = 0;
@@ -95,6 +145,8 @@ class TVdbTableLocks {
   // The lock file (null: none). Set while no lock is counted.
   void SetLockFile(std::unique_ptr<IVdbTableLockFile> lockFile);
   IVdbTableLockFile* LockFile() const noexcept { return FLockFile.get(); }
+  // Closing: hands the lock file over to be left (every lock released before).
+  std::unique_ptr<IVdbTableLockFile> TakeLockFile();
 
   // Table locks. A Begin… that returns 0 must be matched by its End…. `wait`: wait for other
   // sessions instead of one attempt. A read lock counted by this object is never converted:
@@ -103,6 +155,8 @@ class TVdbTableLocks {
   std::int16_t BeginUpgrade(bool wait);
   std::int16_t BeginWrite(bool wait);
   std::int16_t BeginExclusive();
+  // BeginExclusive for closing: false (nothing recorded) while other sessions use the table.
+  bool TryBeginExclusive();
   std::int16_t EndRead();
   std::int16_t EndUpgrade();
   std::int16_t EndWrite();
@@ -136,6 +190,18 @@ class TVdbTableLocks {
   void SetBroken(std::int16_t code);
   std::int16_t Broken() const noexcept { return FBroken; }
 
+  // Another session changed the table: refreshes it (under a read lock) and returns 1, else
+  // 0 (always 0 without a lock file).
+  std::int16_t CheckUpdate();
+  // A delete of this session moved `fromRecNo` into `toRecNo`: other sessions are told at
+  // their next lock.
+  void AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo);
+  // Runs `recovery` (the rollback of a dead session's work, called back from inside a lock
+  // file operation, header lock held) with every lock request granted by the counters alone;
+  // counters and held level are as before afterwards, and the other sessions are told that
+  // the table changed.
+  void RunRecovery(const std::function<void()>& recovery);
+
   std::int32_t CountReadLocks() const noexcept { return FReadLocks; }
   std::int32_t CountUpgradeLocks() const noexcept { return FUpgradeLocks; }
   std::int32_t CountWriteLocks() const noexcept { return FWriteLocks; }
@@ -157,6 +223,11 @@ class TVdbTableLocks {
   void SettleLocked();
   // The 1-in-3000 early release after an End….
   void MaybeReleaseEarly(bool flushWhileHeld, std::int32_t counter);
+  // Whether lock requests go to the lock file (not during a recovery).
+  bool UsesLockFile() const noexcept { return FLockFile != nullptr && !FRecovering; }
+  // The table was changed by another session: the owner catches up. `counter` was just
+  // raised by the Begin… that found the change and drops again when catching up fails.
+  void CatchUpLocked(std::int32_t& counter);
 
   IVdbLockOwner& FOwner;
   TVdbLastError& FLastError;
@@ -178,6 +249,7 @@ class TVdbTableLocks {
   std::int16_t FWriteError = 0;
   std::int16_t FBroken = 0;
   bool FUseEditLocks = true;
+  bool FRecovering = false;
 };
 
 }  // namespace vdb

@@ -321,9 +321,9 @@ typedef struct TVdbTableUsageEntry {
   int32_t EditRecNo;
 } TVdbTableUsageEntry;
 
-/* Who uses a table. Without a lock file UserCount is 1 and every other count 0. The counts
-   are filled; the UserInfo entries are left zeroed (room for the first VDB_USAGE_ENTRIES
-   sessions of the lock file). */
+/* Who uses a table. Without a lock file UserCount is 1 and every other count 0. With one,
+   UserInfo holds one entry per slot of the lock file (ItemCount of them, at most the first
+   VDB_USAGE_ENTRIES); the rest stays zeroed. */
 typedef struct TVdbTableUsage {
   int32_t ItemCount;
   int32_t UserCount;

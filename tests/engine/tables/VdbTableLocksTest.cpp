@@ -15,7 +15,7 @@ namespace {
 class TFakeOwner final : public IVdbLockOwner {
  public:
   void FlushTable(bool resize) override { Flushes.push_back(resize); }
-  void CatchUp() override { ++CatchUps; }
+  void CatchUp(const std::vector<TVdbRecordMove>&) override { ++CatchUps; }
   bool ListenerIsEditing(std::int32_t recNo, const void* excluded) override {
     return EditingRecord == recNo && EditingListener != excluded;
   }
@@ -61,6 +61,12 @@ class TScriptedLockFile final : public IVdbTableLockFile {
   bool LockExclusive() override { return ExclusiveGranted; }
   void UnlockExclusive() override { Calls.push_back("unlockexcl"); }
   void GetLockInfo(TVdbTableUsage& usage) override { usage.UserCount = 3; }
+  bool CheckUpdate() override { return Changed; }
+  std::vector<TVdbRecordMove> CatchUp() override { return {}; }
+  void AddRecordMove(std::int32_t, std::int32_t) override {}
+  void NoteChange() override {}
+  void WriteIndexCount(std::int16_t) override {}
+  void LogOut() override {}
 
   std::vector<std::string> Calls;
   std::deque<bool> Refusals;  // answers of the next LockTable calls (true: granted)
