@@ -309,7 +309,7 @@ class TVdbBaseTable final : public TVdbRelation {
     std::unique_ptr<TVdbIndexFile> File;
     std::unique_ptr<TVdbIndexKeys> Keys;
     bool Lost = false;
-    bool Unsupported = false;  // needs a calculation that does not exist yet
+    bool Unsupported = false;  // needs a calculation the table's compiler does not give
     bool Primary = false;
     bool InUse() const noexcept { return !Name.empty(); }
   };
@@ -430,7 +430,7 @@ class TVdbBaseTable final : public TVdbRelation {
   // CatchUp is running (it reads under the table's lock and may be reached again).
   bool FUpdating = false;
   IVdbIntegrityRules* FIntegrity = nullptr;
-  // Kinds of texts that writing needs compiled but that cannot be compiled yet.
+  // Kinds of texts that writing needs compiled but that the table's compiler did not compile.
   std::vector<std::u16string> FMissingCalculations;
   // The compiled check constraints, evaluated on every write.
   std::vector<std::unique_ptr<IVdbCondition>> FCheckConditions;
