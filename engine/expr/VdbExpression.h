@@ -125,6 +125,9 @@ class TVdbSimpleFactor final : public TVdbFactor {
   const std::u16string& ColumnNameOrLiteral() const noexcept { return FColumnNameOrLiteral; }
   TLiteralKind LiteralKind() const noexcept { return FLiteralKind; }
   TVdbExpression* Expression() const noexcept { return FExpression.get(); }
+  // The call of a function factor, null for other kinds (statements rewrite aggregates).
+  TVdbFunctionCall* FunctionCall() noexcept { return FType == sftFunction ? &FFunction : nullptr; }
+  const TVdbFunctionCall* FunctionCall() const noexcept { return FType == sftFunction ? &FFunction : nullptr; }
   int FieldNo() const noexcept { return FFieldNo; }
   int RltnPos() const noexcept { return FRltnPos; }
   // A literal whose value was not converted yet.
