@@ -73,6 +73,47 @@ std::u16string EasyName(std::u16string_view name) {
   return plain ? std::u16string(name) : u"[" + std::u16string(name) + u"]";
 }
 
+std::u16string ArgText(const TVdbFunctionCall& call, std::size_t i) {
+  return i < call.Arguments.size() && call.Arguments[i] ? call.Arguments[i]->SqlText() : std::u16string();
+}
+
+// A call as the parser reads it back: the special forms in their own syntax, calls without
+// arguments without parentheses.
+std::u16string FunctionSqlText(const TVdbFunctionCall& call) {
+  static constexpr std::u16string_view kExtractFields[] = {u"YEAR",   u"MONTH",       u"DAY",    u"WEEKDAY",
+                                                           u"WEEKDAYNAME", u"HOUR", u"MILLISECOND",
+                                                           u"MINUTE", u"SECOND",      u"WEEK"};
+  switch (call.Id) {
+    case sftExtractYear: case sftExtractMonth: case sftExtractDay: case sftExtractWeekDay:
+    case sftExtractWeekDayName: case sftExtractHour: case sftExtractMillisecond: case sftExtractMinute:
+    case sftExtractSecond: case sftExtractWeek:
+      return u"EXTRACT(" + std::u16string(kExtractFields[call.Id - sftExtractYear]) + u" FROM " + ArgText(call, 0) +
+             u")";
+    case sftSubString: {
+      std::u16string r = u"SUBSTRING(" + ArgText(call, 0) + u" FROM " + ArgText(call, 1);
+      if (call.Arguments.size() > 2) r += u" FOR " + ArgText(call, 2);
+      return r + u")";
+    }
+    case sftCast: return u"CAST(" + ArgText(call, 0) + u" AS " + VdbSqlTypeText(call.CastType) + u")";
+    case sftCurrentRecordId: return u"CURRENTRECORDID(" + VdbSqlName(call.TableName) + u")";
+    case sftTrimBoth: case sftTrimLeading: case sftTrimTrailing:
+      if (UpperAscii(call.Name) == u"TRIM") {
+        const std::u16string_view dir = call.Id == sftTrimBoth      ? u"BOTH"
+                                        : call.Id == sftTrimLeading ? u"LEADING"
+                                                                    : u"TRAILING";
+        std::u16string r = u"TRIM(" + std::u16string(dir) + u" ";
+        if (call.Arguments.size() > 1) r += ArgText(call, 1) + u" ";
+        return r + u"FROM " + ArgText(call, 0) + u")";
+      }
+      break;
+    default: break;
+  }
+  if (call.Arguments.empty()) return call.Name;
+  std::u16string r = call.Name + u"(";
+  for (std::size_t i = 0; i < call.Arguments.size(); ++i) r += (i ? u", " : u"") + ArgText(call, i);
+  return r + u")";
+}
+
 }  // namespace
 
 std::u16string VdbComparisonText(TVdbComparisonOperator op) {
@@ -189,6 +230,10 @@ std::unique_ptr<TVdbFactor> TVdbSimpleFactor::CreateCopy() const {
   f->FExpression = CopyPtr(FExpression);
   f->FFunction.Name = FFunction.Name;
   for (const auto& a : FFunction.Arguments) f->FFunction.Arguments.push_back(a->CreateCopy());
+  f->FFunction.Id = FFunction.Id;
+  f->FFunction.DataFuncId = FFunction.DataFuncId;
+  f->FFunction.CastType = FFunction.CastType;
+  f->FFunction.TableName = FFunction.TableName;
   return f;
 }
 
@@ -200,9 +245,14 @@ bool TVdbSimpleFactor::IsSyntacticallyEqual(const TVdbFactor& other) const {
     case sftLiteral: return FLiteralKind == o->FLiteralKind && FColumnNameOrLiteral == o->FColumnNameOrLiteral;
     case sftParameter: return UpperAscii(FColumnNameOrLiteral) == UpperAscii(o->FColumnNameOrLiteral);
     case sftExpression: return EqualPtr(FExpression, o->FExpression);
-    case sftFunction:
-      return UpperAscii(FFunction.Name) == UpperAscii(o->FFunction.Name) &&
-             EqualList(FFunction.Arguments, o->FFunction.Arguments);
+    case sftFunction: {
+      const TVdbFunctionCall& a = FFunction;
+      const TVdbFunctionCall& b = o->FFunction;
+      // LEN and LENGTH are one function; calls the library does not know compare by name.
+      if (a.Id != b.Id || (a.Id == sftNone && UpperAscii(a.Name) != UpperAscii(b.Name))) return false;
+      if (a.Id == sftDataFunction && a.DataFuncId != b.DataFuncId) return false;
+      return a.CastType == b.CastType && a.TableName == b.TableName && EqualList(a.Arguments, b.Arguments);
+    }
     default: return true;
   }
 }
@@ -325,12 +375,7 @@ std::u16string TVdbSimpleFactor::InnerSqlText() const {
     case sftColumn: return u"[" + FColumnNameOrLiteral + u"]";
     case sftParameter: return u":" + FColumnNameOrLiteral;
     case sftExpression: return u"(" + FExpression->SqlText() + u")";
-    case sftFunction: {
-      std::u16string r = FFunction.Name + u"(";
-      for (std::size_t i = 0; i < FFunction.Arguments.size(); ++i)
-        r += (i ? u", " : u"") + FFunction.Arguments[i]->SqlText();
-      return r + u")";
-    }
+    case sftFunction: return FunctionSqlText(FFunction);
     case sftLiteral:
       switch (FLiteralKind) {
         case lkString:
@@ -974,6 +1019,46 @@ std::unique_ptr<TVdbSearchCondition> TVdbSearchCondition::AppendFactor(const TVd
   auto r = std::make_unique<TVdbSearchCondition>();
   r->Terms.push_back(std::move(t));
   return r;
+}
+
+}  // namespace vdb
+
+namespace vdb {
+
+namespace {
+
+void VisitFactor(TVdbFactor& factor, const std::function<void(TVdbFunctionCall&)>& visit) {
+  if (auto* simple = dynamic_cast<TVdbSimpleFactor*>(&factor)) {
+    if (TVdbFunctionCall* call = simple->FunctionCall()) {
+      visit(*call);
+      for (auto& a : call->Arguments)
+        if (a) VdbVisitFunctionCalls(*a, visit);
+    } else if (simple->Expression()) {
+      VdbVisitFunctionCalls(*simple->Expression(), visit);
+    }
+  } else if (auto* c = dynamic_cast<TVdbSqlCaseOperation*>(&factor)) {
+    for (auto& w : c->WhenConditions) VdbVisitFunctionCalls(*w, visit);
+    for (auto& t : c->ThenExpressions) VdbVisitFunctionCalls(*t, visit);
+  }
+}
+
+}  // namespace
+
+void VdbVisitFunctionCalls(TVdbExpression& expression, const std::function<void(TVdbFunctionCall&)>& visit) {
+  for (auto& t : expression.Terms)
+    for (auto& f : t->Factors) VisitFactor(*f, visit);
+}
+
+void VdbVisitFunctionCalls(TVdbSearchCondition& condition, const std::function<void(TVdbFunctionCall&)>& visit) {
+  for (auto& t : condition.Terms) {
+    for (auto& f : t->Factors) {
+      if (f->SearchCondition) VdbVisitFunctionCalls(*f->SearchCondition, visit);
+      for (auto* e : {f->ExpressionLeft.get(), f->ExpressionRight.get(), f->ExpressionRightEx.get()})
+        if (e) VdbVisitFunctionCalls(*e, visit);
+      for (auto& e : f->ValueSet)
+        if (e) VdbVisitFunctionCalls(*e, visit);
+    }
+  }
 }
 
 }  // namespace vdb

@@ -13,11 +13,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "expr/VdbFunctionIds.h"
 #include "types/VdbData.h"
 #include "types/vuFormats.h"
 
@@ -102,11 +104,22 @@ class TVdbFactor {
   TVdbDataValue FValue;
 };
 
-// A function call. Built-in functions are evaluated by a later layer; a tree that calls one
-// parses and renders, and its Prepare refuses it clearly.
+class TSqlStdFunction;
+
+// A function call: a built-in SQL function, one of its special forms or a data function, with
+// its arguments in source order. The parser fills in the defaults a form implies (SUBSTRING
+// without FOR gets -1, TRIM gets BOTH and a blank), so equal calls have equal trees.
 struct TVdbFunctionCall {
-  std::u16string Name;
+  std::u16string Name;  // upper case, as written (LEN and LENGTH are one function)
   std::vector<std::unique_ptr<TVdbExpression>> Arguments;
+  TFunctionId Id = sftNone;  // sftExtractYear..., sftTrimBoth/Leading/Trailing for the forms
+  TVdbDataFuncId DataFuncId = dfiSin;  // with Id sftDataFunction
+  TVdbSqlTypeSpec CastType;            // CAST's target type
+  std::u16string TableName;            // CURRENTRECORDID's table
+  // The evaluator, made at Prepare; it holds an aggregate's accumulators.
+  std::shared_ptr<TSqlStdFunction> Impl;
+
+  bool IsAggregate() const noexcept { return VdbIsAggregateFunction(Id); }
 };
 
 class TVdbSimpleFactor final : public TVdbFactor {
@@ -125,9 +138,9 @@ class TVdbSimpleFactor final : public TVdbFactor {
   const std::u16string& ColumnNameOrLiteral() const noexcept { return FColumnNameOrLiteral; }
   TLiteralKind LiteralKind() const noexcept { return FLiteralKind; }
   TVdbExpression* Expression() const noexcept { return FExpression.get(); }
-  // The call of a function factor, null for other kinds (statements rewrite aggregates).
-  TVdbFunctionCall* FunctionCall() noexcept { return FType == sftFunction ? &FFunction : nullptr; }
+  // The call of a function factor (Type() == sftFunction), else null.
   const TVdbFunctionCall* FunctionCall() const noexcept { return FType == sftFunction ? &FFunction : nullptr; }
+  TVdbFunctionCall* FunctionCall() noexcept { return FType == sftFunction ? &FFunction : nullptr; }
   int FieldNo() const noexcept { return FFieldNo; }
   int RltnPos() const noexcept { return FRltnPos; }
   // A literal whose value was not converted yet.
@@ -300,6 +313,11 @@ class TVdbSearchCondition {
 // The operator as SQL writes it ("IS NOT NULL", "<=", ...); empty for tcoNone and tcoExists,
 // which no comparison prints.
 std::u16string VdbComparisonText(TVdbComparisonOperator op);
+
+// Calls `visit` for every function call in the tree, an outer call before the calls in its
+// arguments (CASE branches and parenthesised parts included).
+void VdbVisitFunctionCalls(TVdbExpression& expression, const std::function<void(TVdbFunctionCall&)>& visit);
+void VdbVisitFunctionCalls(TVdbSearchCondition& condition, const std::function<void(TVdbFunctionCall&)>& visit);
 
 // Renders a text as a single-quoted SQL string (quotes doubled).
 std::u16string VdbQuoteSqlString(std::u16string_view text);

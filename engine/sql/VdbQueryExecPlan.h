@@ -10,7 +10,7 @@
 //
 // Beyond the FROM columns the source resolves two kinds of internal names, which the query
 // rewrites its trees into before preparing them: statement parameters and aggregate results
-// (see VdbSqlVariables.h and VdbSqlCommand.h).
+// (see VdbSqlVariables.h and VdbCommand.h).
 //
 // Threads: a plan belongs to its statement, used by one thread at a time, under the table
 // locks the statement holds.

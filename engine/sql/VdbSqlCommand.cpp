@@ -1,899 +1,665 @@
 #include "sql/VdbSqlCommand.h"
 
-#include <algorithm>
-#include <map>
-
-#include "base/VdbErrorCodes.h"
-#include "base/VdbErrors.h"
-#include "session/VdbCatalog.h"
-#include "types/VdbCommon.h"
+#include <array>
 
 namespace vdb {
 
 namespace {
 
-constexpr int kLevel = 6;
-
 std::u16string UpperAscii(std::u16string_view s) {
   std::u16string r(s);
-  for (auto& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  for (char16_t& c : r)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
   return r;
 }
 
-// The table name without directory and extension, as columns are qualified with it.
-std::u16string BareName(std::u16string_view name) {
-  const std::size_t slash = name.find_last_of(u"/\\");
-  if (slash != std::u16string_view::npos) name = name.substr(slash + 1);
-  const std::size_t dot = name.rfind(u'.');
-  if (dot != std::u16string_view::npos && dot > 0) name = name.substr(0, dot);
-  return std::u16string(name);
+template <class T>
+bool EqualPtr(const std::unique_ptr<T>& a, const std::unique_ptr<T>& b) {
+  if (!a || !b) return !a && !b;
+  return a->IsSyntacticallyEqual(*b);
 }
 
-void RewriteFactor(std::unique_ptr<TVdbFactor>& slot, std::vector<TVdbAggregateCall>* found);
-
-void RewriteBooleanFactor(TVdbBooleanFactor& f, std::vector<TVdbAggregateCall>* found) {
-  if (f.SearchCondition) VdbRewriteCondition(*f.SearchCondition, found);
-  if (f.ExpressionLeft) VdbRewriteExpression(*f.ExpressionLeft, found);
-  if (f.ExpressionRight) VdbRewriteExpression(*f.ExpressionRight, found);
-  if (f.ExpressionRightEx) VdbRewriteExpression(*f.ExpressionRightEx, found);
-  for (auto& v : f.ValueSet) VdbRewriteExpression(*v, found);
+template <class T>
+bool EqualList(const std::vector<std::unique_ptr<T>>& a, const std::vector<std::unique_ptr<T>>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (!EqualPtr(a[i], b[i])) return false;
+  return true;
 }
 
-void RewriteFactor(std::unique_ptr<TVdbFactor>& slot, std::vector<TVdbAggregateCall>* found) {
-  if (auto* c = dynamic_cast<TVdbSqlCaseOperation*>(slot.get())) {
-    for (auto& w : c->WhenConditions) VdbRewriteCondition(*w, found);
-    for (auto& t : c->ThenExpressions) VdbRewriteExpression(*t, found);
-    return;
-  }
-  auto* sf = dynamic_cast<TVdbSimpleFactor*>(slot.get());
-  if (sf == nullptr) return;
-  switch (sf->Type()) {
-    case sftParameter: {
-      auto r = TVdbSimpleFactor::CreateColumnReference(kVdbParamMark + sf->ColumnNameOrLiteral());
-      r->Sign = sf->Sign;
-      slot = std::move(r);
-      return;
-    }
-    case sftExpression: VdbRewriteExpression(*sf->Expression(), found); return;
-    case sftFunction: {
-      TVdbFunctionCall* call = sf->FunctionCall();
-      if (!VdbIsAggregateName(call->Name)) {
-        for (auto& a : call->Arguments) VdbRewriteExpression(*a, found);
-        return;
-      }
-      if (found == nullptr)
-        throw EVdbEngine(errNotSupported, {u"the aggregate " + sf->SqlText() + u" outside a select list or HAVING"});
-      TVdbAggregateCall a;
-      a.Function = UpperAscii(call->Name);
-      a.Argument = call->Arguments.empty()
-                       ? TVdbExpression::FromFactor(TVdbSimpleFactor::CreateLiteral(u"1", TVdbSimpleFactor::lkInteger))
-                       : std::move(call->Arguments[0]);
-      // An aggregate inside an aggregate is refused like one outside a select list.
-      VdbRewriteExpression(*a.Argument, nullptr);
-      auto r = TVdbSimpleFactor::CreateColumnReference(kVdbAggregateMark + vuIntToStr(static_cast<std::int64_t>(found->size())));
-      r->Sign = sf->Sign;
-      found->push_back(std::move(a));
-      slot = std::move(r);
-      return;
-    }
-    default: return;
-  }
+template <class T>
+std::unique_ptr<T> CopyPtr(const std::unique_ptr<T>& p) {
+  return p ? p->CreateCopy() : nullptr;
 }
 
-bool ConditionHasAggregate(const TVdbSearchCondition& c);
-
-bool FactorHasAggregate(const TVdbFactor& f) {
-  if (const auto* c = dynamic_cast<const TVdbSqlCaseOperation*>(&f)) {
-    for (const auto& w : c->WhenConditions)
-      if (ConditionHasAggregate(*w)) return true;
-    for (const auto& t : c->ThenExpressions)
-      if (VdbHasAggregate(*t)) return true;
-    return false;
-  }
-  const auto* sf = dynamic_cast<const TVdbSimpleFactor*>(&f);
-  if (sf == nullptr) return false;
-  if (sf->Type() == sftExpression) return VdbHasAggregate(*sf->Expression());
-  if (const TVdbFunctionCall* call = sf->FunctionCall()) {
-    if (VdbIsAggregateName(call->Name)) return true;
-    for (const auto& a : call->Arguments)
-      if (VdbHasAggregate(*a)) return true;
-  }
-  return false;
-}
-
-bool ConditionHasAggregate(const TVdbSearchCondition& c) {
-  for (const auto& t : c.Terms) {
-    for (const auto& f : t->Factors) {
-      if (f->SearchCondition && ConditionHasAggregate(*f->SearchCondition)) return true;
-      for (const TVdbExpression* e : {f->ExpressionLeft.get(), f->ExpressionRight.get(), f->ExpressionRightEx.get()})
-        if (e != nullptr && VdbHasAggregate(*e)) return true;
-      for (const auto& v : f->ValueSet)
-        if (VdbHasAggregate(*v)) return true;
-    }
-  }
-  return false;
-}
-
-// The accumulators of one aggregate in one group.
-struct TAccumulator {
-  std::int64_t Count = 0;
-  std::int64_t IntSum = 0;
-  double FloatSum = 0;
-  TVdbDataValue Extreme;  // MIN/MAX so far; empty: none
-};
-
-enum TAggregateKind : std::uint8_t { akCount, akSum, akAvg, akMin, akMax };
-
-struct TAggregate {
-  TAggregateKind Kind = akCount;
-  std::unique_ptr<TVdbExpression> Argument;
-  const TVdbDataType* ArgType = nullptr;
-  bool IntegerSum = false;
-};
-
-TAggregateKind KindOf(std::u16string_view name) {
-  if (name == u"COUNT") return akCount;
-  if (name == u"SUM") return akSum;
-  if (name == u"AVG") return akAvg;
-  if (name == u"MIN") return akMin;
-  return akMax;
-}
-
-void Accumulate(TAggregate& a, TAccumulator& acc) {
-  const TVdbDataValue& v = a.Argument->Calculate();
-  const TVdbDataType& t = *a.Argument->DataType();
-  if (v.IsEmpty() || t.IsNull(v)) return;
-  switch (a.Kind) {
-    case akCount: ++acc.Count; break;
-    case akSum:
-    case akAvg:
-      ++acc.Count;
-      if (a.IntegerSum) {
-        acc.IntSum += t.GetInteger(v);
-      } else {
-        acc.FloatSum += t.GetDouble(v);
-      }
-      break;
-    case akMin:
-    case akMax: {
-      ++acc.Count;
-      if (acc.Extreme.IsEmpty()) {
-        acc.Extreme = VdbOwnedValue(v, t);
-        break;
-      }
-      const int c = VdbCompareValues(v, acc.Extreme, t);
-      if ((a.Kind == akMin && c < 0) || (a.Kind == akMax && c > 0)) acc.Extreme = VdbOwnedValue(v, t);
-      break;
-    }
-  }
-}
-
-void ReadAccumulator(const TAggregate& a, const TAccumulator& acc, TVdbAggregateSlot& slot) {
-  slot.Value.Clear();
-  switch (a.Kind) {
-    case akCount:
-      slot.Type->InitValue(slot.Value);
-      slot.Type->SetInteger(slot.Value, acc.Count);
-      break;
-    case akSum:
-      if (acc.Count == 0) break;
-      slot.Type->InitValue(slot.Value);
-      if (a.IntegerSum) {
-        slot.Type->SetInteger(slot.Value, acc.IntSum);
-      } else {
-        slot.Type->SetDouble(slot.Value, acc.FloatSum);
-      }
-      break;
-    case akAvg:
-      if (acc.Count == 0) break;
-      slot.Type->InitValue(slot.Value);
-      slot.Type->SetDouble(slot.Value, (a.IntegerSum ? static_cast<double>(acc.IntSum) : acc.FloatSum) /
-                                           static_cast<double>(acc.Count));
-      break;
-    case akMin:
-    case akMax:
-      if (!acc.Extreme.IsEmpty()) slot.Value = acc.Extreme;
-      break;
-  }
-}
-
-// One select element of a query being evaluated.
-struct TElement {
-  std::unique_ptr<TVdbExpression> Expression;
-  std::u16string Label;
-  std::u16string Text;      // SQL text before rewriting
-  int BaseRltnPos = -1;     // a plain column: where it comes from
-  int BaseFieldNo = -1;
-  bool Aggregated = false;
-};
-
-// Orders group keys (NULL keys are equal: they form one group).
-struct TKeyLess {
-  const std::vector<const TVdbDataType*>* Types;
-  bool operator()(const std::vector<TVdbDataValue>& a, const std::vector<TVdbDataValue>& b) const {
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      const int c = VdbCompareValues(a[i], b[i], *(*Types)[i]);
-      if (c != 0) return c < 0;
-    }
-    return false;
-  }
-};
-
-struct TGroup {
-  std::vector<TAccumulator> Accumulators;
-  std::vector<std::vector<std::uint8_t>> Records;
-  std::vector<std::int32_t> Row;
-};
-
-}  // namespace
-
-bool VdbIsAggregateName(std::u16string_view name) {
-  const std::u16string n = UpperAscii(name);
-  return n == u"COUNT" || n == u"SUM" || n == u"AVG" || n == u"MIN" || n == u"MAX";
-}
-
-void VdbRewriteExpression(TVdbExpression& e, std::vector<TVdbAggregateCall>* found) {
-  for (auto& t : e.Terms)
-    for (auto& f : t->Factors) RewriteFactor(f, found);
-}
-
-void VdbRewriteCondition(TVdbSearchCondition& c, std::vector<TVdbAggregateCall>* found) {
-  for (auto& t : c.Terms)
-    for (auto& f : t->Factors) RewriteBooleanFactor(*f, found);
-}
-
-bool VdbHasAggregate(const TVdbExpression& e) {
-  for (const auto& t : e.Terms)
-    for (const auto& f : t->Factors)
-      if (FactorHasAggregate(*f)) return true;
-  return false;
-}
-
-// ---------------------------------------------------------------------------------------------
-// TVdbCommand
-
-TVdbRltnIdx TVdbCommand::OpenRelation(const std::u16string& tableName, bool writable) {
-  const TVdbRltnIdx open = FCatalog.FindRltnIdx(tableName);
-  if (open > 0) return open;
-  const std::int16_t r = FCatalog.TryOpenTable(tableName, u"", kVdbRightsWriteMask, writable);
-  if (r < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
+template <class T>
+std::vector<std::unique_ptr<T>> CopyList(const std::vector<std::unique_ptr<T>>& list) {
+  std::vector<std::unique_ptr<T>> r;
+  r.reserve(list.size());
+  for (const auto& p : list) r.push_back(CopyPtr(p));
   return r;
 }
 
-// ---------------------------------------------------------------------------------------------
-// TVdbQuery
+std::u16string Names(const std::vector<std::u16string>& names) {
+  std::u16string r;
+  for (std::size_t i = 0; i < names.size(); ++i) r += (i ? u", " : u"") + VdbSqlName(names[i]);
+  return r;
+}
 
-TVdbQuery::TVdbQuery(TVdbCatalog& catalog, std::unique_ptr<TVdbQuerySpec> spec)
-    : TVdbCommand(catalog), FSpec(std::move(spec)), FResult(catalog) {}
+std::u16string Number(std::int64_t v) {
+  std::u16string r;
+  const bool neg = v < 0;
+  std::uint64_t u = neg ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  do {
+    r.insert(r.begin(), static_cast<char16_t>(u'0' + u % 10));
+    u /= 10;
+  } while (u);
+  return neg ? u"-" + r : r;
+}
 
-TVdbQuery::~TVdbQuery() { Unprepare(); }
+struct TEncryptionName {
+  std::u16string_view Name;
+  int Method;
+};
 
-namespace {
+constexpr std::array<TEncryptionName, 8> kEncryptionNames{{
+    {u"DEFAULT", 0}, {u"NONE", 1}, {u"PROTECTION", 2}, {u"CLASSIC", 3}, {u"FAST", 4}, {u"BLOWFISH", 5},
+    {u"AES", 6}, {u"RIJNDAEL", 6},
+}};
 
-void CollectTables(const TVdbQuerySpec& q, std::vector<std::u16string>& names) {
-  if (q.Select) {
-    for (const auto& r : q.Select->From) names.push_back(r.TableName);
+std::u16string ConditionText(const std::unique_ptr<TVdbSearchCondition>& c) { return c ? c->SqlText() : u""; }
+
+std::u16string CorrespondingText(const TVdbSqlCorresponding& o) {
+  std::u16string r;
+  if (o.All) r += u" ALL";
+  if (o.Corresponding) {
+    r += u" CORRESPONDING";
+    if (!o.CorrespondingFields.empty()) r += u" BY (" + Names(o.CorrespondingFields) + u")";
+  }
+  return r;
+}
+
+std::u16string SortText(const TVdbSqlSortSpecificationList& list) {
+  std::u16string r;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const auto& s = list[i];
+    if (i) r += u", ";
+    const bool position = !s.ColumnNameOrIdx.empty() &&
+                          s.ColumnNameOrIdx.find_first_not_of(u"0123456789") == std::u16string::npos;
+    r += position ? s.ColumnNameOrIdx : VdbSqlName(s.ColumnNameOrIdx);
+    if (!s.Asc) r += u" DESC";
+  }
+  return r;
+}
+
+std::u16string OptionsText(const TVdbSqlTableOptions& o) {
+  std::u16string r;
+  if (o.Level) r += u" LEVEL " + Number(*o.Level);
+  if (o.Language) r += u" COLLATE " + VdbSqlName(*o.Language);
+  if (o.EncryptionMethod) r += u" ENCRYPTION " + VdbSqlEncryptionName(*o.EncryptionMethod);
+  if (o.Key) r += u" PASSWORD " + VdbQuoteSqlString(*o.Key);
+  return r;
+}
+
+bool EqualChecks(const std::vector<TVdbSqlCheckConstraint>& a, const std::vector<TVdbSqlCheckConstraint>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].Name != b[i].Name || !EqualPtr(a[i].SearchCondition, b[i].SearchCondition)) return false;
+  return true;
+}
+
+bool EqualConstraints(const TVdbSqlConstraints& a, const TVdbSqlConstraints& b) {
+  return a.CandidateKeys == b.CandidateKeys && a.ForeignKeys == b.ForeignKeys &&
+         EqualChecks(a.CheckConstraints, b.CheckConstraints);
+}
+
+TVdbSqlConstraints CopyConstraints(const TVdbSqlConstraints& c) {
+  TVdbSqlConstraints r;
+  r.CandidateKeys = c.CandidateKeys;
+  r.ForeignKeys = c.ForeignKeys;
+  for (const auto& k : c.CheckConstraints) r.CheckConstraints.push_back({k.Name, CopyPtr(k.SearchCondition)});
+  return r;
+}
+
+std::u16string ActionText(TVdbReferentialAction a) { return a == traCascade ? u"CASCADE" : u"NO ACTION"; }
+
+// Every constraint as its own definition element.
+std::vector<std::u16string> ConstraintTexts(const TVdbSqlConstraints& c) {
+  std::vector<std::u16string> r;
+  auto named = [](const std::u16string& name) {
+    return name.empty() ? std::u16string() : u"CONSTRAINT " + VdbSqlName(name) + u" ";
+  };
+  for (const auto& k : c.CandidateKeys)
+    r.push_back(named(k.Name) + (k.Primary ? u"PRIMARY KEY (" : u"UNIQUE (") + Names(k.Columns) + u")");
+  for (const auto& k : c.ForeignKeys) {
+    std::u16string t = named(k.Name) + u"FOREIGN KEY (" + Names(k.Columns) + u") REFERENCES " +
+                       VdbSqlName(k.ParentTable);
+    if (!k.ParentColumns.empty()) t += u" (" + Names(k.ParentColumns) + u")";
+    if (k.DeleteAction != traNone) t += u" ON DELETE " + ActionText(k.DeleteAction);
+    if (k.UpdateAction != traNone) t += u" ON UPDATE " + ActionText(k.UpdateAction);
+    r.push_back(std::move(t));
+  }
+  for (const auto& k : c.CheckConstraints) r.push_back(named(k.Name) + u"CHECK (" + ConditionText(k.SearchCondition) + u")");
+  return r;
+}
+
+}  // namespace
+
+// ---- names and types
+
+int VdbSqlEncryptionMethod(std::u16string_view name) {
+  const std::u16string upper = UpperAscii(name);
+  for (const auto& e : kEncryptionNames)
+    if (e.Name == upper) return e.Method;
+  return -1;
+}
+
+std::u16string VdbSqlEncryptionName(int method) {
+  static constexpr std::u16string_view kNames[] = {u"Default", u"None",     u"Protection", u"Classic",
+                                                    u"Fast",    u"Blowfish", u"AES"};
+  return method >= 0 && method < 7 ? std::u16string(kNames[method]) : std::u16string();
+}
+
+// ---- table references
+
+std::unique_ptr<TVdbSqlTableReference> TVdbSqlTableReference::CreateCopy() const {
+  auto r = std::make_unique<TVdbSqlTableReference>();
+  r->IsJoinedTable = IsJoinedTable;
+  r->TableAlias = TableAlias;
+  r->InternalName = InternalName;
+  r->TableName = TableName;
+  r->JoinType = JoinType;
+  r->Left = CopyPtr(Left);
+  r->Right = CopyPtr(Right);
+  r->SearchCondition = CopyPtr(SearchCondition);
+  return r;
+}
+
+bool TVdbSqlTableReference::IsSyntacticallyEqual(const TVdbSqlTableReference& o) const {
+  return IsJoinedTable == o.IsJoinedTable && TableAlias == o.TableAlias && TableName == o.TableName &&
+         JoinType == o.JoinType && EqualPtr(Left, o.Left) && EqualPtr(Right, o.Right) &&
+         EqualPtr(SearchCondition, o.SearchCondition);
+}
+
+std::u16string TVdbSqlTableReference::GetSqlText() const {
+  if (!IsJoinedTable) {
+    std::u16string r = VdbSqlName(TableName);
+    if (TableAlias != TableName) r += u" " + VdbSqlName(TableAlias);
+    return r;
+  }
+  std::u16string r = Left ? Left->GetSqlText() : u"";
+  switch (JoinType) {
+    case tjtCrossJoin: r += u" CROSS JOIN "; break;
+    case tjtLeftOuterJoin: r += u" LEFT OUTER JOIN "; break;
+    case tjtRightOuterJoin: r += u" RIGHT OUTER JOIN "; break;
+    case tjtFullOuterJoin: r += u" FULL OUTER JOIN "; break;
+    default: r += u" INNER JOIN "; break;
+  }
+  if (Right) r += Right->IsJoinedTable ? u"(" + Right->GetSqlText() + u")" : Right->GetSqlText();
+  if (SearchCondition) r += u" ON " + SearchCondition->SqlText();
+  return r;
+}
+
+void TVdbSqlTableReference::GetTableList(std::vector<std::u16string>& tables) const {
+  if (!IsJoinedTable) {
+    tables.push_back(TableName);
     return;
   }
-  if (q.Left) CollectTables(*q.Left, names);
-  if (q.Right) CollectTables(*q.Right, names);
+  if (Left) Left->GetTableList(tables);
+  if (Right) Right->GetTableList(tables);
 }
 
-}  // namespace
-
-void TVdbQuery::Prepare(TVdbSqlVariableList& variables) {
-  FVariables = &variables;
-  FReadRelations.clear();
-  std::vector<std::u16string> names;
-  CollectTables(*FSpec, names);
-  for (const auto& n : names) {
-    const TVdbRltnIdx idx = OpenRelation(n, false);
-    if (std::find(FReadRelations.begin(), FReadRelations.end(), idx) == FReadRelations.end())
-      FReadRelations.push_back(idx);
+void TVdbSqlTableReference::GetAliasList(std::vector<std::u16string>& aliases) const {
+  if (!IsJoinedTable) {
+    aliases.push_back(TableAlias);
+    return;
   }
+  if (Left) Left->GetAliasList(aliases);
+  if (Right) Right->GetAliasList(aliases);
 }
 
-void TVdbQuery::GetTouchedRelations(TVdbTouchedRelations& touched) const {
-  for (TVdbRltnIdx idx : FReadRelations) touched.Read.push_back(idx);
-  if (FResult.RltnIdx() > 0) touched.Managed.push_back(FResult.RltnIdx());
+bool TVdbSqlTableReference::ContainsTableName(std::u16string_view nameOrAlias) const {
+  const std::u16string upper = UpperAscii(nameOrAlias);
+  if (!IsJoinedTable) return UpperAscii(TableAlias) == upper || UpperAscii(TableName) == upper;
+  return (Left && Left->ContainsTableName(nameOrAlias)) || (Right && Right->ContainsTableName(nameOrAlias));
 }
 
-std::u16string TVdbQuery::ResultBaseName() const {
-  if (!FSpec->Select) return u"SetOpResult";
-  const TVdbSelectSpec& s = *FSpec->Select;
-  bool aggregates = false;
-  for (const auto& e : s.Elements) aggregates = aggregates || (e.Expression && VdbHasAggregate(*e.Expression));
-  return (aggregates || s.Distinct || !s.GroupBy.empty()) ? u"GroupResultSet" : u"SimpleResultSet";
+// ---- primitives, terms, expressions
+
+std::unique_ptr<TVdbSqlTablePrimitive> TVdbSqlTableSimplePrimitive::CreateCopy() const {
+  auto p = std::make_unique<TVdbSqlTableSimplePrimitive>();
+  p->InternalName = InternalName;
+  p->TableName = TableName;
+  p->AliasName = AliasName;
+  p->TableExpression = CopyPtr(TableExpression);
+  return p;
 }
 
-std::int32_t TVdbQuery::Execute() {
-  TVdbRowSet set = Evaluate();
-  FResult.Release();
-  FResult.Create(ResultBaseName(), set.Columns);
-  for (const auto& row : set.Rows) FResult.Append(row, set.Columns);
-  return 0;
+bool TVdbSqlTableSimplePrimitive::IsSyntacticallyEqual(const TVdbSqlTablePrimitive& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlTableSimplePrimitive*>(&other);
+  return o && TableName == o->TableName && AliasName == o->AliasName && EqualPtr(TableExpression, o->TableExpression);
 }
 
-void TVdbQuery::Unprepare() { FResult.Release(); }
+std::u16string TVdbSqlTableSimplePrimitive::GetSqlText() const {
+  if (TableExpression) return u"(" + TableExpression->GetSqlText() + u")";
+  return u"TABLE " + VdbSqlName(TableName);
+}
 
-TVdbRltnIdx TVdbQuery::ResultRltnIdx() const { return FResult.RltnIdx(); }
+void TVdbSqlSelectExpression::AddSelectElement(std::unique_ptr<TVdbExpression> expression, std::u16string label) {
+  TVdbSqlSelectElement e;
+  e.ScalarExpression = std::move(expression);
+  SelectElements.push_back(std::move(e));
+  LabelList.push_back(std::move(label));
+}
 
-TVdbRowSet TVdbQuery::Evaluate() { return EvaluateQuery(*FSpec); }
+bool TVdbSqlSelectExpression::HasAggregates() const {
+  bool found = false;
+  auto visit = [&](TVdbFunctionCall& call) { found = found || call.IsAggregate(); };
+  for (const auto& e : SelectElements)
+    if (e.ScalarExpression) VdbVisitFunctionCalls(*e.ScalarExpression, visit);
+  if (HavingCondition) VdbVisitFunctionCalls(*HavingCondition, visit);
+  return found;
+}
 
-namespace {
-
-// The result columns' positions for ORDER BY: a 1-based position, a result column name, or
-// Table.Column of a plain column.
-std::vector<TVdbRowOrder::TKey> SortKeys(const std::vector<TVdbSortSpec>& orderBy,
-                                         const std::vector<TVdbResultColumn>& columns,
-                                         const std::vector<std::u16string>* baseNames) {
-  std::vector<TVdbRowOrder::TKey> keys;
-  for (const auto& s : orderBy) {
-    int found = -1;
-    const std::u16string& n = s.ColumnNameOrIdx;
-    if (!n.empty() && std::all_of(n.begin(), n.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
-      int pos = 0;
-      for (char16_t c : n) pos = pos * 10 + (c - u'0');
-      if (pos >= 1 && pos <= static_cast<int>(columns.size())) found = pos - 1;
-    }
-    for (int i = 0; found < 0 && i < static_cast<int>(columns.size()); ++i)
-      if (VdbSameName(columns[static_cast<std::size_t>(i)].Name, n)) found = i;
-    for (int i = 0; found < 0 && baseNames && i < static_cast<int>(baseNames->size()); ++i)
-      if (!(*baseNames)[static_cast<std::size_t>(i)].empty() && VdbSameName((*baseNames)[static_cast<std::size_t>(i)], n))
-        found = i;
-    if (found < 0) {
-      const std::size_t dot = n.rfind(u'.');
-      if (dot != std::u16string::npos) {
-        const std::u16string_view col = std::u16string_view(n).substr(dot + 1);
-        for (int i = 0; found < 0 && i < static_cast<int>(columns.size()); ++i)
-          if (VdbSameName(columns[static_cast<std::size_t>(i)].Name, col)) found = i;
-      }
-    }
-    if (found < 0) throw EVdbEngine(errUnknownIdentifier, {n});
-    keys.push_back({found, !s.Asc});
+std::unique_ptr<TVdbSqlTablePrimitive> TVdbSqlSelectExpression::CreateCopy() const {
+  auto s = std::make_unique<TVdbSqlSelectExpression>();
+  s->InternalName = InternalName;
+  for (const auto& e : SelectElements) {
+    TVdbSqlSelectElement c;
+    c.TableName = e.TableName;
+    c.ScalarExpression = CopyPtr(e.ScalarExpression);
+    s->SelectElements.push_back(std::move(c));
   }
-  return keys;
+  s->LabelList = LabelList;
+  s->TableReferences = CopyList(TableReferences);
+  s->SearchCondition = CopyPtr(SearchCondition);
+  s->GroupByExpressions = CopyList(GroupByExpressions);
+  s->HavingCondition = CopyPtr(HavingCondition);
+  s->Distinct = Distinct;
+  s->TopCount = TopCount;
+  return s;
 }
 
-}  // namespace
-
-TVdbRowSet TVdbQuery::EvaluateQuery(TVdbQuerySpec& spec) {
-  if (spec.Select) return EvaluateSelect(*spec.Select, spec.OrderBy);
-  TVdbRowSet left = EvaluateQuery(*spec.Left);
-  TVdbRowSet right = EvaluateQuery(*spec.Right);
-  if (left.Columns.size() != right.Columns.size())
-    throw EVdbEngine(errNotSupported, {u"a set operation over operands of different column counts"});
-  // Both operands in the left one's types.
-  for (auto& row : right.Rows) {
-    for (std::size_t c = 0; c < row.Values.size(); ++c) {
-      const TVdbDataType& to = *left.Columns[c].Type;
-      const TVdbDataType& from = *right.Columns[c].Type;
-      if (&to == &from || row.Values[c].IsEmpty()) continue;
-      TVdbDataValue v;
-      to.InitValue(v);
-      to.Assign(v, row.Values[c], from);
-      row.Values[c] = v;
-    }
-  }
-  TVdbRowSet out;
-  out.Columns = left.Columns;
-  for (auto& c : out.Columns) c.Definition.Nullable = true;
-  std::vector<TVdbRowOrder::TKey> all;
-  for (int c = 0; c < static_cast<int>(out.Columns.size()); ++c) all.push_back({c, false});
-  const TVdbRowOrder order(out.Columns, all);
-  if (spec.Operation == tsoUnion) {
-    out.Rows = std::move(left.Rows);
-    for (auto& r : right.Rows) out.Rows.push_back(std::move(r));
-    if (!spec.All) VdbSortRows(out.Rows, out.Columns, {}, true);
-  } else {
-    // Rows of the left operand looked up in the sorted right one; ALL counts duplicates.
-    std::stable_sort(right.Rows.begin(), right.Rows.end(), order);
-    if (!spec.All) VdbSortRows(left.Rows, out.Columns, {}, true);
-    std::vector<bool> used(right.Rows.size(), false);
-    for (auto& row : left.Rows) {
-      auto range = std::equal_range(right.Rows.begin(), right.Rows.end(), row, order);
-      bool present = range.first != range.second;
-      if (spec.All && present) {
-        present = false;
-        for (auto it = range.first; it != range.second; ++it) {
-          const auto k = static_cast<std::size_t>(it - right.Rows.begin());
-          if (used[k]) continue;
-          used[k] = true;
-          present = true;
-          break;
-        }
-      }
-      if ((spec.Operation == tsoIntersect) == present) out.Rows.push_back(std::move(row));
-    }
-  }
-  if (!spec.OrderBy.empty()) {
-    const auto keys = SortKeys(spec.OrderBy, out.Columns, nullptr);
-    std::stable_sort(out.Rows.begin(), out.Rows.end(), TVdbRowOrder(out.Columns, keys));
-  }
-  return out;
+bool TVdbSqlSelectExpression::IsSyntacticallyEqual(const TVdbSqlTablePrimitive& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlSelectExpression*>(&other);
+  if (!o || o->SelectElements.size() != SelectElements.size() || o->LabelList != LabelList ||
+      o->Distinct != Distinct || o->TopCount != TopCount)
+    return false;
+  for (std::size_t i = 0; i < SelectElements.size(); ++i)
+    if (SelectElements[i].TableName != o->SelectElements[i].TableName ||
+        !EqualPtr(SelectElements[i].ScalarExpression, o->SelectElements[i].ScalarExpression))
+      return false;
+  return EqualList(TableReferences, o->TableReferences) && EqualPtr(SearchCondition, o->SearchCondition) &&
+         EqualList(GroupByExpressions, o->GroupByExpressions) && EqualPtr(HavingCondition, o->HavingCondition);
 }
 
-TVdbRowSet TVdbQuery::EvaluateSelect(TVdbSelectSpec& s, const std::vector<TVdbSortSpec>& orderBy) {
-  TVdbQueryExecutionPlan plan;
-  plan.SetVariables(FVariables);
-  for (const auto& ref : s.From) {
-    TVdbQueryExecutionPlan::TRelationEntry e;
-    const TVdbRltnIdx idx = OpenRelation(ref.TableName, false);
-    e.Relation = FCatalog.GetRelation(idx);
-    e.Name = BareName(ref.TableName);
-    e.Alias = ref.Alias.empty() ? e.Name : BareName(ref.Alias);
-    e.Join = ref.Join;
-    if (ref.On) {
-      e.On = ref.On->CreateCopy();
-      VdbRewriteCondition(*e.On, nullptr);
-    }
-    plan.AddRelation(std::move(e));
-  }
-
-  // The select list, * and Table.* expanded to the columns of the FROM tables in order.
-  std::vector<TElement> elements;
-  for (const auto& el : s.Elements) {
-    if (!el.Star) {
-      TElement e;
-      e.Expression = el.Expression->CreateCopy();
-      e.Label = el.Label;
-      e.Text = el.Expression->SqlText();
-      elements.push_back(std::move(e));
+std::u16string TVdbSqlSelectExpression::GetSqlText() const {
+  std::u16string r = u"SELECT ";
+  if (TopCount > 0) r += u"TOP " + Number(TopCount) + u" ";
+  if (Distinct) r += u"DISTINCT ";
+  for (std::size_t i = 0; i < SelectElements.size(); ++i) {
+    const auto& e = SelectElements[i];
+    if (i) r += u", ";
+    if (!e.ScalarExpression) {
+      r += e.TableName.empty() ? u"*" : VdbSqlName(e.TableName) + u".*";
       continue;
     }
-    bool any = false;
-    for (int pos = 0; pos < plan.RelationCount(); ++pos) {
-      const auto& r = plan.Relation(pos);
-      if (!el.StarTable.empty() && !VdbSameName(BareName(el.StarTable), r.Alias) &&
-          !VdbSameName(BareName(el.StarTable), r.Name))
-        continue;
-      any = true;
-      const TVdbColumnDefs& cols = r.Relation->ColumnDefs();
-      for (int i = 0; i < cols.GetCount(); ++i) {
-        TElement e;
-        e.Expression = TVdbExpression::FromFactor(TVdbSimpleFactor::CreateColumnReference(r.Alias + u"." + cols.GetColumnDef(i).Name()));
-        e.Text = e.Expression->SqlText();
-        e.BaseRltnPos = pos;
-        e.BaseFieldNo = i;
-        elements.push_back(std::move(e));
-      }
+    r += e.ScalarExpression->SqlText();
+    if (i < LabelList.size() && !LabelList[i].empty()) r += u" AS " + VdbSqlName(LabelList[i]);
+  }
+  r += u" FROM ";
+  for (std::size_t i = 0; i < TableReferences.size(); ++i) r += (i ? u", " : u"") + TableReferences[i]->GetSqlText();
+  if (SearchCondition) r += u" WHERE " + SearchCondition->SqlText();
+  if (!GroupByExpressions.empty()) {
+    r += u" GROUP BY ";
+    for (std::size_t i = 0; i < GroupByExpressions.size(); ++i)
+      r += (i ? u", " : u"") + GroupByExpressions[i]->SqlText();
+  }
+  if (HavingCondition) r += u" HAVING " + HavingCondition->SqlText();
+  return r;
+}
+
+std::unique_ptr<TVdbSqlTableTerm> TVdbSqlTableTerm::CreateCopy() const {
+  auto t = std::make_unique<TVdbSqlTableTerm>();
+  t->TablePrimitive = CopyPtr(TablePrimitive);
+  t->TableTerm = CopyPtr(TableTerm);
+  t->Options = Options;
+  return t;
+}
+
+bool TVdbSqlTableTerm::IsSyntacticallyEqual(const TVdbSqlTableTerm& o) const {
+  return Options == o.Options && EqualPtr(TablePrimitive, o.TablePrimitive) && EqualPtr(TableTerm, o.TableTerm);
+}
+
+std::u16string TVdbSqlTableTerm::GetSqlText() const {
+  std::u16string r = TablePrimitive ? TablePrimitive->GetSqlText() : u"";
+  if (TableTerm) r += u" INTERSECT" + CorrespondingText(Options) + u" " + TableTerm->GetSqlText();
+  return r;
+}
+
+std::unique_ptr<TVdbSqlTableExpression> TVdbSqlTableExpression::CreateCopy() const {
+  auto e = std::make_unique<TVdbSqlTableExpression>();
+  e->TableTerm = CopyPtr(TableTerm);
+  e->TableExpression = CopyPtr(TableExpression);
+  e->IsUnion = IsUnion;
+  e->Options = Options;
+  return e;
+}
+
+bool TVdbSqlTableExpression::IsSyntacticallyEqual(const TVdbSqlTableExpression& o) const {
+  return Options == o.Options && (!TableExpression || IsUnion == o.IsUnion) && EqualPtr(TableTerm, o.TableTerm) &&
+         EqualPtr(TableExpression, o.TableExpression);
+}
+
+std::u16string TVdbSqlTableExpression::GetSqlText() const {
+  std::u16string r = TableTerm ? TableTerm->GetSqlText() : u"";
+  if (TableExpression)
+    r += (IsUnion ? u" UNION" : u" EXCEPT") + CorrespondingText(Options) + u" " + TableExpression->GetSqlText();
+  return r;
+}
+
+TVdbSqlSelectExpression* TVdbSqlTableExpression::SingleSelect() const noexcept {
+  if (TableExpression || !TableTerm || TableTerm->TableTerm) return nullptr;
+  return dynamic_cast<TVdbSqlSelectExpression*>(TableTerm->TablePrimitive.get());
+}
+
+// ---- query
+
+std::unique_ptr<TVdbSqlQuery> TVdbSqlQuery::CopyQuery() const {
+  auto q = std::make_unique<TVdbSqlQuery>();
+  q->TableName = TableName;
+  q->SqlText = SqlText;
+  q->TableExpression = CopyPtr(TableExpression);
+  q->SortSpecificationList = SortSpecificationList;
+  return q;
+}
+
+std::unique_ptr<TVdbSqlCommand> TVdbSqlQuery::CreateCopy() const { return CopyQuery(); }
+
+bool TVdbSqlQuery::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlQuery*>(&other);
+  return o && EqualPtr(TableExpression, o->TableExpression) && SortSpecificationList == o->SortSpecificationList;
+}
+
+std::u16string TVdbSqlQuery::GetSqlText() const {
+  std::u16string r = TableExpression ? TableExpression->GetSqlText() : u"";
+  if (!SortSpecificationList.empty()) r += u" ORDER BY " + SortText(SortSpecificationList);
+  return r;
+}
+
+// ---- data changes
+
+std::unique_ptr<TVdbSqlCommand> TVdbSqlInsertCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlInsertCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->Columns = Columns;
+  c->Values = CopyList(Values);
+  c->SourceQuery = SourceQuery ? SourceQuery->CopyQuery() : nullptr;
+  return c;
+}
+
+bool TVdbSqlInsertCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlInsertCommand*>(&other);
+  return o && TableName == o->TableName && Columns == o->Columns && EqualList(Values, o->Values) &&
+         EqualPtr(SourceQuery, o->SourceQuery);
+}
+
+std::u16string TVdbSqlInsertCommand::GetSqlText() const {
+  std::u16string r = u"INSERT INTO " + VdbSqlName(TableName);
+  if (!Columns.empty()) r += u" (" + Names(Columns) + u")";
+  if (SourceQuery) return r + u" " + SourceQuery->GetSqlText();
+  r += u" VALUES (";
+  for (std::size_t i = 0; i < Values.size(); ++i) r += (i ? u", " : u"") + Values[i]->SqlText();
+  return r + u")";
+}
+
+std::unique_ptr<TVdbSqlCommand> TVdbSqlUpdateCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlUpdateCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->Columns = Columns;
+  c->Expressions = CopyList(Expressions);
+  for (const auto& q : SubQueries) c->SubQueries.push_back(q ? q->CopyQuery() : nullptr);
+  c->SearchCondition = CopyPtr(SearchCondition);
+  return c;
+}
+
+bool TVdbSqlUpdateCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlUpdateCommand*>(&other);
+  return o && TableName == o->TableName && Columns == o->Columns && EqualList(Expressions, o->Expressions) &&
+         EqualList(SubQueries, o->SubQueries) && EqualPtr(SearchCondition, o->SearchCondition);
+}
+
+std::u16string TVdbSqlUpdateCommand::GetSqlText() const {
+  std::u16string r = u"UPDATE " + VdbSqlName(TableName) + u" SET ";
+  for (std::size_t i = 0; i < Columns.size(); ++i) {
+    if (i) r += u", ";
+    r += VdbSqlName(Columns[i]) + u" = ";
+    if (i < SubQueries.size() && SubQueries[i]) {
+      r += u"(" + SubQueries[i]->GetSqlText() + u")";
+    } else if (i < Expressions.size() && Expressions[i]) {
+      r += Expressions[i]->SqlText();
     }
-    if (!any) throw EVdbEngine(errUnknownIdentifier, {el.StarTable + u".*"});
   }
+  if (SearchCondition) r += u" WHERE " + SearchCondition->SqlText();
+  return r;
+}
 
-  bool hasAggregates = false;
-  for (auto& e : elements) {
-    e.Aggregated = VdbHasAggregate(*e.Expression);
-    hasAggregates = hasAggregates || e.Aggregated;
-  }
-  if (s.Having && ConditionHasAggregate(*s.Having)) hasAggregates = true;
-  const bool grouping = hasAggregates || !s.GroupBy.empty() || s.Distinct;
-  const bool combined = plan.RelationCount() > 1;
+std::unique_ptr<TVdbSqlCommand> TVdbSqlDeleteCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlDeleteCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->SearchCondition = CopyPtr(SearchCondition);
+  return c;
+}
 
-  // Every select element that is not aggregated must be one of the GROUP BY expressions.
-  if (hasAggregates) {
-    for (const auto& e : elements) {
-      if (e.Aggregated) continue;
-      bool listed = false;
-      for (const auto& g : s.GroupBy) listed = listed || VdbSameName(g->SqlText(), e.Text);
-      if (!listed) throw EVdbEngine(errGroupByRule, {e.Text});
-    }
-  }
+bool TVdbSqlDeleteCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlDeleteCommand*>(&other);
+  return o && TableName == o->TableName && EqualPtr(SearchCondition, o->SearchCondition);
+}
 
-  // Plain columns are copied from their record, memo and blob columns included.
-  for (auto& e : elements) {
-    if (e.BaseRltnPos >= 0 || !e.Expression->IsSingleColumn()) continue;
-    const auto* f = static_cast<const TVdbSimpleFactor*>(e.Expression->SingleFactor());
-    if (f->Sign != sfsNone) continue;
-    int pos = -1, field = -1;
-    if (plan.FindBaseColumn(f->ColumnNameOrLiteral(), pos, field)) {
-      e.BaseRltnPos = pos;
-      e.BaseFieldNo = field;
-    }
-  }
+std::u16string TVdbSqlDeleteCommand::GetSqlText() const {
+  std::u16string r = u"DELETE FROM " + VdbSqlName(TableName);
+  if (SearchCondition) r += u" WHERE " + SearchCondition->SqlText();
+  return r;
+}
 
-  // Trees rewritten: parameters and aggregates become internal names of the plan.
-  std::vector<TVdbAggregateCall> calls;
-  for (auto& e : elements) VdbRewriteExpression(*e.Expression, &calls);
-  std::unique_ptr<TVdbSearchCondition> having;
-  if (s.Having) {
-    having = s.Having->CreateCopy();
-    VdbRewriteCondition(*having, &calls);
-  }
-  if (s.Where) {
-    auto where = s.Where->CreateCopy();
-    VdbRewriteCondition(*where, nullptr);
-    plan.SetFilter(std::move(where));
-  }
-  std::vector<std::unique_ptr<TVdbExpression>> groupBy;
-  for (const auto& g : s.GroupBy) {
-    groupBy.push_back(g->CreateCopy());
-    VdbRewriteExpression(*groupBy.back(), nullptr);
-  }
+// ---- definitions
 
-  plan.Prepare();
-  TVdbPrepareContext context{&plan, 0, TvuFormats::Invariant()};
-  std::vector<TAggregate> aggregates;
-  plan.AggregateSlots().assign(calls.size(), {});
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    TAggregate a;
-    a.Kind = KindOf(calls[i].Function);
-    a.Argument = std::move(calls[i].Argument);
-    a.Argument->Prepare(context);
-    a.ArgType = a.Argument->DataType();
-    TVdbAggregateSlot& slot = plan.AggregateSlots()[i];
-    switch (a.Kind) {
-      case akCount: slot.Type = TVdbDataType::GetDataType(vctInteger, false, kLevel); break;
-      case akSum:
-        if (a.ArgType->IsInteger()) {
-          a.IntegerSum = true;
-          slot.Type = TVdbDataType::GetDataType(vctBigInt, true, kLevel);
-        } else if (a.ArgType->ColumnType() == vctFloat) {
-          slot.Type = a.ArgType->GetNullableType(true);
-        } else {
-          throw EVdbEngine(errTypeMismatch, {u"SUM"});
-        }
+std::unique_ptr<TVdbSqlColumnDefinition> TVdbSqlColumnDefinition::CreateCopy() const {
+  auto d = std::make_unique<TVdbSqlColumnDefinition>();
+  d->ColumnName = ColumnName;
+  d->Type = Type;
+  d->MayBeNull = MayBeNull;
+  d->AutoIncUnique = AutoIncUnique;
+  d->Expression = CopyPtr(Expression);
+  d->ExpressionIsDefault = ExpressionIsDefault;
+  return d;
+}
+
+bool TVdbSqlColumnDefinition::IsSyntacticallyEqual(const TVdbSqlColumnDefinition& o) const {
+  return ColumnName == o.ColumnName && Type == o.Type && MayBeNull == o.MayBeNull &&
+         AutoIncUnique == o.AutoIncUnique && EqualPtr(Expression, o.Expression) &&
+         (!Expression || ExpressionIsDefault == o.ExpressionIsDefault);
+}
+
+std::u16string TVdbSqlColumnDefinition::GetSqlText() const {
+  std::u16string r = VdbSqlName(ColumnName);
+  if (Type.SqlType == sqlNone) return r;
+  r += u" " + VdbSqlTypeText(Type);
+  if (Type.SqlType == sqlAutoInc) {
+    if (AutoIncUnique) r += u" UNIQUE";
+  } else if (!MayBeNull) {
+    r += u" NOT NULL";
+  }
+  if (Expression) r += (ExpressionIsDefault ? u" DEFAULT " : u" SET ") + Expression->SqlText();
+  return r;
+}
+
+std::unique_ptr<TVdbSqlCommand> TVdbSqlCreateTableCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlCreateTableCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->Options = Options;
+  c->Capacity = Capacity;
+  c->ColumnDefinitions = CopyList(ColumnDefinitions);
+  c->Constraints = CopyConstraints(Constraints);
+  return c;
+}
+
+bool TVdbSqlCreateTableCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlCreateTableCommand*>(&other);
+  return o && TableName == o->TableName && Options == o->Options && Capacity == o->Capacity &&
+         EqualList(ColumnDefinitions, o->ColumnDefinitions) && EqualConstraints(Constraints, o->Constraints);
+}
+
+std::u16string TVdbSqlCreateTableCommand::GetSqlText() const {
+  std::u16string r = u"CREATE TABLE " + VdbSqlName(TableName) + OptionsText(Options) + u" (";
+  bool first = true;
+  for (const auto& d : ColumnDefinitions) {
+    r += (first ? u"" : u", ") + d->GetSqlText();
+    first = false;
+  }
+  for (const auto& t : ConstraintTexts(Constraints)) {
+    r += (first ? u"" : u", ") + t;
+    first = false;
+  }
+  return r + u")";
+}
+
+std::unique_ptr<TVdbSqlCommand> TVdbSqlAlterTableCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlAlterTableCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->Options = Options;
+  c->Capacity = Capacity;
+  c->ColumnNames = ColumnNames;
+  c->ColumnDefinitions = CopyList(ColumnDefinitions);
+  c->DeletedConstraintNames = DeletedConstraintNames;
+  c->Constraints = CopyConstraints(Constraints);
+  c->ColumnAlterations = ColumnAlterations;
+  return c;
+}
+
+bool TVdbSqlAlterTableCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlAlterTableCommand*>(&other);
+  return o && TableName == o->TableName && Options == o->Options && Capacity == o->Capacity &&
+         ColumnNames == o->ColumnNames && ColumnAlterations == o->ColumnAlterations &&
+         EqualList(ColumnDefinitions, o->ColumnDefinitions) && DeletedConstraintNames == o->DeletedConstraintNames &&
+         EqualConstraints(Constraints, o->Constraints);
+}
+
+std::u16string TVdbSqlAlterTableCommand::GetSqlText() const {
+  std::u16string r = u"ALTER TABLE " + VdbSqlName(TableName) + OptionsText(Options);
+  std::vector<std::u16string> parts;
+  for (std::size_t i = 0; i < ColumnNames.size(); ++i) {
+    const TVdbSqlAlterKind kind = i < ColumnAlterations.size() ? ColumnAlterations[i]
+                                  : !ColumnDefinitions[i]      ? sakDropColumn
+                                  : ColumnNames[i].empty()     ? sakAddColumn
+                                                               : sakModifyColumn;
+    const auto& def = ColumnDefinitions[i];
+    switch (kind) {
+      case sakAddColumn: parts.push_back(u"ADD COLUMN " + def->GetSqlText()); break;
+      case sakDropColumn: parts.push_back(u"DROP COLUMN " + VdbSqlName(ColumnNames[i])); break;
+      case sakModifyColumn: parts.push_back(u"MODIFY COLUMN " + def->GetSqlText()); break;
+      case sakRenameColumn:
+        parts.push_back(u"RENAME COLUMN " + VdbSqlName(ColumnNames[i]) + u" TO " + VdbSqlName(def->ColumnName));
         break;
-      case akAvg:
-        if (!a.ArgType->IsNumeric()) throw EVdbEngine(errTypeMismatch, {u"AVG"});
-        a.IntegerSum = a.ArgType->IsInteger();
-        slot.Type = TVdbDataType::GetFloatType(vctFloat, true, 0, kLevel);
-        break;
-      case akMin:
-      case akMax: slot.Type = a.ArgType->GetNullableType(true); break;
     }
-    aggregates.push_back(std::move(a));
   }
-  for (auto& e : elements)
-    if (e.BaseRltnPos < 0) e.Expression->Prepare(context);
-  if (having) having->Prepare(context);
-  std::vector<const TVdbDataType*> keyTypes;
-  for (auto& g : groupBy) {
-    g->Prepare(context);
-    keyTypes.push_back(g->DataType());
-  }
-
-  // The result schema.
-  TVdbRowSet out;
-  std::vector<std::u16string> names;
-  std::vector<std::u16string> baseNames;
-  for (const auto& e : elements) {
-    TVdbResultColumn c;
-    bool nullable = true;
-    if (e.BaseRltnPos >= 0) {
-      const TVdbColumnDef& col = plan.Relation(e.BaseRltnPos).Relation->ColumnDefs().GetColumnDef(e.BaseFieldNo);
-      c.Type = col.DataType();
-      nullable = (grouping || combined) ? true : col.Nullable();
-      names.push_back(e.Label.empty() ? col.Name() : e.Label);
-      baseNames.push_back(plan.Relation(e.BaseRltnPos).Alias + u"." + col.Name());
-    } else {
-      c.Type = e.Expression->DataType();
-      nullable = c.Type->Nullable() || grouping || combined;
-      names.push_back(e.Label.empty() ? e.Text : e.Label);
-      baseNames.emplace_back();
-    }
-    c.Definition = VdbResultColumnDefinition(u"", *c.Type, nullable);
-    out.Columns.push_back(std::move(c));
-  }
-  VdbMakeUniqueNames(names);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    out.Columns[i].Name = names[i];
-    out.Columns[i].Definition.Name = names[i];
-  }
-  // COUNT is never NULL.
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    if (elements[i].BaseRltnPos < 0 && !out.Columns[i].Type->Nullable() && hasAggregates)
-      out.Columns[i].Definition.Nullable = out.Columns[i].Type->Nullable();
-  }
-
-  // One result row from the current records (and the aggregate slots).
-  auto makeRow = [&]() {
-    TVdbResultRow row;
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-      const TElement& e = elements[i];
-      if (e.BaseRltnPos >= 0) {
-        const TVdbColumnDef& col = plan.Relation(e.BaseRltnPos).Relation->ColumnDefs().GetColumnDef(e.BaseFieldNo);
-        const TVdbColumnType code = col.ColumnType();
-        if (code == vctMemo || code == vctWideMemo || code == vctBlob) {
-          row.Values.emplace_back();
-          auto bytes = plan.LoadBlob(e.BaseRltnPos, e.BaseFieldNo);
-          if (!bytes.empty()) row.Blobs.push_back({static_cast<std::int32_t>(i + 1), std::move(bytes), false});
-          continue;
-        }
-        TVdbDataValue ref;
-        auto& rec = const_cast<std::vector<std::uint8_t>&>(plan.Records()[static_cast<std::size_t>(e.BaseRltnPos)]);
-        col.DataType()->SetReference(ref, rec, static_cast<std::size_t>(col.Position()));
-        row.Values.push_back(VdbOwnedValue(ref, *col.DataType()));
-      } else {
-        row.Values.push_back(VdbOwnedValue(e.Expression->Calculate(), *e.Expression->DataType()));
-      }
-    }
-    return row;
-  };
-
-  const std::vector<TVdbRowOrder::TKey> keys = SortKeys(orderBy, out.Columns, &baseNames);
-  const auto top = static_cast<std::size_t>(s.Top);
-
-  if (!grouping) {
-    const bool stopEarly = top > 0 && orderBy.empty();
-    plan.Run([&]() {
-      out.Rows.push_back(makeRow());
-      return !(stopEarly && out.Rows.size() >= top);
-    });
-    if (!keys.empty()) std::stable_sort(out.Rows.begin(), out.Rows.end(), TVdbRowOrder(out.Columns, keys));
-    if (top > 0 && out.Rows.size() > top) out.Rows.resize(top);
-    return out;
-  }
-
-  if (!hasAggregates && s.GroupBy.empty()) {
-    // DISTINCT alone: every row, duplicates dropped.
-    plan.Run([&]() {
-      out.Rows.push_back(makeRow());
-      return true;
-    });
-    VdbSortRows(out.Rows, out.Columns, keys, true);
-    if (top > 0 && out.Rows.size() > top) out.Rows.resize(top);
-    return out;
-  }
-
-  // Groups in key order; a group keeps its last row for the non-aggregated elements.
-  std::vector<TGroup> groups;
-  std::map<std::vector<TVdbDataValue>, std::size_t, TKeyLess> index(TKeyLess{&keyTypes});
-  plan.Run([&]() {
-    std::vector<TVdbDataValue> key;
-    key.reserve(groupBy.size());
-    for (auto& g : groupBy) key.push_back(VdbOwnedValue(g->Calculate(), *g->DataType()));
-    auto it = index.find(key);
-    if (it == index.end()) {
-      it = index.emplace(std::move(key), groups.size()).first;
-      groups.emplace_back();
-      groups.back().Accumulators.resize(aggregates.size());
-    }
-    TGroup& g = groups[it->second];
-    for (std::size_t i = 0; i < aggregates.size(); ++i) Accumulate(aggregates[i], g.Accumulators[i]);
-    g.Records = plan.Records();
-    g.Row = plan.CurrentRow();
-    return true;
-  });
-  // Without GROUP BY the whole input is one group, also when it is empty.
-  if (s.GroupBy.empty() && groups.empty()) {
-    TGroup g;
-    g.Accumulators.resize(aggregates.size());
-    g.Records = plan.Records();
-    g.Row.assign(static_cast<std::size_t>(plan.RelationCount()), 0);
-    groups.push_back(std::move(g));
-    index.emplace(std::vector<TVdbDataValue>{}, 0);
-  }
-  std::size_t emitted = 0;
-  for (const auto& [key, gi] : index) {
-    TGroup& g = groups[gi];
-    plan.RestoreRecords(g.Records, g.Row);
-    for (std::size_t i = 0; i < aggregates.size(); ++i)
-      ReadAccumulator(aggregates[i], g.Accumulators[i], plan.AggregateSlots()[i]);
-    if (having && having->Evaluate() != vtTrue) continue;
-    out.Rows.push_back(makeRow());
-    ++emitted;
-    if (hasAggregates && top > 0 && orderBy.empty() && emitted >= top) break;
-  }
-  if (hasAggregates) {
-    // Read through an index on ORDER BY, else on the first result column.
-    std::vector<TVdbRowOrder::TKey> order = keys;
-    if (order.empty() && !out.Columns.empty()) order.push_back({0, false});
-    std::stable_sort(out.Rows.begin(), out.Rows.end(), TVdbRowOrder(out.Columns, order));
-    if (top > 0 && out.Rows.size() > top) out.Rows.resize(top);
-  } else {
-    VdbSortRows(out.Rows, out.Columns, keys, true);
-    if (top > 0 && out.Rows.size() > top) out.Rows.resize(top);
-  }
-  return out;
+  for (const auto& n : DeletedConstraintNames) parts.push_back(u"DROP CONSTRAINT " + VdbSqlName(n));
+  for (auto& t : ConstraintTexts(Constraints)) parts.push_back(u"ADD " + t);
+  for (std::size_t i = 0; i < parts.size(); ++i) r += (i ? u", " : u" ") + parts[i];
+  return r;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Writing commands
-
-namespace {
-
-// Evaluates `e` (prepared against `plan`) and stores it into column `fieldNo` of `record`.
-void AssignColumn(const TVdbColumnDefs& cols, int fieldNo, std::span<std::uint8_t> record, const TVdbDataValue& v,
-                  const TVdbDataType& type) {
-  const TVdbColumnDef& col = cols.GetColumnDef(fieldNo);
-  TVdbDataValue ref;
-  col.DataType()->SetReference(ref, record, static_cast<std::size_t>(col.Position()));
-  if (v.IsEmpty() || type.IsNull(v)) {
-    if (!col.Nullable()) throw EVdbEngine(errNullNotAllowed, {col.Name()});
-    col.DataType()->SetNull(ref);
-    return;
-  }
-  col.DataType()->Assign(ref, v, type);
+std::unique_ptr<TVdbSqlCommand> TVdbSqlCreateIndexCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlCreateIndexCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->IndexName = IndexName;
+  c->Unique = Unique;
+  c->SortSpecifications = SortSpecifications;
+  return c;
 }
 
-void Check(std::int32_t r) {
-  if (r < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
+bool TVdbSqlCreateIndexCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlCreateIndexCommand*>(&other);
+  return o && TableName == o->TableName && IndexName == o->IndexName && Unique == o->Unique &&
+         SortSpecifications == o->SortSpecifications;
 }
 
-}  // namespace
-
-TVdbInsertCommand::TVdbInsertCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbInsertSpec> spec)
-    : TVdbCommand(catalog), FSpec(std::move(spec)) {}
-
-void TVdbInsertCommand::Prepare(TVdbSqlVariableList& variables) {
-  FVariables = &variables;
-  FTarget = OpenRelation(FSpec->TableName, true);
-  TVdbRelation& r = *FCatalog.GetRelation(FTarget);
-  for (const auto& c : FSpec->Columns)
-    if (r.ColumnDefs().Find(c) < 0) throw EVdbEngine(errUnknownIdentifier, {c});
-  if (FSpec->Source) {
-    FSource = std::make_unique<TVdbQuery>(FCatalog, std::move(FSpec->Source));
-    FSource->Prepare(variables);
-  }
+std::u16string TVdbSqlCreateIndexCommand::GetSqlText() const {
+  return (Unique ? u"CREATE UNIQUE INDEX " : u"CREATE INDEX ") + VdbSqlName(IndexName) + u" ON " +
+         VdbSqlName(TableName) + u" (" + SortText(SortSpecifications) + u")";
 }
 
-void TVdbInsertCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const {
-  touched.Write.push_back(FTarget);
-  if (FSource) FSource->GetTouchedRelations(touched);
+std::unique_ptr<TVdbSqlCommand> TVdbSqlCreateFulltextIndexCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlCreateFulltextIndexCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->IndexName = IndexName;
+  c->FieldNames = FieldNames;
+  c->DictionaryName = DictionaryName;
+  c->CreateDictionary = CreateDictionary;
+  c->UpdateDictionary = UpdateDictionary;
+  c->Separators = Separators;
+  return c;
 }
 
-std::int32_t TVdbInsertCommand::Execute() {
-  TVdbRelation& r = *FCatalog.GetRelation(FTarget);
-  const TVdbColumnDefs& cols = r.ColumnDefs();
-  std::vector<int> targets;
-  if (FSpec->Columns.empty()) {
-    for (int i = 0; i < cols.GetCount(); ++i) targets.push_back(i);
-  } else {
-    for (const auto& c : FSpec->Columns) targets.push_back(cols.Find(c));
-  }
-  std::vector<TVdbResultRow> rows;
-  std::vector<const TVdbDataType*> types;
-  if (FSource) {
-    TVdbRowSet set = FSource->Evaluate();
-    for (const auto& c : set.Columns) types.push_back(c.Type);
-    rows = std::move(set.Rows);
-  } else {
-    TVdbQueryExecutionPlan plan;
-    plan.SetVariables(FVariables);
-    TVdbPrepareContext context{&plan, 0, TvuFormats::Invariant()};
-    TVdbResultRow row;
-    for (auto& v : FSpec->Values) {
-      auto e = v->CreateCopy();
-      VdbRewriteExpression(*e, nullptr);
-      e->Prepare(context);
-      row.Values.push_back(VdbOwnedValue(e->Calculate(), *e->DataType()));
-      types.push_back(e->DataType());
-    }
-    rows.push_back(std::move(row));
-  }
-  std::int32_t count = 0;
-  TVdbAccessor target(r, u"InsertCommand_Target");
-  for (const auto& row : rows) {
-    Check(target.Append());
-    std::vector<std::uint8_t> record(static_cast<std::size_t>(r.GetRecordSize()));
-    Check(target.GetRecord(record));
-    try {
-      for (std::size_t i = 0; i < row.Values.size() && i < targets.size(); ++i)
-        AssignColumn(cols, targets[i], record, row.Values[i], *types[i]);
-      Check(target.SetRecord(record));
-      Check(target.Post());
-    } catch (...) {
-      static_cast<void>(target.Cancel());
-      throw;
-    }
-    ++count;
-  }
-  return count;
+bool TVdbSqlCreateFulltextIndexCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlCreateFulltextIndexCommand*>(&other);
+  return o && TableName == o->TableName && IndexName == o->IndexName && FieldNames == o->FieldNames &&
+         DictionaryName == o->DictionaryName && CreateDictionary == o->CreateDictionary &&
+         UpdateDictionary == o->UpdateDictionary && Separators == o->Separators;
 }
 
-TVdbUpdateCommand::TVdbUpdateCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbUpdateSpec> spec)
-    : TVdbCommand(catalog), FSpec(std::move(spec)) {}
-
-void TVdbUpdateCommand::Prepare(TVdbSqlVariableList& variables) {
-  FVariables = &variables;
-  FTarget = OpenRelation(FSpec->TableName, true);
-  TVdbRelation& r = *FCatalog.GetRelation(FTarget);
-  for (const auto& c : FSpec->Columns)
-    if (r.ColumnDefs().Find(c) < 0) throw EVdbEngine(errUnknownIdentifier, {c});
+std::u16string TVdbSqlCreateFulltextIndexCommand::GetSqlText() const {
+  std::u16string r = u"CREATE FULLTEXTINDEX " + VdbSqlName(IndexName) + u" ON " + VdbSqlName(TableName) + u" (" +
+                     Names(FieldNames) + u") DICTIONARY " + VdbSqlName(DictionaryName);
+  if (CreateDictionary) r += u" CREATE";
+  if (UpdateDictionary) r += u" UPDATE";
+  if (Separators) r += u" SEPARATORS " + VdbQuoteSqlString(*Separators);
+  return r;
 }
 
-void TVdbUpdateCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const { touched.Write.push_back(FTarget); }
-
-std::int32_t TVdbUpdateCommand::Execute() {
-  TVdbRelation& r = *FCatalog.GetRelation(FTarget);
-  const TVdbColumnDefs& cols = r.ColumnDefs();
-  // The matching records are collected first, then visited: a change never makes a record
-  // match twice or hides one from the walk.
-  TVdbQueryExecutionPlan plan;
-  plan.SetVariables(FVariables);
-  TVdbQueryExecutionPlan::TRelationEntry entry;
-  entry.Relation = &r;
-  entry.Name = BareName(FSpec->TableName);
-  plan.AddRelation(std::move(entry));
-  if (FSpec->Where) {
-    auto where = FSpec->Where->CreateCopy();
-    VdbRewriteCondition(*where, nullptr);
-    plan.SetFilter(std::move(where));
-  }
-  plan.Prepare();
-  std::vector<std::int32_t> matches;
-  plan.Run([&]() {
-    matches.push_back(plan.CurrentRow()[0]);
-    return true;
-  });
-  TVdbPrepareContext context{&plan, 0, TvuFormats::Invariant()};
-  std::vector<std::unique_ptr<TVdbExpression>> values;
-  std::vector<int> targets;
-  for (std::size_t i = 0; i < FSpec->Columns.size(); ++i) {
-    targets.push_back(cols.Find(FSpec->Columns[i]));
-    values.push_back(FSpec->Expressions[i]->CreateCopy());
-    VdbRewriteExpression(*values.back(), nullptr);
-    values.back()->Prepare(context);
-  }
-  TVdbAccessor target(r, u"UpdateCommand_Target");
-  std::vector<std::uint8_t> record(static_cast<std::size_t>(r.GetRecordSize()));
-  std::int32_t count = 0;
-  for (std::int32_t recNo : matches) {
-    plan.PositionOn(std::span<const std::int32_t>(&recNo, 1));
-    std::vector<TVdbDataValue> computed;
-    for (auto& v : values) computed.push_back(VdbOwnedValue(v->Calculate(), *v->DataType()));
-    Check(target.GotoRecord(recNo));
-    Check(target.Edit());
-    try {
-      Check(target.GetRecord(record));
-      for (std::size_t i = 0; i < targets.size(); ++i)
-        AssignColumn(cols, targets[i], record, computed[i], *values[i]->DataType());
-      Check(target.SetRecord(record));
-      Check(target.Post());
-    } catch (...) {
-      static_cast<void>(target.Cancel());
-      throw;
-    }
-    ++count;
-  }
-  return count;
+std::unique_ptr<TVdbSqlCommand> TVdbSqlDropCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlDropCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->IndexName = IndexName;
+  c->IsFulltext = IsFulltext;
+  return c;
 }
 
-TVdbDeleteCommand::TVdbDeleteCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbDeleteSpec> spec)
-    : TVdbCommand(catalog), FSpec(std::move(spec)) {}
-
-void TVdbDeleteCommand::Prepare(TVdbSqlVariableList& variables) {
-  FVariables = &variables;
-  FTarget = OpenRelation(FSpec->TableName, true);
+bool TVdbSqlDropCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlDropCommand*>(&other);
+  return o && TableName == o->TableName && IndexName == o->IndexName && IsFulltext == o->IsFulltext;
 }
 
-void TVdbDeleteCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const { touched.Write.push_back(FTarget); }
+std::u16string TVdbSqlDropCommand::GetSqlText() const {
+  if (IndexName.empty() && !IsFulltext) return u"DROP TABLE " + VdbSqlName(TableName);
+  return (IsFulltext ? u"DROP FULLTEXTINDEX " : u"DROP INDEX ") + VdbSqlName(TableName) + u"." + VdbSqlName(IndexName);
+}
 
-std::int32_t TVdbDeleteCommand::Execute() {
-  TVdbRelation& r = *FCatalog.GetRelation(FTarget);
-  if (!FSpec->Where) {
-    const std::int32_t n = r.ClearDat();
-    Check(n);
-    return n;
-  }
-  TVdbQueryExecutionPlan plan;
-  plan.SetVariables(FVariables);
-  TVdbQueryExecutionPlan::TRelationEntry entry;
-  entry.Relation = &r;
-  entry.Name = BareName(FSpec->TableName);
-  plan.AddRelation(std::move(entry));
-  auto where = FSpec->Where->CreateCopy();
-  VdbRewriteCondition(*where, nullptr);
-  plan.SetFilter(std::move(where));
-  plan.Prepare();
-  std::vector<std::int32_t> matches;
-  plan.Run([&]() {
-    matches.push_back(plan.CurrentRow()[0]);
-    return true;
-  });
-  // Deleting moves the last record into the gap: from the highest number down, every record
-  // still to be deleted keeps its number.
-  std::sort(matches.begin(), matches.end(), std::greater<>());
-  TVdbAccessor target(r, u"DeleteCommand_Target");
-  std::int32_t count = 0;
-  for (std::int32_t recNo : matches) {
-    Check(target.GotoRecord(recNo));
-    Check(target.Delete());
-    ++count;
-  }
-  return count;
+std::unique_ptr<TVdbSqlCommand> TVdbSqlUpdateIndexCommand::CreateCopy() const {
+  auto c = std::make_unique<TVdbSqlUpdateIndexCommand>();
+  c->TableName = TableName;
+  c->SqlText = SqlText;
+  c->IndexName = IndexName;
+  c->IsFulltext = IsFulltext;
+  return c;
+}
+
+bool TVdbSqlUpdateIndexCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlUpdateIndexCommand*>(&other);
+  return o && TableName == o->TableName && IndexName == o->IndexName && IsFulltext == o->IsFulltext;
+}
+
+std::u16string TVdbSqlUpdateIndexCommand::GetSqlText() const {
+  return (IsFulltext ? u"UPDATE FULLTEXTINDEX " : u"UPDATE INDEX ") + VdbSqlName(TableName) + u"." +
+         (IndexName == u"*" && !IsFulltext ? u"*" : VdbSqlName(IndexName));
 }
 
 }  // namespace vdb

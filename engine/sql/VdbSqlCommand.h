@@ -1,205 +1,388 @@
-// The commands of a statement: a query (SELECT with joins, WHERE, GROUP BY with aggregates
-// and HAVING, DISTINCT, ORDER BY, TOP, and the set operations UNION, INTERSECT and EXCEPT),
-// INSERT, UPDATE and DELETE, and the table definition commands. Each command is prepared
-// once, executed any number of times under the statement's table locks, and unprepared.
+// The syntax tree of VidoraSQL statements: queries (select expressions joined by UNION, EXCEPT
+// and INTERSECT, ordered), INSERT, UPDATE, DELETE, and the table and index definitions. The
+// statement parser (sql/VdbSqlParser.h, ParseFirstStatement/ParseNextStatement) builds it; the
+// statement layer prepares and executes it.
 //
-// A command works on its own description of the statement (TVdbSelectSpec and friends), which
-// the statement builds from the parser's syntax tree; the trees in it are owned copies, so the
-// command may rewrite them: parameters and aggregates become internal column names that the
-// execution plan resolves (see VdbQueryExecPlan.h).
+// The tree is plain syntax: names as written, conditions and expressions as the unprepared
+// trees of expr/VdbExpression.h, defaults the grammar implies already filled in (a table alias
+// is the table name when none is given, CREATE TABLE has level 6). Every node owns its
+// children, can be deep-copied (queries are rewritten while they are prepared), compared with
+// another tree, and rendered as text that parses back into an equal tree.
 //
-// Results: Execute returns the number of affected rows (0 for a query) or raises the engine's
-// error; the statement records it.
-//
-// Threads: a command belongs to its statement, used by one thread at a time.
+// Threads: a tree belongs to the statement that parsed it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "expr/VdbExpression.h"
-#include "sql/VdbQueryExecPlan.h"
-#include "sql/VdbResultSet.h"
-#include "sql/VdbSqlVariables.h"
+#include "expr/VdbFunctionIds.h"
+#include "types/VdbDefinitions.h"
 
 namespace vdb {
 
-class TVdbCatalog;
+class TVdbSqlQuery;
+class TVdbSqlTableExpression;
 
-struct TVdbSelectElementSpec {
-  std::unique_ptr<TVdbExpression> Expression;  // none for * and Table.*
-  std::u16string Label;
-  bool Star = false;
-  std::u16string StarTable;  // Table.*; empty for a plain *
+enum TVdbSqlCommandKind : std::uint8_t {
+  sckQuery, sckInsert, sckUpdate, sckDelete, sckCreateTable, sckAlterTable, sckCreateIndex,
+  sckCreateFulltextIndex, sckDrop, sckUpdateIndex
 };
 
-struct TVdbTableRefSpec {
+enum TVdbJoinType : std::uint8_t {
+  tjtNone, tjtCrossJoin, tjtInnerJoin, tjtLeftOuterJoin, tjtRightOuterJoin, tjtFullOuterJoin
+};
+
+// Encryption method of a table option by name (compared without regard to case): Default 0,
+// None 1, Protection 2, Classic 3, Fast 4, Blowfish 5, AES 6, Rijndael 6; -1 for an unknown name.
+int VdbSqlEncryptionMethod(std::u16string_view name);
+// The name written for a method (the first of its names), empty for an unknown number.
+std::u16string VdbSqlEncryptionName(int method);
+
+// ---- statements
+
+class TVdbSqlCommand {
+ public:
+  virtual ~TVdbSqlCommand() = default;
+  TVdbSqlCommand() = default;
+  TVdbSqlCommand(const TVdbSqlCommand&) = delete;
+  TVdbSqlCommand& operator=(const TVdbSqlCommand&) = delete;
+
+  virtual TVdbSqlCommandKind Kind() const = 0;
+  virtual std::unique_ptr<TVdbSqlCommand> CreateCopy() const = 0;
+  virtual bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const = 0;
+  // The statement as text (no semicolon) that parses back into an equal tree.
+  virtual std::u16string GetSqlText() const = 0;
+
+  // The target table of data-change and definition statements; empty for queries.
   std::u16string TableName;
-  std::u16string Alias;
-  TVdbPlanJoin Join = pjFirst;  // how it joins the references before it
-  std::unique_ptr<TVdbSearchCondition> On;
-};
-
-struct TVdbSortSpec {
-  std::u16string ColumnNameOrIdx;  // a name, Table.Column, or a 1-based select-list position
-  bool Asc = true;
-};
-
-struct TVdbSelectSpec {
-  std::vector<TVdbSelectElementSpec> Elements;
-  std::vector<TVdbTableRefSpec> From;
-  std::unique_ptr<TVdbSearchCondition> Where;
-  std::vector<std::unique_ptr<TVdbExpression>> GroupBy;
-  std::unique_ptr<TVdbSearchCondition> Having;
-  bool Distinct = false;
-  std::int32_t Top = 0;  // 0: no TOP
-};
-
-enum TVdbSetOperation : std::uint8_t { tsoNone, tsoUnion, tsoExcept, tsoIntersect };
-
-// A query: one select expression, or a set operation over two queries; ORDER BY on the
-// outermost one.
-struct TVdbQuerySpec {
-  std::unique_ptr<TVdbSelectSpec> Select;
-  TVdbSetOperation Operation = tsoNone;
-  bool All = false;
-  std::unique_ptr<TVdbQuerySpec> Left, Right;
-  std::vector<TVdbSortSpec> OrderBy;
+  // The statement's own part of the source text, as written (not compared).
   std::u16string SqlText;
 };
 
-struct TVdbInsertSpec {
+struct TVdbSqlSortSpecification {
+  // A column name, Table.Column, or a select-list position written as a number.
+  std::u16string ColumnNameOrIdx;
+  bool Asc = true;
+  bool operator==(const TVdbSqlSortSpecification&) const = default;
+};
+using TVdbSqlSortSpecificationList = std::vector<TVdbSqlSortSpecification>;
+
+// One element of a select list: an expression, Table.* (TableName set, no expression) or *
+// (neither).
+struct TVdbSqlSelectElement {
   std::u16string TableName;
-  std::vector<std::u16string> Columns;
+  std::unique_ptr<TVdbExpression> ScalarExpression;
+  bool IsAsterisk() const noexcept { return !ScalarExpression; }
+};
+
+// A table in FROM, or a join of two of them (IsJoinedTable: Left, Right, JoinType, ON).
+class TVdbSqlTableReference {
+ public:
+  bool IsJoinedTable = false;
+  std::u16string TableAlias;    // the table name when no alias is given
+  std::u16string InternalName;  // set while preparing
+  std::u16string TableName;
+  TVdbJoinType JoinType = tjtNone;
+  std::unique_ptr<TVdbSqlTableReference> Left, Right;
+  std::unique_ptr<TVdbSearchCondition> SearchCondition;  // ON
+
+  std::unique_ptr<TVdbSqlTableReference> CreateCopy() const;
+  bool IsSyntacticallyEqual(const TVdbSqlTableReference& other) const;
+  std::u16string GetSqlText() const;
+  // Every table below this reference, left to right, and their aliases.
+  void GetTableList(std::vector<std::u16string>& tables) const;
+  void GetAliasList(std::vector<std::u16string>& aliases) const;
+  bool ContainsTableName(std::u16string_view nameOrAlias) const;
+};
+using TVdbSqlTableReferenceList = std::vector<std::unique_ptr<TVdbSqlTableReference>>;
+
+// An operand of UNION/EXCEPT/INTERSECT.
+class TVdbSqlTablePrimitive {
+ public:
+  virtual ~TVdbSqlTablePrimitive() = default;
+  std::u16string InternalName;  // set while preparing
+  virtual std::unique_ptr<TVdbSqlTablePrimitive> CreateCopy() const = 0;
+  virtual bool IsSyntacticallyEqual(const TVdbSqlTablePrimitive& other) const = 0;
+  virtual std::u16string GetSqlText() const = 0;
+};
+
+// TABLE name, or a parenthesised table expression.
+class TVdbSqlTableSimplePrimitive final : public TVdbSqlTablePrimitive {
+ public:
+  std::u16string TableName;  // TABLE name
+  std::u16string AliasName;
+  std::unique_ptr<TVdbSqlTableExpression> TableExpression;  // "(" table expression ")"
+
+  std::unique_ptr<TVdbSqlTablePrimitive> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlTablePrimitive& other) const override;
+  std::u16string GetSqlText() const override;
+};
+
+class TVdbSqlSelectExpression final : public TVdbSqlTablePrimitive {
+ public:
+  std::vector<TVdbSqlSelectElement> SelectElements;
+  std::vector<std::u16string> LabelList;  // one per element, empty when none was given
+  TVdbSqlTableReferenceList TableReferences;
+  std::unique_ptr<TVdbSearchCondition> SearchCondition;  // WHERE
+  std::vector<std::unique_ptr<TVdbExpression>> GroupByExpressions;
+  std::unique_ptr<TVdbSearchCondition> HavingCondition;
+  bool Distinct = false;
+  std::int64_t TopCount = 0;  // 0: no TOP
+
+  void AddSelectElement(std::unique_ptr<TVdbExpression> expression, std::u16string label = {});
+  const TVdbSqlSelectElement& GetSelectElement(std::size_t index) const { return SelectElements.at(index); }
+  TVdbExpression* GetGroupByExpression(std::size_t index) const { return GroupByExpressions.at(index).get(); }
+  // Any aggregate (COUNT, SUM ...) in the select list or HAVING.
+  bool HasAggregates() const;
+
+  std::unique_ptr<TVdbSqlTablePrimitive> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlTablePrimitive& other) const override;
+  std::u16string GetSqlText() const override;
+};
+
+// Common part of the UNION/EXCEPT and the INTERSECT level.
+struct TVdbSqlCorresponding {
+  bool All = false;
+  bool Corresponding = false;
+  std::vector<std::u16string> CorrespondingFields;  // after CORRESPONDING BY; Table.Column allowed
+  bool operator==(const TVdbSqlCorresponding&) const = default;
+};
+
+// INTERSECT level: TablePrimitive [INTERSECT ... TableTerm].
+class TVdbSqlTableTerm {
+ public:
+  std::unique_ptr<TVdbSqlTablePrimitive> TablePrimitive;
+  std::unique_ptr<TVdbSqlTableTerm> TableTerm;  // right operand or none
+  TVdbSqlCorresponding Options;
+
+  std::unique_ptr<TVdbSqlTableTerm> CreateCopy() const;
+  bool IsSyntacticallyEqual(const TVdbSqlTableTerm& other) const;
+  std::u16string GetSqlText() const;
+};
+
+// UNION/EXCEPT level: TableTerm [(UNION | EXCEPT) ... TableExpression].
+class TVdbSqlTableExpression {
+ public:
+  std::unique_ptr<TVdbSqlTableTerm> TableTerm;
+  std::unique_ptr<TVdbSqlTableExpression> TableExpression;  // right operand or none
+  bool IsUnion = true;                                      // false: EXCEPT
+  TVdbSqlCorresponding Options;
+
+  std::unique_ptr<TVdbSqlTableExpression> CreateCopy() const;
+  bool IsSyntacticallyEqual(const TVdbSqlTableExpression& other) const;
+  std::u16string GetSqlText() const;
+  // The select expression when the table expression is nothing more, else null.
+  TVdbSqlSelectExpression* SingleSelect() const noexcept;
+};
+
+class TVdbSqlQuery final : public TVdbSqlCommand {
+ public:
+  std::unique_ptr<TVdbSqlTableExpression> TableExpression;
+  TVdbSqlSortSpecificationList SortSpecificationList;
+
+  TVdbSqlCommandKind Kind() const override { return sckQuery; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
+  std::unique_ptr<TVdbSqlQuery> CopyQuery() const;
+  // One select expression, no set operation.
+  bool IsPrimitiveQuery() const noexcept { return TableExpression && TableExpression->SingleSelect(); }
+  TVdbSqlSelectExpression* SingleSelect() const noexcept {
+    return TableExpression ? TableExpression->SingleSelect() : nullptr;
+  }
+};
+
+class TVdbSqlInsertCommand final : public TVdbSqlCommand {
+ public:
+  std::vector<std::u16string> Columns;  // empty: all columns in order
   std::vector<std::unique_ptr<TVdbExpression>> Values;
-  std::unique_ptr<TVdbQuerySpec> Source;
+  std::unique_ptr<TVdbSqlQuery> SourceQuery;  // instead of VALUES
+
+  TVdbSqlCommandKind Kind() const override { return sckInsert; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
 
-struct TVdbUpdateSpec {
-  std::u16string TableName;
+class TVdbSqlUpdateCommand final : public TVdbSqlCommand {
+ public:
   std::vector<std::u16string> Columns;
+  // Per column either an expression or a sub-query; the other entry is null.
   std::vector<std::unique_ptr<TVdbExpression>> Expressions;
-  std::unique_ptr<TVdbSearchCondition> Where;
+  std::vector<std::unique_ptr<TVdbSqlQuery>> SubQueries;
+  std::unique_ptr<TVdbSearchCondition> SearchCondition;
+
+  TVdbSqlCommandKind Kind() const override { return sckUpdate; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
 
-struct TVdbDeleteSpec {
-  std::u16string TableName;
-  std::unique_ptr<TVdbSearchCondition> Where;
-};
-
-// The relations a command touches: indexes into the catalog, for the statement's locks.
-struct TVdbTouchedRelations {
-  std::vector<TVdbRltnIdx> Read, Write, Managed;
-};
-
-class TVdbCommand {
+class TVdbSqlDeleteCommand final : public TVdbSqlCommand {
  public:
-  explicit TVdbCommand(TVdbCatalog& catalog) : FCatalog(catalog) {}
-  virtual ~TVdbCommand() = default;
-  TVdbCommand(const TVdbCommand&) = delete;
-  TVdbCommand& operator=(const TVdbCommand&) = delete;
+  std::unique_ptr<TVdbSearchCondition> SearchCondition;
 
-  // Opens the tables the command names (raises when one cannot be opened) and checks what
-  // can be checked before running.
-  virtual void Prepare(TVdbSqlVariableList& variables) = 0;
-  virtual void GetTouchedRelations(TVdbTouchedRelations& touched) const = 0;
-  // The number of affected rows; raises on failure.
-  virtual std::int32_t Execute() = 0;
-  virtual void Unprepare() {}
-  // The relation a query produced, 0 for none.
-  virtual TVdbRltnIdx ResultRltnIdx() const { return 0; }
-  virtual bool IsQuery() const { return false; }
-
- protected:
-  // The slot of a table of the catalog, opened when it is not open yet.
-  TVdbRltnIdx OpenRelation(const std::u16string& tableName, bool writable);
-  TVdbCatalog& FCatalog;
+  TVdbSqlCommandKind Kind() const override { return sckDelete; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
 
-// Rows and columns of an evaluated query, before they are written into a result table.
-struct TVdbRowSet {
-  std::vector<TVdbResultColumn> Columns;
-  std::vector<TVdbResultRow> Rows;
-};
+// ---- table definitions
 
-class TVdbQuery final : public TVdbCommand {
+class TVdbSqlColumnDefinition {
  public:
-  TVdbQuery(TVdbCatalog& catalog, std::unique_ptr<TVdbQuerySpec> spec);
-  ~TVdbQuery() override;
-  void Prepare(TVdbSqlVariableList& variables) override;
-  void GetTouchedRelations(TVdbTouchedRelations& touched) const override;
-  std::int32_t Execute() override;
-  void Unprepare() override;
-  TVdbRltnIdx ResultRltnIdx() const override;
-  bool IsQuery() const override { return true; }
-  // Evaluates into rows without writing a result table (sub-queries, INSERT … query).
-  TVdbRowSet Evaluate();
-  const TVdbQuerySpec& Spec() const noexcept { return *FSpec; }
-  // Where the result table comes from: "SimpleResultSet", "GroupResultSet" or "SetOpResult".
-  std::u16string ResultBaseName() const;
+  std::u16string ColumnName;
+  TVdbSqlTypeSpec Type;  // sqlNone in a RENAME: the definition only carries the new name
+  bool MayBeNull = true;
+  bool AutoIncUnique = false;  // AUTOINC ... UNIQUE
+  std::unique_ptr<TVdbExpression> Expression;  // DEFAULT value or SET calculation
+  bool ExpressionIsDefault = false;
 
- private:
-  TVdbRowSet EvaluateQuery(TVdbQuerySpec& spec);
-  TVdbRowSet EvaluateSelect(TVdbSelectSpec& select, const std::vector<TVdbSortSpec>& orderBy);
-
-  std::unique_ptr<TVdbQuerySpec> FSpec;
-  TVdbSqlVariableList* FVariables = nullptr;
-  std::vector<TVdbRltnIdx> FReadRelations;
-  TVdbResultTable FResult;
+  TVdbSqlType SqlType() const noexcept { return Type.SqlType; }
+  std::unique_ptr<TVdbSqlColumnDefinition> CreateCopy() const;
+  bool IsSyntacticallyEqual(const TVdbSqlColumnDefinition& other) const;
+  std::u16string GetSqlText() const;
 };
 
-class TVdbInsertCommand final : public TVdbCommand {
+struct TVdbSqlCheckConstraint {
+  std::u16string Name;
+  std::unique_ptr<TVdbSearchCondition> SearchCondition;
+};
+
+struct TVdbSqlCandidateKey {
+  std::u16string Name;
+  bool Primary = false;  // PRIMARY KEY, else UNIQUE
+  std::vector<std::u16string> Columns;
+  bool operator==(const TVdbSqlCandidateKey&) const = default;
+};
+
+struct TVdbSqlForeignKey {
+  std::u16string Name;
+  std::vector<std::u16string> Columns;
+  std::u16string ParentTable;
+  std::vector<std::u16string> ParentColumns;  // empty: the parent's primary key
+  TVdbReferentialAction DeleteAction = traNone;
+  TVdbReferentialAction UpdateAction = traNone;
+  bool operator==(const TVdbSqlForeignKey&) const = default;
+};
+
+// The constraints of CREATE TABLE and ALTER TABLE ... ADD.
+struct TVdbSqlConstraints {
+  std::vector<TVdbSqlCandidateKey> CandidateKeys;
+  std::vector<TVdbSqlForeignKey> ForeignKeys;
+  std::vector<TVdbSqlCheckConstraint> CheckConstraints;
+};
+
+// Table options; an option not written stays empty (CREATE TABLE then uses the defaults).
+struct TVdbSqlTableOptions {
+  std::optional<std::int32_t> Level;
+  std::optional<std::u16string> Language;  // COLLATE
+  std::optional<int> EncryptionMethod;     // VdbSqlEncryptionMethod
+  std::optional<std::u16string> Key;       // PASSWORD
+  bool operator==(const TVdbSqlTableOptions&) const = default;
+  bool Empty() const noexcept { return !Level && !Language && !EncryptionMethod && !Key; }
+};
+
+class TVdbSqlCreateTableCommand final : public TVdbSqlCommand {
  public:
-  TVdbInsertCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbInsertSpec> spec);
-  void Prepare(TVdbSqlVariableList& variables) override;
-  void GetTouchedRelations(TVdbTouchedRelations& touched) const override;
-  std::int32_t Execute() override;
+  TVdbSqlTableOptions Options;
+  std::int32_t Capacity = 0;
+  std::vector<std::unique_ptr<TVdbSqlColumnDefinition>> ColumnDefinitions;
+  TVdbSqlConstraints Constraints;
 
- private:
-  std::unique_ptr<TVdbInsertSpec> FSpec;
-  std::unique_ptr<TVdbQuery> FSource;
-  TVdbSqlVariableList* FVariables = nullptr;
-  TVdbRltnIdx FTarget = 0;
+  std::int32_t Level() const noexcept { return Options.Level.value_or(6); }
+  int SecurityLevel() const noexcept { return Options.EncryptionMethod.value_or(0); }
+  std::u16string Language() const { return Options.Language.value_or(std::u16string()); }
+  std::u16string Key() const { return Options.Key.value_or(std::u16string()); }
+
+  TVdbSqlCommandKind Kind() const override { return sckCreateTable; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
 
-class TVdbUpdateCommand final : public TVdbCommand {
+// What one column entry of ALTER TABLE does.
+enum TVdbSqlAlterKind : std::uint8_t { sakAddColumn, sakDropColumn, sakModifyColumn, sakRenameColumn };
+
+class TVdbSqlAlterTableCommand final : public TVdbSqlCommand {
  public:
-  TVdbUpdateCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbUpdateSpec> spec);
-  void Prepare(TVdbSqlVariableList& variables) override;
-  void GetTouchedRelations(TVdbTouchedRelations& touched) const override;
-  std::int32_t Execute() override;
+  TVdbSqlTableOptions Options;
+  std::int32_t Capacity = 0;
+  // The column alterations in the parallel-list form: a new column has an empty name and its
+  // definition, a dropped column its name and no definition, a modified column its name and
+  // the new definition, a renamed one its old name and a definition holding the new name.
+  std::vector<std::u16string> ColumnNames;
+  std::vector<std::unique_ptr<TVdbSqlColumnDefinition>> ColumnDefinitions;
+  std::vector<std::u16string> DeletedConstraintNames;
+  TVdbSqlConstraints Constraints;
+  // Which alteration each column entry is (parallel to ColumnNames).
+  std::vector<TVdbSqlAlterKind> ColumnAlterations;
 
- private:
-  std::unique_ptr<TVdbUpdateSpec> FSpec;
-  TVdbSqlVariableList* FVariables = nullptr;
-  TVdbRltnIdx FTarget = 0;
+  TVdbSqlCommandKind Kind() const override { return sckAlterTable; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
 
-class TVdbDeleteCommand final : public TVdbCommand {
+class TVdbSqlCreateIndexCommand final : public TVdbSqlCommand {
  public:
-  TVdbDeleteCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbDeleteSpec> spec);
-  void Prepare(TVdbSqlVariableList& variables) override;
-  void GetTouchedRelations(TVdbTouchedRelations& touched) const override;
-  std::int32_t Execute() override;
+  std::u16string IndexName;
+  bool Unique = false;
+  TVdbSqlSortSpecificationList SortSpecifications;
 
- private:
-  std::unique_ptr<TVdbDeleteSpec> FSpec;
-  TVdbSqlVariableList* FVariables = nullptr;
-  TVdbRltnIdx FTarget = 0;
+  TVdbSqlCommandKind Kind() const override { return sckCreateIndex; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
 
-// Rewrites a tree in place: parameters become internal column names of the plan. With
-// `aggregates`, aggregate calls are moved into `found` (their argument trees) and replaced by
-// internal names too; without, an aggregate is error 172's sibling: 187 naming it.
-struct TVdbAggregateCall {
-  std::u16string Function;  // COUNT, SUM, AVG, MIN, MAX
-  std::unique_ptr<TVdbExpression> Argument;
+// Parsed only: full-text indexing is not part of this engine.
+class TVdbSqlCreateFulltextIndexCommand final : public TVdbSqlCommand {
+ public:
+  std::u16string IndexName;
+  std::vector<std::u16string> FieldNames;
+  std::u16string DictionaryName;
+  bool CreateDictionary = false;
+  bool UpdateDictionary = false;
+  std::optional<std::u16string> Separators;
+
+  TVdbSqlCommandKind Kind() const override { return sckCreateFulltextIndex; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
 };
-void VdbRewriteExpression(TVdbExpression& e, std::vector<TVdbAggregateCall>* found);
-void VdbRewriteCondition(TVdbSearchCondition& c, std::vector<TVdbAggregateCall>* found);
-bool VdbHasAggregate(const TVdbExpression& e);
-bool VdbIsAggregateName(std::u16string_view name);
+
+// DROP TABLE t (IndexName empty), DROP INDEX t.i, DROP FULLTEXTINDEX t.i.
+class TVdbSqlDropCommand final : public TVdbSqlCommand {
+ public:
+  std::u16string IndexName;
+  bool IsFulltext = false;
+
+  TVdbSqlCommandKind Kind() const override { return sckDrop; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
+};
+
+// UPDATE INDEX t.i (IndexName "*": every index), UPDATE FULLTEXTINDEX t.i.
+class TVdbSqlUpdateIndexCommand final : public TVdbSqlCommand {
+ public:
+  std::u16string IndexName;
+  bool IsFulltext = false;
+
+  TVdbSqlCommandKind Kind() const override { return sckUpdateIndex; }
+  std::unique_ptr<TVdbSqlCommand> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const TVdbSqlCommand& other) const override;
+  std::u16string GetSqlText() const override;
+};
+
+// Parses every statement of `text` (several separated by semicolons); raises the parser's
+// exceptions (ESqlParser) with row, column and line.
+std::vector<std::unique_ptr<TVdbSqlCommand>> VdbParseSqlStatements(std::u16string_view text);
 
 }  // namespace vdb

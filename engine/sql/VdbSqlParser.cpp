@@ -42,20 +42,26 @@ constexpr std::array<TKeyword, 92> kKeywords{{
 
 struct TFunctionRow {
   std::u16string_view Name;
+  TFunctionId Id;
   int Min;
   int Max;
 };
 
 // Functions callable by name; -1 marks a special form.
 constexpr std::array<TFunctionRow, 41> kFunctions{{
-    {u"ABS", 1, 1}, {u"AVG", 1, 1}, {u"CAST", -1, -1}, {u"CEILING", 1, 1}, {u"CHAR_LENGTH", 1, 1},
-    {u"CHR", 1, 1}, {u"COUNT", 1, 1}, {u"CURRENT_DATE", 0, 0}, {u"TODAY", 0, 0}, {u"CURRENT_TIME", 0, 0},
-    {u"NOW", 0, 0}, {u"CURRENT_TIMESTAMP", 0, 0}, {u"CURRENTRECORDID", -1, -1}, {u"DIGITSTR", 1, 1},
-    {u"EXCHANGE", 3, 3}, {u"EXP", 1, 1}, {u"EXTRACT", -1, -1}, {u"FILLSTR", 3, 3}, {u"FIRST", 1, 1},
-    {u"FLOOR", 1, 1}, {u"FRAC", 1, 1}, {u"INT", 1, 1}, {u"LAST", 1, 1}, {u"LEN", 1, 1}, {u"LENGTH", 1, 1},
-    {u"LOG", 1, 1}, {u"LOWER", 1, 1}, {u"LTRIM", 1, 2}, {u"MAX", 1, 1}, {u"MIN", 1, 1}, {u"NTIMES", 2, 2},
-    {u"RANDOM", 1, 1}, {u"REALVAL", 1, 1}, {u"ROUND", 2, 2}, {u"RTRIM", 1, 1}, {u"SQRT", 1, 1}, {u"STR", 1, 6},
-    {u"SUM", 1, 1}, {u"SUBSTRING", -1, -1}, {u"TRIM", -1, -1}, {u"UPPER", 1, 1},
+    {u"ABS", sftAbs, 1, 1}, {u"AVG", sftAvg, 1, 1}, {u"CAST", sftCast, -1, -1}, {u"CEILING", sftCeiling, 1, 1},
+    {u"CHAR_LENGTH", sftChar_Length, 1, 1}, {u"CHR", sftChr, 1, 1}, {u"COUNT", sftCount, 1, 1},
+    {u"CURRENT_DATE", sftCurrent_Date, 0, 0}, {u"TODAY", sftCurrent_Date, 0, 0},
+    {u"CURRENT_TIME", sftCurrent_Time, 0, 0}, {u"NOW", sftCurrent_Time, 0, 0},
+    {u"CURRENT_TIMESTAMP", sftCurrent_Timestamp, 0, 0}, {u"CURRENTRECORDID", sftCurrentRecordId, -1, -1},
+    {u"DIGITSTR", sftDigitStr, 1, 1}, {u"EXCHANGE", sftExchange, 3, 3}, {u"EXP", sftExp, 1, 1},
+    {u"EXTRACT", sftExtract, -1, -1}, {u"FILLSTR", sftFillStr, 3, 3}, {u"FIRST", sftFirst, 1, 1},
+    {u"FLOOR", sftFloor, 1, 1}, {u"FRAC", sftFrac, 1, 1}, {u"INT", sftInt, 1, 1}, {u"LAST", sftLast, 1, 1},
+    {u"LEN", sftLen, 1, 1}, {u"LENGTH", sftLen, 1, 1}, {u"LOG", sftLog, 1, 1}, {u"LOWER", sftLower, 1, 1},
+    {u"LTRIM", sftTrimLeading, 1, 2}, {u"MAX", sftMax, 1, 1}, {u"MIN", sftMin, 1, 1}, {u"NTIMES", sftNTimes, 2, 2},
+    {u"RANDOM", sftRandom, 1, 1}, {u"REALVAL", sftRealVal, 1, 1}, {u"ROUND", sftRound, 2, 2},
+    {u"RTRIM", sftTrimTrailing, 1, 1}, {u"SQRT", sftSqrt, 1, 1}, {u"STR", sftStr, 1, 6}, {u"SUM", sftSum, 1, 1},
+    {u"SUBSTRING", sftSubString, -1, -1}, {u"TRIM", sftTrim, -1, -1}, {u"UPPER", sftUpper, 1, 1},
 }};
 
 std::u16string Upper(std::u16string_view s) {
@@ -602,31 +608,135 @@ std::unique_ptr<TVdbFactor> TSqlParser::ParseCase() {
   return c;
 }
 
+// A data function name is a call when a parenthesis follows (or the function takes no
+// arguments), so a column named Day or Year stays a column.
+bool TSqlParser::IsDataFunctionCall(std::u16string_view upperName) const {
+  const TVdbDataFuncName* data = VdbFindDataFuncName(upperName);
+  if (!data) return false;
+  if (data->MaxParameters == 0) return true;
+  std::size_t i = FStatementPos;
+  while (i < FStatementText.size() && (FStatementText[i] == u' ' || FStatementText[i] == u'\t' ||
+                                       FStatementText[i] == u'\n' || FStatementText[i] == u'\r'))
+    ++i;
+  return i < FStatementText.size() && FStatementText[i] == u'(';
+}
+
 std::unique_ptr<TVdbSimpleFactor> TSqlParser::ParseFunction(std::u16string name) {
   const TFunctionRow* row = FindFunctionRow(Upper(name));
-  if (row->Min < 0) RaiseError(errNotSupported, {u"the special form of " + Upper(name)});
-  NextToken();
+  if (row && row->Min < 0) return ParseSpecialForm(std::move(name));
   TVdbFunctionCall call;
-  call.Name = Upper(name);
-  if (row->Max > 0 && FLastTokenType == sqltLeftParenthesis) {
+  int min = 0, max = 0;
+  if (row) {
+    call.Name = std::u16string(row->Name);
+    call.Id = row->Id;
+    min = row->Min;
+    max = row->Max;
+  } else {
+    const TVdbDataFuncName* data = VdbFindDataFuncName(name);
+    call.Name = std::u16string(data->Name);
+    call.Id = sftDataFunction;
+    call.DataFuncId = data->Id;
+    min = data->MinParameters;
+    max = data->MaxParameters;
+  }
+  NextToken();
+  if (max > 0 && (FLastTokenType == sqltLeftParenthesis || (!row && min > 0))) {
     const bool inList = FInList;
+    Expect(sqltLeftParenthesis);
     FInList = true;
-    NextToken();
-    if (call.Name == u"COUNT" && FLastTokenType == sqltAsterisk) {
+    if (call.Id == sftCount && FLastTokenType == sqltAsterisk) {
       NextToken();
       call.Arguments.push_back(TVdbExpression::FromFactor(TVdbSimpleFactor::CreateLiteral(u"1", TVdbSimpleFactor::lkInteger)));
     } else {
       call.Arguments.push_back(ParseExpression());
       while (FLastTokenType == sqltComma) {
-        if (static_cast<int>(call.Arguments.size()) >= row->Max) RaiseExpected(u")");
+        if (static_cast<int>(call.Arguments.size()) >= max) RaiseExpected(u")");
         NextToken();
         call.Arguments.push_back(ParseExpression());
       }
-      if (static_cast<int>(call.Arguments.size()) < row->Min) RaiseExpected(u",");
+      if (static_cast<int>(call.Arguments.size()) < min) RaiseExpected(u",");
     }
     FInList = inList;
     Expect(sqltRightParenthesis);
   }
+  return TVdbSimpleFactor::CreateFunction(std::move(call));
+}
+
+std::unique_ptr<TVdbSimpleFactor> TSqlParser::ParseSpecialForm(std::u16string name) {
+  TVdbFunctionCall call;
+  call.Name = Upper(name);
+  const bool inList = FInList;
+  NextToken();
+  Expect(sqltLeftParenthesis);
+  FInList = false;
+  if (call.Name == u"CAST") {
+    call.Id = sftCast;
+    call.Arguments.push_back(ParseExpression());
+    Expect(sqltAs);
+    ParseDataType(call.CastType);
+  } else if (call.Name == u"EXTRACT") {
+    static constexpr std::pair<std::u16string_view, TFunctionId> kFields[] = {
+        {u"YEAR", sftExtractYear},     {u"MONTH", sftExtractMonth},   {u"DAY", sftExtractDay},
+        {u"WEEKDAY", sftExtractWeekDay}, {u"WEEKDAYNAME", sftExtractWeekDayName}, {u"WEEK", sftExtractWeek},
+        {u"HOUR", sftExtractHour},     {u"MINUTE", sftExtractMinute}, {u"SECOND", sftExtractSecond},
+        {u"MILLISECOND", sftExtractMillisecond}};
+    const std::u16string field = Upper(FLastTokenString);
+    for (const auto& [text, id] : kFields)
+      if (FLastTokenType == sqltIdentifier && field == text) call.Id = id;
+    if (call.Id == sftNone) {
+      if (FLastTokenType != sqltIdentifier) RaiseExpected(TokenDisplayName(sqltIdentifier));
+      RaiseError(errUnknownIdentifier, {FLastTokenString});
+    }
+    NextToken();
+    Expect(sqltFrom);
+    call.Arguments.push_back(ParseExpression());
+  } else if (call.Name == u"SUBSTRING") {
+    call.Id = sftSubString;
+    call.Arguments.push_back(ParseExpression());
+    Expect(sqltFrom);
+    call.Arguments.push_back(ParseExpression());
+    if (FLastTokenType == sqltFor) {
+      NextToken();
+      call.Arguments.push_back(ParseExpression());
+    } else {
+      // No FOR: the rest of the text.
+      auto rest = TVdbSimpleFactor::CreateLiteral(u"1", TVdbSimpleFactor::lkInteger);
+      rest->Sign = sfsMinus;
+      call.Arguments.push_back(TVdbExpression::FromFactor(std::move(rest)));
+    }
+  } else if (call.Name == u"TRIM") {
+    call.Id = sftTrimBoth;
+    std::u16string chars = u" ";
+    bool direction = true;
+    switch (FLastTokenType) {
+      case sqltBoth: break;
+      case sqltLeading: call.Id = sftTrimLeading; break;
+      case sqltTrailing: call.Id = sftTrimTrailing; break;
+      default: direction = false; break;
+    }
+    if (direction) {
+      NextToken();
+      if (FLastTokenType == sqltString) {
+        chars = FLastTokenString;
+        NextToken();
+      }
+      Expect(sqltFrom);
+    } else if (FLastTokenType == sqltFrom) {
+      NextToken();
+    }
+    call.Arguments.push_back(ParseExpression());
+    const bool wide = std::any_of(chars.begin(), chars.end(), [](char16_t c) { return c >= 0x100; });
+    call.Arguments.push_back(TVdbExpression::FromFactor(TVdbSimpleFactor::CreateLiteral(
+        std::move(chars), wide ? TVdbSimpleFactor::lkWideString : TVdbSimpleFactor::lkString)));
+  } else {
+    call.Id = sftCurrentRecordId;
+    if (FLastTokenType != sqltIdentifier && FLastTokenType != sqltReference)
+      RaiseError(errSyntaxError, {u"Argument to CurrentRecordId must be a table name literal"});
+    call.TableName = FLastTokenString;
+    NextToken();
+  }
+  FInList = inList;
+  Expect(sqltRightParenthesis);
   return TVdbSimpleFactor::CreateFunction(std::move(call));
 }
 
@@ -686,7 +796,7 @@ std::unique_ptr<TVdbFactor> TSqlParser::ParseFactor() {
         NextToken();
         break;
       }
-      if (FLastTokenType == sqltIdentifier && FindFunctionRow(upper)) {
+      if (FLastTokenType == sqltIdentifier && (FindFunctionRow(upper) || IsDataFunctionCall(upper))) {
         f = ParseFunction(std::move(name));
         break;
       }

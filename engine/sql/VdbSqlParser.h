@@ -22,6 +22,22 @@
 
 namespace vdb {
 
+class TVdbSqlCommand;
+class TVdbSqlQuery;
+class TVdbSqlTableExpression;
+class TVdbSqlTableTerm;
+class TVdbSqlTablePrimitive;
+class TVdbSqlSelectExpression;
+class TVdbSqlTableReference;
+class TVdbSqlColumnDefinition;
+class TVdbSqlCreateTableCommand;
+class TVdbSqlAlterTableCommand;
+struct TVdbSqlTableOptions;
+struct TVdbSqlConstraints;
+struct TVdbSqlCorresponding;
+struct TVdbSqlSortSpecification;
+struct TVdbSqlTypeSpec;
+
 enum TSqlTokenType : std::uint8_t {
   sqltAction, sqltAdd, sqltAll, sqltAlter, sqltAnd, sqltAny, sqltAs, sqltAsc, sqltAsterisk, sqltAt,
   sqltBetween, sqltBoth, sqltBy, sqltCascade, sqltCase, sqltCheck, sqltCollate, sqltColumn, sqltComma,
@@ -59,6 +75,12 @@ class TSqlParser {
   std::unique_ptr<TVdbExpression> ParseExpression();
   // Requires the end of the text.
   void ParseEnd();
+  // Statements (sql/VdbSqlCommand.h): InitParsing and the first statement; then the next one,
+  // or null at the end of the text. A statement ends in a semicolon (consumed) or the end.
+  std::unique_ptr<TVdbSqlCommand> ParseFirstStatement();
+  std::unique_ptr<TVdbSqlCommand> ParseNextStatement();
+  // One query (ORDER BY included), as in INSERT ... SELECT or a sub-query.
+  std::unique_ptr<TVdbSqlQuery> ParseQuery();
 
   // ---- the current token
   TSqlTokenType TokenType() const noexcept { return FLastTokenType; }
@@ -92,6 +114,34 @@ class TSqlParser {
   std::unique_ptr<TVdbSimpleFactor> ParseNumberLiteral();
   std::unique_ptr<TVdbFactor> ParseCase();
   std::unique_ptr<TVdbSimpleFactor> ParseFunction(std::u16string name);
+  std::unique_ptr<TVdbSimpleFactor> ParseSpecialForm(std::u16string name);
+  bool IsDataFunctionCall(std::u16string_view upperName) const;
+
+  // ---- statements (VdbSqlStatementParser.cpp)
+  std::unique_ptr<TVdbSqlCommand> ParseStatement();
+  std::unique_ptr<TVdbSqlTableExpression> ParseTableExpression();
+  std::unique_ptr<TVdbSqlTableTerm> ParseTableTerm();
+  std::unique_ptr<TVdbSqlTablePrimitive> ParseTablePrimitive();
+  std::unique_ptr<TVdbSqlSelectExpression> ParseSelectExpression();
+  std::unique_ptr<TVdbSqlTableReference> ParseTableReference();
+  std::unique_ptr<TVdbSqlTableReference> ParseTablePrimary();
+  void ParseCorresponding(TVdbSqlCorresponding& options);
+  TVdbSqlSortSpecification ParseSortSpecification();
+  std::unique_ptr<TVdbSqlCommand> ParseInsert();
+  std::unique_ptr<TVdbSqlCommand> ParseUpdate();
+  std::unique_ptr<TVdbSqlCommand> ParseDelete();
+  std::unique_ptr<TVdbSqlCommand> ParseCreate();
+  std::unique_ptr<TVdbSqlCommand> ParseAlter();
+  std::unique_ptr<TVdbSqlCommand> ParseDrop();
+  void ParseTableOptions(TVdbSqlTableOptions& options);
+  bool ParseConstraint(TVdbSqlConstraints& constraints, std::u16string name);
+  std::unique_ptr<TVdbSqlColumnDefinition> ParseColumnDefinition();
+  void ParseDataType(TVdbSqlTypeSpec& type);
+  std::vector<std::u16string> ParseNameList();
+  // A table, index or column name: an identifier, a quoted name or a string.
+  std::u16string ParseName();
+  bool IsName() const noexcept;
+  std::int64_t ParseInteger();
 
   std::u16string FStatementText;
   bool FIsOdbcCompatible = false;

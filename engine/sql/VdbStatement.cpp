@@ -6,6 +6,7 @@
 #include "base/VdbErrors.h"
 #include "base/VdbFormat.h"
 #include "session/VdbCatalog.h"
+#include "sql/VdbSqlParser.h"
 
 namespace vdb {
 
@@ -74,13 +75,29 @@ std::int16_t TVdbStatement::SetParamValue(std::u16string_view name, const TVdbDa
 }
 
 std::int16_t TVdbStatement::SetText(std::u16string_view text) {
-  static_cast<void>(text);
   Unprepare();
   FCommands.clear();
   FLastErrorRow = 0;
   FLastErrorCol = 0;
-  FLastError.SetLastError(errNotSupported, {u"SQL statement texts"});
-  return kVdbStmtSyntaxError;
+  TSqlParser parser;
+  parser.SetOdbcCompatible(FCompat > 0);
+  parser.SetAllowLocalFormats(false);
+  parser.SetStatementText(std::u16string(text));
+  try {
+    for (auto c = parser.ParseFirstStatement(); c; c = parser.ParseNextStatement()) {
+      FCommands.push_back(VdbCreateCommand(FCatalog, *c));
+    }
+  } catch (const EVdbCompilerError& e) {
+    // The commands parsed before the error stay.
+    FLastErrorRow = e.LineNo();
+    FLastErrorCol = e.CharNo();
+    FLastError.SetLastError(e);
+    return kVdbStmtSyntaxError;
+  } catch (const EVdbEngine& e) {
+    FLastError.SetLastError(e);
+    return kVdbStmtSyntaxError;
+  }
+  return 0;
 }
 
 std::int16_t TVdbStatement::Prepare(TVdbCursorType cursorType) {

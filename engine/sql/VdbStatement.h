@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "base/VdbLastError.h"
-#include "sql/VdbSqlCommand.h"
+#include "sql/VdbCommand.h"
 #include "sql/VdbSqlVariables.h"
 
 namespace vdb {

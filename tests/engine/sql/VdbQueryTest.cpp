@@ -488,5 +488,51 @@ TEST_F(QueryTest, WritingCommandsAndLocks) {
   EXPECT_EQ(Stmt->Execute(), 2);
 }
 
+TEST_F(QueryTest, StatementTexts) {
+  // The statistics statement as the rank window writes it.
+  ASSERT_EQ(Stmt->SetText(u"SELECT RANG,  COUNT(RANG), SUM(TERULET), SUM(NEPESS), SUM(LAKAS)\r\nFROM Irsz\r\n"
+                          u"WHERE RANG <> ''\r\nGROUP BY RANG"),
+            0)
+      << Msg();
+  ASSERT_EQ(Stmt->Prepare(), 0) << Msg();
+  ASSERT_EQ(Stmt->Execute(), 0) << Msg();
+  EXPECT_EQ(Rows().size(), 5u);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"RANG", "COUNT([RANG])", "SUM([TERULET])", "SUM([NEPESS])", "SUM([LAKAS])"}));
+
+  struct TCase {
+    std::u16string Text;
+    std::vector<std::vector<std::string>> Rows;
+  } cases[] = {
+      {u"SELECT COUNT(*) FROM Irsz WHERE 1 = 2", {{"0"}}},
+      {u"SELECT TOP 2 IRSZ, TELEP FROM Irsz WHERE IRSZ >= 8000 ORDER BY IRSZ", {{"8000", "Székesfehérvár"}, {"8041", "Csór"}}},
+      {u"SELECT IRSZ FROM Irsz WHERE TELEP = 'Aba'", {{"8127"}}},
+      {u"SELECT COUNT(*) AS N FROM Irsz a JOIN Irsz b ON a.IRSZ = b.IRSZ WHERE a.TELEP = 'Aba'", {{"1"}}},
+      {u"SELECT RANG FROM Irsz WHERE MEGYE = 'Budapest' UNION SELECT RANG FROM Irsz WHERE IRSZ = 8127", {{"főváros"}, {"város"}}},
+      {u"SELECT DISTINCT RANG FROM Irsz WHERE MEGYE = 'Pest' AND RANG <> 'község' ORDER BY RANG DESC",
+       {{"város"}, {"nagyközség"}, {"megyei jogú város"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(VdbUtf16ToUtf8(c.Text));
+    ASSERT_EQ(Stmt->SetText(c.Text), 0) << Msg();
+    ASSERT_EQ(Stmt->Prepare(), 0) << Msg();
+    ASSERT_EQ(Stmt->Execute(), 0) << Msg();
+    EXPECT_EQ(Rows(), c.Rows);
+  }
+
+  // A syntax error in the second statement keeps the first and tells where.
+  EXPECT_EQ(Stmt->SetText(u"SELECT * FROM Irsz;\nSELECT TOP x FROM Irsz"), kVdbStmtSyntaxError);
+  EXPECT_EQ(Stmt->CommandCount(), 1);
+  EXPECT_EQ(Stmt->LastErrorRow(), 2);
+  EXPECT_EQ(Stmt->LastErrorCol(), 12);
+
+  // Several statements: the result is the sum, the result relation the last query's.
+  ASSERT_EQ(Stmt->SetText(u"UPDATE Irsz SET LAKAS = LAKAS + 1 WHERE MEGYE = 'Budapest'; "
+                          u"UPDATE Irsz SET LAKAS = LAKAS - 1 WHERE MEGYE = 'Budapest'"),
+            0);
+  ASSERT_EQ(Stmt->Prepare(), 0) << Msg();
+  EXPECT_EQ(Stmt->Execute(), 2) << Msg();
+  EXPECT_EQ(Stmt->GetResultRltnIdx(), 0);
+}
+
 }  // namespace
 }  // namespace vdb
