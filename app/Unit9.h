@@ -2,7 +2,7 @@
 // and the one-record scratch table Table2 with their data sources. GUI thread only.
 #pragma once
 
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 
 class QWidget;
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "SettlementImport.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 #include "VdbDatabase.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "SettlementImport.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 #include "VdbDatabase.h"
 #include "db/TDataSource.h"
 

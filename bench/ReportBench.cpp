@@ -13,7 +13,7 @@
 #include "SettlementImport.h"
 #include "Unit11.h"
 #include "Unit12.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 #include "VdbDatabase.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "DataSetTestSupport.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 
 namespace {
 

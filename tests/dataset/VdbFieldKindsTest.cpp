@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "DataSetTestSupport.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 #include "WalkBound.h"
 #include "vidoradb/vdbapi.h"
 

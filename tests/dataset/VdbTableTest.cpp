@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "DataSetTestSupport.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 #include "WalkBound.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "Unit11.h"
 #include "Unit12.h"
 #include "Unit13.h"
-#include "VdbDataSet.h"
+#include "VdbTable.h"
 
 namespace {
 
