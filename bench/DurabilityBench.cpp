@@ -18,6 +18,7 @@
 
 #include "storage/vuOSFileSystem.h"
 #include "tables/VdbBaseTable.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace {
 
@@ -96,7 +97,8 @@ class TEngineTowns {
   TvuMonotonicClock FClock;
   TvuSystemSleeper FSleeper;
   TvuSystemRandom FRandom;
-  TVdbTableEnvironment FEnv{FPageManager, FFs, 1, FLastError, TvuServices{FClock, FSleeper, FRandom}};
+  TVdbTableEnvironment FEnv{FPageManager, FFs, 1, FLastError, TvuServices{FClock, FSleeper, FRandom},
+                            tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
   std::unique_ptr<TVdbBaseTable> FTable;
   std::vector<std::uint8_t> FRecord;
 };

@@ -36,7 +36,7 @@ THandleKind ClassifyRelation(std::int32_t rltnHdl) noexcept {
 std::int16_t SessionOfRltnHdl(std::int32_t rltnHdl) noexcept { return static_cast<std::int16_t>((rltnHdl >> 8) + 1); }
 
 TApiSession::TApiSession(TVdbPageManager& pageManager, TvuFileSystem& fs, TvuServices services)
-    : Session(pageManager, fs, services) {}
+    : Session(pageManager, fs, services, &VdbSqlCompiler()) {}
 
 TApiRegistry& TApiRegistry::Instance() {
   static TApiRegistry registry;

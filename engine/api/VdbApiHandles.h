@@ -27,6 +27,7 @@
 #include "base/VdbBoundary.h"
 #include "session/VdbCursor.h"
 #include "session/VdbLocSess.h"
+#include "sql/VdbSqlCompiler.h"
 #include "sql/VdbStatement.h"
 #include "base/VdbMessages.h"
 #include "storage/vuCrypt.h"

@@ -227,6 +227,7 @@ VDBAPI TVdbResult VdbSessCreateTable(int16_t SessHdl, const TVdbTableInfo* Table
         TApiRegistry& registry = TApiRegistry::Instance();
         TVdbTableEnvironment env{registry.PageManager(), registry.FileSystem(), SessHdl, s.Session.LastError(),
                                  registry.Services()};
+        env.Expressions = &VdbSqlCompiler();
         env.BlobBlockSize = s.Session.Settings().DefBlobBlockSize;
         {
           TVdbBaseTable table(env);

@@ -87,6 +87,7 @@ VDBAPI TVdbResult VdbSessCreateDatabase(int16_t SessHdl, int16_t DbType, const V
     if (ManagementLevel != VDB_MANAGED) return 0;
     TVdbTableEnvironment env{TApiRegistry::Instance().PageManager(), fs, SessHdl, s.Session.LastError(),
                              TApiRegistry::Instance().Services()};
+    env.Expressions = &VdbSqlCompiler();
     for (const TVdbNewTable& t :
          SystemTables(dir, FromCaller(Key), EncryptionOfCaller(SecurityLevel, !FromCaller(Key).empty()))) {
       TVdbBaseTable table(env);

@@ -122,7 +122,7 @@ VDBAPI TVdbResult VdbTableCreate(int16_t RltnHdl, const VdbChar* Name) {
     const std::u16string tag = FromCaller(Name);
     const std::int16_t sessHdl = s.Session.Handle();
     return TApiRegistry::Instance().AddTable(sessHdl, [&](std::int16_t hdl) -> std::unique_ptr<TVdbCursor> {
-      auto cursor = std::make_unique<TVdbCursor>(hdl, r, idx, tag);
+      auto cursor = std::make_unique<TVdbCursor>(hdl, r, idx, tag, &VdbSqlCompiler());
       if (cursor->Open() < 0) return nullptr;
       return cursor;
     });

@@ -21,8 +21,12 @@ bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
 }  // namespace
 
 TVdbCatalog::TVdbCatalog(TVdbPageManager& pageManager, TVdbLastError& lastError, TvuServices services,
-                         std::int16_t sessionHdl)
-    : FPageManager(pageManager), FLastError(lastError), FServices(services), FSessionHdl(sessionHdl) {}
+                         std::int16_t sessionHdl, const IVdbExpressionCompiler* expressions)
+    : FPageManager(pageManager),
+      FLastError(lastError),
+      FServices(services),
+      FExpressions(expressions),
+      FSessionHdl(sessionHdl) {}
 
 TVdbCatalog::~TVdbCatalog() { static_cast<void>(Close()); }
 
@@ -38,6 +42,7 @@ std::int16_t TVdbCatalog::Open(TvuFileSystem& dataFs) {
   FDataFs = &dataFs;
   FEnv = std::make_unique<TVdbTableEnvironment>(
       TVdbTableEnvironment{FPageManager, dataFs, FSessionHdl, FLastError, FServices});
+  FEnv->Expressions = FExpressions;
   FPageManager.RegisterClient(FSessionHdl, CacheSize);
   FRegisteredCacheSize = CacheSize;
   FManagementLevel = tmlUnmanaged;

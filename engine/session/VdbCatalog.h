@@ -44,9 +44,11 @@ enum TVdbManagementLevel : std::uint8_t { tmlUnmanaged, tmlManaged };
 
 class TVdbCatalog {
  public:
-  // `pageManager`, `lastError` and the services must outlive the catalog. `sessionHdl` is
-  // the session's handle (1..100), also its client number in the page manager.
-  TVdbCatalog(TVdbPageManager& pageManager, TVdbLastError& lastError, TvuServices services, std::int16_t sessionHdl);
+  // `pageManager`, `lastError`, the services and `expressions` must outlive the catalog.
+  // `sessionHdl` is the session's handle (1..100), also its client number in the page manager.
+  // `expressions` compiles the constraints and computed columns of the tables it opens.
+  TVdbCatalog(TVdbPageManager& pageManager, TVdbLastError& lastError, TvuServices services, std::int16_t sessionHdl,
+              const IVdbExpressionCompiler* expressions = nullptr);
   // Closes when open.
   ~TVdbCatalog();
   TVdbCatalog(const TVdbCatalog&) = delete;
@@ -193,6 +195,7 @@ class TVdbCatalog {
   TVdbPageManager& FPageManager;
   TVdbLastError& FLastError;
   TvuServices FServices;
+  const IVdbExpressionCompiler* FExpressions;
   std::int16_t FSessionHdl;
   std::u16string FLocation;
   std::u16string FKey;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "base/VdbErrorCodes.h"
-#include "expr/VdbCondition.h"
 #include "tables/VdbBaseTable.h"
 
 namespace vdb {
@@ -52,9 +51,11 @@ void SetReferenceOf(TVdbDataValue& v, std::int32_t ref) {
 
 }  // namespace
 
-TVdbCursor::TVdbCursor(std::int16_t tableHdl, TVdbRelation& relation, TVdbRltnIdx rltnIdx, std::u16string name)
+TVdbCursor::TVdbCursor(std::int16_t tableHdl, TVdbRelation& relation, TVdbRltnIdx rltnIdx, std::u16string name,
+                       const IVdbFilterCompiler* filterCompiler)
     : FTableHdl(tableHdl),
       FRelation(relation),
+      FFilterCompiler(filterCompiler),
       FRltnIdx(rltnIdx),
       FAccessor(std::make_unique<TVdbAccessor>(relation, std::move(name))) {
   FAccessor->OnRecordDeleted = [this](std::int32_t deleted, std::int32_t moved) {
@@ -317,16 +318,10 @@ std::int16_t TVdbCursor::SetUserSqlFilter(std::u16string_view filterExpression, 
       RebuildView();
     });
   }
-  // Mode bits: $10 case-insensitive, $20 jokers, $40 the user's formats and native jokers.
-  TVdbPrepareOptions options = 0;
-  if (mode & 0x10) options |= tpoCaseInsensitive;
-  if (mode & 0x20) options |= tpoUseJokers;
-  if (mode & 0x40) options |= tpoLocalFormats | tpoNativeJokers;
   std::unique_ptr<IVdbAccessorFilter> condition;
   const std::int16_t compiled = Guard([&] {
-    condition = std::make_unique<TVdbConditionFilter>(FRelation, std::u16string(filterExpression),
-                                                      syntax == tesVidoraPL ? tesVidoraPL : tesVidoraSQL, options,
-                                                      TvuFormats::Invariant());
+    if (!FFilterCompiler) RaiseEngineError(errNotSupported, {u"filter conditions"});
+    condition = FFilterCompiler->CompileFilter(FRelation, filterExpression, syntax, mode);
   });
   if (compiled < 0) return compiled;
   return SetUserFilter(std::move(condition), mode, background);

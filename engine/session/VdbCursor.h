@@ -9,8 +9,9 @@
 // relation's last error); -15 invalid access, -16 unknown index, -18 no index for a sort
 // order; other operations return the negated engine code.
 //
-// Filter texts are compiled into conditions (expr/VdbCondition.h) over the table's columns;
-// compiled conditions may also be handed over directly (SetUserFilter).
+// Filter texts are compiled by the filter compiler the cursor was given (IVdbFilterCompiler,
+// implemented where the languages are known); compiled conditions may also be handed over
+// directly (SetUserFilter).
 //
 // Threads: a cursor belongs to one session and is used by one thread at a time.
 #pragma once
@@ -34,13 +35,27 @@ inline constexpr std::uint16_t kVdbFilterIntersectMarks = 6;
 inline constexpr std::uint16_t kVdbFilterAddToMarks = 7;
 inline constexpr std::uint16_t kVdbFilterIncremental = 15;
 
+// Compiles filter texts for cursors. The session floor declares it; the floor that knows the
+// languages implements it.
+class IVdbFilterCompiler {
+ public:
+  virtual ~IVdbFilterCompiler() = default;
+  // Compiles `text` against `relation`'s columns. `syntax`: 0 VidoraPL, otherwise VidoraSQL;
+  // `mode` bits $10 case-insensitive, $20 jokers, $40 the user's formats and native jokers.
+  // Raises the compile errors (EVdbEngine).
+  virtual std::unique_ptr<IVdbAccessorFilter> CompileFilter(const TVdbRelation& relation, std::u16string_view text,
+                                                            int syntax, std::uint16_t mode) const = 0;
+};
+
 class TVdbCursor {
  public:
   // Called when a record of the table is deleted: table handle, deleted and moved numbers.
   using TChangeProc = std::function<void(std::int16_t tableHdl, std::int32_t deleted, std::int32_t moved)>;
 
-  // `relation` must outlive the cursor. The accessor's tag is `name`.
-  TVdbCursor(std::int16_t tableHdl, TVdbRelation& relation, TVdbRltnIdx rltnIdx, std::u16string name);
+  // `relation` and `filterCompiler` must outlive the cursor. The accessor's tag is `name`.
+  // Without a filter compiler, filter texts are refused (engine error 187).
+  TVdbCursor(std::int16_t tableHdl, TVdbRelation& relation, TVdbRltnIdx rltnIdx, std::u16string name,
+             const IVdbFilterCompiler* filterCompiler = nullptr);
   virtual ~TVdbCursor() = default;
   TVdbCursor(const TVdbCursor&) = delete;
   TVdbCursor& operator=(const TVdbCursor&) = delete;
@@ -154,6 +169,7 @@ class TVdbCursor {
 
   std::int16_t FTableHdl;
   TVdbRelation& FRelation;
+  const IVdbFilterCompiler* FFilterCompiler;
   TVdbRltnIdx FRltnIdx;
   std::unique_ptr<TVdbAccessor> FAccessor;
   TChangeProc FOnChangeProc;

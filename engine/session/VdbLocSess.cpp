@@ -17,8 +17,9 @@ std::u16string VdbDefaultPrivateDir() {
   return VdbUtf8ToUtf16(root + "/vidora-" + std::to_string(::getpid()));
 }
 
-TVdbLocalSession::TVdbLocalSession(TVdbPageManager& pageManager, TvuFileSystem& fs, TvuServices services)
-    : FPageManager(pageManager), FFs(fs), FServices(services) {}
+TVdbLocalSession::TVdbLocalSession(TVdbPageManager& pageManager, TvuFileSystem& fs, TvuServices services,
+                                   const IVdbExpressionCompiler* expressions)
+    : FPageManager(pageManager), FFs(fs), FServices(services), FExpressions(expressions) {}
 
 TVdbLocalSession::~TVdbLocalSession() { Uninitialize(); }
 
@@ -31,7 +32,7 @@ void TVdbLocalSession::Initialize(std::int16_t sessionHdl) {
   FSettings.IDName = VdbUtf8ToUtf16(std::to_string(FSettings.Station));
   FLog = std::make_unique<TVdbEngineLog>(FFs, std::u16string(), FSettings.Station);
   FLastError.SetLog(FLog.get());
-  FCatalog = std::make_unique<TVdbCatalog>(FPageManager, FLastError, FServices, sessionHdl);
+  FCatalog = std::make_unique<TVdbCatalog>(FPageManager, FLastError, FServices, sessionHdl, FExpressions);
 }
 
 void TVdbLocalSession::Uninitialize() {

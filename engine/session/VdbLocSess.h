@@ -40,7 +40,9 @@ class TVdbLocalSession {
  public:
   // `pageManager`, `fs` (the operating system's files, or a stand-in in tests) and the
   // services must outlive the session.
-  TVdbLocalSession(TVdbPageManager& pageManager, TvuFileSystem& fs, TvuServices services);
+  // `expressions` (kept, may be null) compiles the constraints and computed columns of tables.
+  TVdbLocalSession(TVdbPageManager& pageManager, TvuFileSystem& fs, TvuServices services,
+                   const IVdbExpressionCompiler* expressions = nullptr);
   ~TVdbLocalSession();
   TVdbLocalSession(const TVdbLocalSession&) = delete;
   TVdbLocalSession& operator=(const TVdbLocalSession&) = delete;
@@ -80,6 +82,7 @@ class TVdbLocalSession {
   TVdbPageManager& FPageManager;
   TvuFileSystem& FFs;
   TvuServices FServices;
+  const IVdbExpressionCompiler* FExpressions;
   std::int16_t FHandle = 0;
   TVdbSessionSettings FSettings;
   TVdbLastError FLastError;

@@ -4,7 +4,7 @@
 
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
-#include "expr/VdbCondition.h"
+#include "sql/VdbCondition.h"
 #include "session/VdbAccessor.h"
 #include "tables/VdbBaseTable.h"
 #include "types/VdbCommon.h"

@@ -145,7 +145,10 @@ TVdbIndexNo TVdbBaseTable::InitIndex(std::u16string_view name, const TVdbSortDef
   if (def != nullptr) {
     s.Def = def->Clone();
     s.Def->SetName(s.Name);
-    if (def->IsCalculated && !VdbCreateIndexCalculation(*this, def->Calculation())) s.Unsupported = true;
+    if (def->IsCalculated &&
+        !(FEnv.Expressions && FEnv.Expressions->CreateIndexCalculation(*this, def->Calculation()))) {
+      s.Unsupported = true;
+    }
   }
   NewIndexStorage(s);
   FLastIndexNo = std::max<std::int16_t>(FLastIndexNo, static_cast<std::int16_t>(free));
@@ -569,12 +572,15 @@ void TVdbBaseTable::AnalyzeColumns() {
     }
     if (col.CalculationSource().empty()) continue;
     if ((col.Options() & coRangeConstraint) != 0) {
-      if (!VdbCreateCheckCondition(*this, col.CalculationSource())) missing(u"range constraints");
+      if (!(FEnv.Expressions && FEnv.Expressions->CreateCheckCondition(*this, col.CalculationSource()))) {
+        missing(u"range constraints");
+      }
     } else if ((col.Options() & coComputed) == 0) {
       // A default value belongs to the new record a cursor starts, which no one initialises
       // from the table yet: writing stays refused rather than storing records without it.
       missing(u"default values");
-    } else if (auto calculation = VdbCreateColumnCalculation(*this, col.CalculationSource())) {
+    } else if (auto calculation = FEnv.Expressions ? FEnv.Expressions->CreateColumnCalculation(*this, col.CalculationSource())
+                                                       : nullptr) {
       FColumnCalculations.push_back({c, col.CalculationPurposes(), std::move(calculation)});
     } else {
       missing((col.Options() & coComputed) != 0 ? u"computed columns" : u"default values");
@@ -582,7 +588,8 @@ void TVdbBaseTable::AnalyzeColumns() {
   }
   FCheckConditions.clear();
   for (int k = 0; k < FChecks.GetCount(); ++k) {
-    auto check = VdbCreateCheckCondition(*this, FChecks.GetNamedDef(k).ConditionText());
+    auto check = FEnv.Expressions ? FEnv.Expressions->CreateCheckCondition(*this, FChecks.GetNamedDef(k).ConditionText())
+                                  : nullptr;
     if (!check) missing(u"check constraints");
     else FCheckConditions.push_back(std::move(check));
   }

@@ -45,6 +45,8 @@ struct TVdbTableEnvironment {
   TVdbIsolationLevel IsolationLevel = tilNone;
   // Block size of new blob files.
   std::int32_t BlobBlockSize = kVdbDefaultBlockSize;
+  // Compiles constraints and computed columns; none: such tables refuse to write (187).
+  const IVdbExpressionCompiler* Expressions = nullptr;
 };
 
 class TVdbBaseTable;

@@ -1,11 +1,13 @@
-// Where a relation gets the compiled forms of its texts: check constraints, computed columns,
-// expression indexes and filters. Check constraints and filters are compiled by the expression
-// layer (expr/VdbCondition.h), and so are computed columns and default values; expression
-// index keys are not there yet, so their factory answers "none". A table whose writing needs something missing refuses to write with engine error
-// 187 naming it (TVdbRelation::RequireRecordWriteSupport), instead of writing records its
-// constraints or computed columns were never applied to; reading stays possible.
+// Where a relation gets the compiled forms of its texts: check constraints, computed columns
+// and expression indexes. The tables floor only declares what it needs (IVdbExpressionCompiler);
+// a higher floor, which knows the languages, implements it and hands it down in the table's
+// environment. Without a compiler, or for a text it cannot compile (expression index keys are
+// never evaluated), the answer is "none": a table whose writing needs something missing refuses
+// to write with engine error 187 naming it (TVdbRelation::RequireRecordWriteSupport), instead of
+// writing records its constraints or computed columns were never applied to; reading stays
+// possible.
 //
-// Threads: pure functions; any thread may call them.
+// Threads: a compiler is stateless; any thread may call it.
 #pragma once
 
 #include <cstdint>
@@ -39,12 +41,18 @@ class IVdbCalculation {
   virtual void Apply(std::span<std::uint8_t> record, const TVdbColumnDef& column) = 0;
 };
 
-// The factories; null means "none": a text that does not compile, or an expression index key
-// (not evaluated yet). A text is VidoraPL in tables of level 4 and below and when it starts
-// with "@"; otherwise VidoraSQL.
-std::unique_ptr<IVdbCondition> VdbCreateCheckCondition(const TVdbRelation& relation, std::u16string_view text);
-std::unique_ptr<IVdbCondition> VdbCreateFilterCondition(const TVdbRelation& relation, std::u16string_view text);
-std::unique_ptr<IVdbCalculation> VdbCreateColumnCalculation(const TVdbRelation& relation, std::u16string_view text);
-std::unique_ptr<IVdbCalculation> VdbCreateIndexCalculation(const TVdbRelation& relation, std::u16string_view text);
+// The factories; null means "none": a text that does not compile, or an expression index key.
+// A text is VidoraPL in tables of level 4 and below and when it starts with "@"; otherwise
+// VidoraSQL.
+class IVdbExpressionCompiler {
+ public:
+  virtual ~IVdbExpressionCompiler() = default;
+  virtual std::unique_ptr<IVdbCondition> CreateCheckCondition(const TVdbRelation& relation,
+                                                              std::u16string_view text) const = 0;
+  virtual std::unique_ptr<IVdbCalculation> CreateColumnCalculation(const TVdbRelation& relation,
+                                                                   std::u16string_view text) const = 0;
+  virtual std::unique_ptr<IVdbCalculation> CreateIndexCalculation(const TVdbRelation& relation,
+                                                                  std::u16string_view text) const = 0;
+};
 
 }  // namespace vdb

@@ -21,6 +21,7 @@
 #include "tables/VdbBaseTable.h"
 #include "types/VdbData.h"
 #include "types/vuCodePage.h"
+#include "sql/VdbSqlCompiler.h"
 #include "WalkBound.h"
 
 namespace vidora::tools::test {
@@ -129,7 +130,8 @@ class TOpenTable {
   vdb::TvuFakeClock Clock;
   vdb::TvuFakeSleeper Sleeper{Clock};
   vdb::TvuFakeRandom Random{7};
-  vdb::TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, vdb::TvuServices{Clock, Sleeper, Random}};
+  vdb::TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, vdb::TvuServices{Clock, Sleeper, Random},
+                                vdb::tilNone, vdb::kVdbDefaultBlockSize, &vdb::VdbSqlCompiler()};
   std::unique_ptr<vdb::TVdbBaseTable> Table;
   bool Opened = false;
   std::vector<std::uint8_t> Record;

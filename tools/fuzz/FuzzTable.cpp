@@ -9,6 +9,7 @@
 #include "session/VdbAccessor.h"
 #include "storage/vuMemoryFileSystem.h"
 #include "tables/VdbBaseTable.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb::fuzz {
 
@@ -32,7 +33,8 @@ struct TWorld {
   TvuFakeClock Clock;
   TvuFakeSleeper Sleeper{Clock};
   TvuFakeRandom Random{7};
-  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random}};
+  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random},
+                           tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
 
   std::unique_ptr<TVdbBaseTable> Open() {
     auto t = std::make_unique<TVdbBaseTable>(Env);

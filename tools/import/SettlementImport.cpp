@@ -11,6 +11,7 @@
 #include "storage/VdbPageMan.h"
 #include "storage/vuOSFileSystem.h"
 #include "base/vuServices.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vidora::tools {
 
@@ -42,7 +43,8 @@ class TEngineSite {
   TvuOSFileSystem FileSystem;
   TVdbPageManager PageManager;
   TVdbLastError LastError;
-  TVdbTableEnvironment Env{PageManager, FileSystem, 1, LastError, vuDefaultServices()};
+  TVdbTableEnvironment Env{PageManager, FileSystem, 1, LastError, vuDefaultServices(),
+                           tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
 };
 
 using TFill = std::function<void(TVdbBaseTable&)>;

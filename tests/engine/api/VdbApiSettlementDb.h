@@ -10,6 +10,7 @@
 
 #include "../support/SettlementWorld.h"
 #include "storage/vuOSFileSystem.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb::test {
 
@@ -27,7 +28,8 @@ inline std::string WriteSettlementDatabase(const std::filesystem::path& dir) {
   TvuFakeSleeper sleeper{clock};
   TvuFakeRandom random{7};
   pageManager.RegisterClient(1, 65536);
-  TVdbTableEnvironment env{pageManager, fs, 1, lastError, TvuServices{clock, sleeper, random}};
+  TVdbTableEnvironment env{pageManager, fs, 1, lastError, TvuServices{clock, sleeper, random},
+                           tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
   std::string failure;
   {
     TVdbNewTable definition = SettlementDefinition();

@@ -18,7 +18,7 @@
 
 #include "../tables/TableTestSupport.h"
 #include "session/VdbAccessor.h"
-#include "expr/VdbCondition.h"
+#include "sql/VdbCondition.h"
 
 namespace vdb {
 namespace {

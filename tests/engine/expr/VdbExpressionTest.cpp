@@ -8,7 +8,7 @@
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
 #include "base/VdbFormat.h"
-#include "expr/VdbCondition.h"
+#include "sql/VdbCondition.h"
 #include "types/VdbCommon.h"
 
 namespace vdb {

@@ -10,6 +10,7 @@
 #include "session/VdbCatalog.h"
 #include "session/VdbCursor.h"
 #include "base/VdbErrorCodes.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -174,7 +175,8 @@ class CatalogTransactionTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(Catalog.Close(), 0); }
 
   test::TTableWorld World;
-  TVdbCatalog Catalog{World.PageManager, World.LastError, TvuServices{World.Clock, World.Sleeper, World.Random}, 2};
+  TVdbCatalog Catalog{World.PageManager, World.LastError, TvuServices{World.Clock, World.Sleeper, World.Random}, 2,
+                      &VdbSqlCompiler()};
   bool Located = [this] {
     Catalog.SetLocation(u"/db/");
     return true;

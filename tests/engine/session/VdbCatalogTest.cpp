@@ -7,6 +7,7 @@
 #include "../tables/TableTestSupport.h"
 #include "session/VdbCatalog.h"
 #include "base/VdbErrorCodes.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -34,7 +35,8 @@ class CatalogTest : public ::testing::Test {
   }
 
   test::TTableWorld World;
-  TVdbCatalog Catalog{World.PageManager, World.LastError, TvuServices{World.Clock, World.Sleeper, World.Random}, 2};
+  TVdbCatalog Catalog{World.PageManager, World.LastError, TvuServices{World.Clock, World.Sleeper, World.Random}, 2,
+                      &VdbSqlCompiler()};
   bool Located = [this] {
     Catalog.SetLocation(u"/db/");
     return true;

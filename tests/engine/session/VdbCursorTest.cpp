@@ -10,7 +10,8 @@
 #include "session/VdbCursor.h"
 #include "base/VdbErrorCodes.h"
 #include "base/VdbFormat.h"
-#include "expr/VdbCondition.h"
+#include "sql/VdbCondition.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -26,7 +27,7 @@ class CursorTest : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_EQ(W->Rows.size(), 3155u);
-    Cursor = std::make_unique<TVdbCursor>(1, *W->Table, 1, u"cursor");
+    Cursor = std::make_unique<TVdbCursor>(1, *W->Table, 1, u"cursor", &VdbSqlCompiler());
     ASSERT_EQ(Cursor->Open(), 0);
   }
   void TearDown() override { Cursor.reset(); }

@@ -14,6 +14,7 @@
 #include "../tables/WriteTestSupport.h"
 #include "session/VdbCatalog.h"
 #include "base/VdbErrorCodes.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -161,7 +162,8 @@ class IntegrityRulesTest : public ::testing::Test {
   std::string Message() const { return VdbUtf16ToUtf8(World.LastError.Msg()); }
 
   test::TTableWorld World;
-  TVdbCatalog Catalog{World.PageManager, World.LastError, TvuServices{World.Clock, World.Sleeper, World.Random}, 2};
+  TVdbCatalog Catalog{World.PageManager, World.LastError, TvuServices{World.Clock, World.Sleeper, World.Random}, 2,
+                      &VdbSqlCompiler()};
   TVdbRltnIdx ParentSlot = 0, ChildSlot = 0;
   TVdbBaseTable* Parent = nullptr;
   TVdbBaseTable* Child = nullptr;

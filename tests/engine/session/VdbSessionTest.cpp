@@ -9,6 +9,7 @@
 #include "../tables/TableTestSupport.h"
 #include "base/VdbErrorCodes.h"
 #include "session/VdbLocSess.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -32,7 +33,8 @@ class SessionTest : public ::testing::Test {
   }
 
   test::TTableWorld World;
-  TVdbLocalSession Session{World.PageManager, World.Fs, TvuServices{World.Clock, World.Sleeper, World.Random}};
+  TVdbLocalSession Session{World.PageManager, World.Fs, TvuServices{World.Clock, World.Sleeper, World.Random},
+                           &VdbSqlCompiler()};
 };
 
 TEST_F(SessionTest, InitialSettings) {

@@ -14,6 +14,7 @@
 
 #include "WriteTestSupport.h"
 #include "storage/vuOSFileSystem.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb::test {
 
@@ -37,7 +38,8 @@ struct TOsWorld {
   TvuFakeClock Clock;
   TvuFakeSleeper Sleeper{Clock};
   TvuFakeRandom Random{5};
-  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random}};
+  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random},
+                           tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
 };
 
 // Creates "Towns" in `dir` holding `towns` (anything with Name, Code and Note), closed again

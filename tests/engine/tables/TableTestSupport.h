@@ -14,6 +14,7 @@
 #include "storage/vuMemoryFileSystem.h"
 #include "tables/VdbBaseTable.h"
 #include "types/vuCodePage.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb::test {
 
@@ -45,7 +46,8 @@ class TTableWorld {
   TvuFakeClock Clock;
   TvuFakeSleeper Sleeper{Clock};
   TvuFakeRandom Random{7};
-  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random}};
+  TVdbTableEnvironment Env{PageManager, Fs, 1, LastError, TvuServices{Clock, Sleeper, Random},
+                           tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
 };
 
 inline TVdbNewColumn Column(std::u16string name, TVdbColumnType type, std::int32_t length = 0, bool nullable = false) {

@@ -10,6 +10,7 @@
 #include "WalkBound.h"
 #include "base/VdbErrorCodes.h"
 #include "storage/vuOSFileSystem.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -566,7 +567,8 @@ TEST(BaseTableOnDiskTest, TableOnTheOperatingSystemsFiles) {
     TvuFakeClock clock;
     TvuFakeSleeper sleeper{clock};
     TvuFakeRandom random;
-    TVdbTableEnvironment env{pm, fs, 1, lastError, TvuServices{clock, sleeper, random}};
+    TVdbTableEnvironment env{pm, fs, 1, lastError, TvuServices{clock, sleeper, random},
+                             tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
     {
       TVdbBaseTable creator(env);
       ASSERT_EQ(creator.NewTable(PeopleTable(base + u"People")), 0) << VdbUtf16ToUtf8(lastError.Msg());

@@ -25,6 +25,7 @@
 #include "TownStepsSupport.h"
 #include "base/VdbErrorCodes.h"
 #include "tables/VdbRedoLog.h"
+#include "sql/VdbSqlCompiler.h"
 
 namespace vdb {
 namespace {
@@ -51,7 +52,8 @@ std::uint32_t RunSeed() {
 
 // A table environment over `fs` (which wraps the memory file system of a test world).
 struct TWrappedEnv {
-  explicit TWrappedEnv(TvuFileSystem& fs) : Env{PageManager, fs, 1, LastError, TvuServices{Clock, Sleeper, Random}} {
+  explicit TWrappedEnv(TvuFileSystem& fs) : Env{PageManager, fs, 1, LastError, TvuServices{Clock, Sleeper, Random},
+                                                tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()} {
     PageManager.RegisterClient(1, 65536);
   }
   ~TWrappedEnv() { PageManager.UnregisterClient(1, 65536); }

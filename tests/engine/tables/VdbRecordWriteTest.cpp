@@ -521,7 +521,8 @@ TEST_F(TableTransactionTest, LogOfALiveWriterIsLeftAlone) {
   t->Flush(true);
   // Another session opens the table meanwhile: the writer still holds its log.
   TVdbLastError otherError;
-  TVdbTableEnvironment otherEnv{World.PageManager, World.Fs, 2, otherError, World.Env.Services};
+  TVdbTableEnvironment otherEnv{World.PageManager, World.Fs, 2, otherError, World.Env.Services, tilNone,
+                                kVdbDefaultBlockSize, World.Env.Expressions};
   World.PageManager.RegisterClient(2, 65536);
   {
     TVdbBaseTable other(otherEnv);

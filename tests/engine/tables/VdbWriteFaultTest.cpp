@@ -76,7 +76,8 @@ TRun RunWithFault(TvuMemoryFileSystem& disk, const TFaultCase& c, std::int64_t n
   TvuFakeClock clock;
   TvuFakeSleeper sleeper{clock};
   TvuFakeRandom random{11};
-  TVdbTableEnvironment env{pageManager, fs, 1, lastError, TvuServices{clock, sleeper, random}};
+  TVdbTableEnvironment env{pageManager, fs, 1, lastError, TvuServices{clock, sleeper, random},
+                           tilNone, kVdbDefaultBlockSize, &VdbSqlCompiler()};
   TRun run;
   {
     TVdbBaseTable t(env);

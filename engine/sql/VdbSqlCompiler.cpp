@@ -1,7 +1,7 @@
-#include "tables/VdbTableExpressions.h"
+#include "sql/VdbSqlCompiler.h"
 
 #include "base/VdbErrorCodes.h"
-#include "expr/VdbCondition.h"
+#include "sql/VdbCondition.h"
 #include "sql/VdbSqlParser.h"
 #include "tables/VdbRelation.h"
 
@@ -86,7 +86,8 @@ class TCompiledCalculation final : public IVdbCalculation {
 
 }  // namespace
 
-std::unique_ptr<IVdbCondition> VdbCreateCheckCondition(const TVdbRelation& relation, std::u16string_view text) {
+std::unique_ptr<IVdbCondition> TVdbSqlCompiler::CreateCheckCondition(const TVdbRelation& relation,
+                                                                     std::u16string_view text) const {
   try {
     return std::make_unique<TCompiledCheck>(relation, text);
   } catch (const EVdbEngine&) {
@@ -95,11 +96,8 @@ std::unique_ptr<IVdbCondition> VdbCreateCheckCondition(const TVdbRelation& relat
   }
 }
 
-std::unique_ptr<IVdbCondition> VdbCreateFilterCondition(const TVdbRelation& relation, std::u16string_view text) {
-  return VdbCreateCheckCondition(relation, text);
-}
-
-std::unique_ptr<IVdbCalculation> VdbCreateColumnCalculation(const TVdbRelation& relation, std::u16string_view text) {
+std::unique_ptr<IVdbCalculation> TVdbSqlCompiler::CreateColumnCalculation(const TVdbRelation& relation,
+                                                                          std::u16string_view text) const {
   try {
     return std::make_unique<TCompiledCalculation>(relation, text);
   } catch (const EVdbEngine&) {
@@ -107,8 +105,27 @@ std::unique_ptr<IVdbCalculation> VdbCreateColumnCalculation(const TVdbRelation& 
   }
 }
 
-std::unique_ptr<IVdbCalculation> VdbCreateIndexCalculation(const TVdbRelation&, std::u16string_view) {
+std::unique_ptr<IVdbCalculation> TVdbSqlCompiler::CreateIndexCalculation(const TVdbRelation&,
+                                                                         std::u16string_view) const {
   return nullptr;
+}
+
+std::unique_ptr<IVdbAccessorFilter> TVdbSqlCompiler::CompileFilter(const TVdbRelation& relation,
+                                                                   std::u16string_view text, int syntax,
+                                                                   std::uint16_t mode) const {
+  // Mode bits: $10 case-insensitive, $20 jokers, $40 the user's formats and native jokers.
+  TVdbPrepareOptions options = 0;
+  if (mode & 0x10) options |= tpoCaseInsensitive;
+  if (mode & 0x20) options |= tpoUseJokers;
+  if (mode & 0x40) options |= tpoLocalFormats | tpoNativeJokers;
+  return std::make_unique<TVdbConditionFilter>(relation, std::u16string(text),
+                                               syntax == tesVidoraPL ? tesVidoraPL : tesVidoraSQL, options,
+                                               TvuFormats::Invariant());
+}
+
+const TVdbSqlCompiler& VdbSqlCompiler() noexcept {
+  static const TVdbSqlCompiler compiler;
+  return compiler;
 }
 
 }  // namespace vdb

@@ -1,4 +1,4 @@
-#include "expr/VdbCondition.h"
+#include "sql/VdbCondition.h"
 
 #include <algorithm>
 
