@@ -4,6 +4,7 @@
 
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
+#include "expr/VdbSqlFunctions.h"
 
 namespace vdb {
 
@@ -152,6 +153,12 @@ std::u16string VdbQuoteSqlString(std::u16string_view text) {
 const TVdbDataValue& TVdbFactor::Calculate() {
   const TVdbDataValue& v = DoCalculate();
   if (Sign != sfsMinus) return v;
+  if (FInnerType->ColumnType() == vctFloat) {
+    // Floats have no unary operator of their own: the negated factor keeps the float type.
+    if (IsNullValue(*FInnerType, v)) FDataType->SetNull(FValue);
+    else FDataType->SetDouble(FValue, -FInnerType->GetDouble(v));
+    return FValue;
+  }
   TVdbDataType::Calculate(duoMinus, v, FValue, *FInnerType, *FDataType);
   return FValue;
 }
@@ -159,7 +166,9 @@ const TVdbDataValue& TVdbFactor::Calculate() {
 void TVdbFactor::Prepare(TVdbPrepareContext& context) {
   FInnerType = PrepareInner(context);
   FDataType = FInnerType;
-  if (Sign == sfsMinus && FInnerType) {
+  if (Sign == sfsMinus && FInnerType && FInnerType->ColumnType() == vctFloat) {
+    FDataType = TVdbDataType::GetVariableType(*FInnerType);
+  } else if (Sign == sfsMinus && FInnerType) {
     FDataType = FInnerType->GetResultDataType(duoMinus);
     if (!FDataType) throw EVdbEngine(errTypeMismatch, {u"-" + FInnerType->SqlName()});
   }
@@ -338,8 +347,8 @@ const TVdbDataType* TVdbSimpleFactor::PrepareLiteral(TVdbPrepareContext& context
 const TVdbDataType* TVdbSimpleFactor::PrepareInner(TVdbPrepareContext& context) {
   switch (FType) {
     case sftFunction:
-      for (auto& a : FFunction.Arguments) a->Prepare(context);
-      throw EVdbEngine(errNotSupported, {u"built-in function " + FFunction.Name});
+      FFunction.Impl = std::make_shared<TSqlStdFunction>(FFunction);
+      return FFunction.Impl->Prepare(context);
     case sftExpression:
       FExpression->Prepare(context);
       return FExpression->DataType();
@@ -366,6 +375,9 @@ const TVdbDataValue& TVdbSimpleFactor::DoCalculate() {
       FColumns->ColumnValue(FRltnPos, FFieldNo, FColumnRef);
       return FColumnRef;
     case sftExpression: return FExpression->Calculate();
+    case sftFunction:
+      if (FFunction.Impl) return FFunction.Impl->Calculate();
+      [[fallthrough]];
     default: throw EVdbEngine(errNoValue, {InnerSqlText()});
   }
 }
@@ -636,6 +648,12 @@ void TVdbBooleanFactor::Prepare(TVdbPrepareContext& context) {
     SearchCondition->Prepare(context);
     return;
   }
+  if (SubQuery) {
+    FOptions = context.Options;
+    if (ExpressionLeft) ExpressionLeft->Prepare(context);
+    SubQuery->Prepare(context);
+    return;
+  }
   FOptions = context.Options;
   TVdbExpression* sides[] = {ExpressionLeft.get(), ExpressionRight.get(), ExpressionRightEx.get()};
   for (TVdbExpression* s : sides)
@@ -720,6 +738,9 @@ TVdbTruth TVdbBooleanFactor::Evaluate() {
   TVdbTruth result = vtFalse;
   if (SearchCondition) {
     result = SearchCondition->Evaluate();
+  } else if (SubQuery) {
+    const TVdbDataValue* left = ExpressionLeft ? &ExpressionLeft->Calculate() : nullptr;
+    result = SubQuery->Test(ComparisonOperator, Quantifier, left, ExpressionLeft ? ExpressionLeft->DataType() : nullptr);
   } else {
     const TVdbDataValue& left = ExpressionLeft->Calculate();
     const TVdbDataType& lt = *ExpressionLeft->DataType();
@@ -794,6 +815,8 @@ std::unique_ptr<TVdbBooleanFactor> TVdbBooleanFactor::CreateCopy() const {
   f->IsNot = IsNot;
   f->ComparisonOperator = ComparisonOperator;
   f->LikeEscapeChar = LikeEscapeChar;
+  f->SubQuery = SubQuery ? SubQuery->CreateCopy() : nullptr;
+  f->Quantifier = Quantifier;
   return f;
 }
 
@@ -801,12 +824,21 @@ bool TVdbBooleanFactor::IsSyntacticallyEqual(const TVdbBooleanFactor& other) con
   return IsNot == other.IsNot && ComparisonOperator == other.ComparisonOperator &&
          LikeEscapeChar == other.LikeEscapeChar && EqualPtr(ExpressionLeft, other.ExpressionLeft) &&
          EqualPtr(ExpressionRight, other.ExpressionRight) && EqualPtr(ExpressionRightEx, other.ExpressionRightEx) &&
-         EqualList(ValueSet, other.ValueSet) && EqualPtr(SearchCondition, other.SearchCondition);
+         EqualList(ValueSet, other.ValueSet) && EqualPtr(SearchCondition, other.SearchCondition) &&
+         Quantifier == other.Quantifier && EqualPtr(SubQuery, other.SubQuery);
 }
 
 std::u16string TVdbBooleanFactor::SqlText() const {
   std::u16string r = IsNot ? u"NOT " : u"";
   if (SearchCondition) return r + u"(" + SearchCondition->SqlText() + u")";
+  if (SubQuery) {
+    const std::u16string query = u"(" + SubQuery->SqlText() + u")";
+    if (ComparisonOperator == tcoExists || !ExpressionLeft) return r + u"EXISTS " + query;
+    r += ExpressionLeft->SqlText() + u" " + VdbComparisonText(ComparisonOperator) + u" ";
+    if (Quantifier == tqAll) r += u"ALL ";
+    if (Quantifier == tqAny) r += u"ANY ";
+    return r + query;
+  }
   const std::u16string left = ExpressionLeft->SqlText();
   switch (ComparisonOperator) {
     case tcoIsNull:
@@ -835,6 +867,7 @@ std::u16string TVdbBooleanFactor::SqlText() const {
 std::u16string TVdbBooleanFactor::EasyText() const {
   std::u16string r = IsNot ? u"not " : u"";
   if (SearchCondition) return r + u"(" + SearchCondition->EasyText() + u")";
+  if (SubQuery) return SqlText();
   const std::u16string left = ExpressionLeft->EasyText();
   switch (ComparisonOperator) {
     case tcoIsNull: return r + left + u" = nil";
@@ -929,7 +962,7 @@ std::u16string TVdbSearchCondition::EasyText() const {
 namespace {
 
 bool IsPlainPredicate(const TVdbBooleanFactor& f, TVdbComparisonOperator op) {
-  return !f.SearchCondition && !f.IsNot && f.ComparisonOperator == op;
+  return !f.SearchCondition && !f.SubQuery && !f.IsNot && f.ComparisonOperator == op;
 }
 
 // The factors of a term that reads a IS NULL AND b IS NULL, directly or in parentheses.
@@ -946,7 +979,7 @@ const std::vector<std::unique_ptr<TVdbBooleanFactor>>* BothNullFactors(const TVd
 std::unique_ptr<TVdbBooleanFactor> NullSafeEquality(const TVdbBooleanTerm& eqTerm, const TVdbBooleanTerm& nullTerm) {
   if (eqTerm.Factors.size() != 1) return nullptr;
   const TVdbBooleanFactor& eq = *eqTerm.Factors[0];
-  if (eq.SearchCondition) return nullptr;
+  if (eq.SearchCondition || eq.SubQuery) return nullptr;
   const bool isEqual = (!eq.IsNot && eq.ComparisonOperator == tcoEqual) || (eq.IsNot && eq.ComparisonOperator == tcoUnequal);
   if (!isEqual) return nullptr;
   const auto* nulls = BothNullFactors(nullTerm);

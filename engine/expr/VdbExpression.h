@@ -57,6 +57,9 @@ class IVdbColumnSource {
   virtual bool FindColumn(std::u16string_view name, int& rltnPos, int& fieldNo, const TVdbDataType*& type) const = 0;
   // Makes `value` refer to the field in the current record. Raises the read error.
   virtual void ColumnValue(int rltnPos, int fieldNo, TVdbDataValue& value) = 0;
+  // The record id of the current record of the table named `table` (CURRENTRECORDID); false
+  // when no such table with record ids is read here.
+  virtual bool CurrentRecordId(std::u16string_view /*table*/, std::int64_t& /*id*/) { return false; }
 };
 
 struct TVdbPrepareContext {
@@ -251,6 +254,27 @@ class TVdbExpression {
 
 // ---- conditions
 
+// ALL or ANY (SOME) before a sub-query of a comparison.
+enum TVdbQuantifier : std::uint8_t { tqNone, tqAll, tqAny };
+
+// A sub-query inside a condition: EXISTS (query), x IN (query), x op ALL/ANY (query). The
+// statement layer gives it its meaning; the condition only owns, copies, compares and renders
+// it, and hands evaluation to it.
+class IVdbSubQuery {
+ public:
+  virtual ~IVdbSubQuery() = default;
+  virtual std::unique_ptr<IVdbSubQuery> CreateCopy() const = 0;
+  virtual bool IsSyntacticallyEqual(const IVdbSubQuery& other) const = 0;
+  // The query's text, without the parentheses.
+  virtual std::u16string SqlText() const = 0;
+  // Binds the sub-query for evaluation; a sub-query that cannot be evaluated here refuses.
+  virtual void Prepare(TVdbPrepareContext& context) = 0;
+  // The predicate's truth for the current records: EXISTS (`left` null), IN (tcoIn) or a
+  // comparison `op` with `quantifier`.
+  virtual TVdbTruth Test(TVdbComparisonOperator op, TVdbQuantifier quantifier, const TVdbDataValue* left,
+                         const TVdbDataType* leftType) = 0;
+};
+
 class TVdbBooleanFactor {
  public:
   std::unique_ptr<TVdbExpression> ExpressionLeft;
@@ -261,6 +285,9 @@ class TVdbBooleanFactor {
   bool IsNot = false;
   TVdbComparisonOperator ComparisonOperator = tcoNone;
   char16_t LikeEscapeChar = 0;
+  // EXISTS, IN or a quantified comparison over a sub-query (ExpressionRight and ValueSet unused).
+  std::unique_ptr<IVdbSubQuery> SubQuery;
+  TVdbQuantifier Quantifier = tqNone;
 
   TVdbPrepareOptions Options() const noexcept { return FOptions; }
   void Prepare(TVdbPrepareContext& context);

@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "base/VdbErrorCodes.h"
+#include "base/VdbErrors.h"
+
 namespace vdb {
 
 namespace {
@@ -660,6 +663,30 @@ bool TVdbSqlUpdateIndexCommand::IsSyntacticallyEqual(const TVdbSqlCommand& other
 std::u16string TVdbSqlUpdateIndexCommand::GetSqlText() const {
   return (IsFulltext ? u"UPDATE FULLTEXTINDEX " : u"UPDATE INDEX ") + VdbSqlName(TableName) + u"." +
          (IndexName == u"*" && !IsFulltext ? u"*" : VdbSqlName(IndexName));
+}
+
+// ---- sub-queries
+
+std::unique_ptr<IVdbSubQuery> TVdbSqlSubQuery::CreateCopy() const {
+  return std::make_unique<TVdbSqlSubQuery>(Query ? Query->CopyQuery() : nullptr);
+}
+
+bool TVdbSqlSubQuery::IsSyntacticallyEqual(const IVdbSubQuery& other) const {
+  const auto* o = dynamic_cast<const TVdbSqlSubQuery*>(&other);
+  return o && EqualPtr(Query, o->Query);
+}
+
+std::u16string TVdbSqlSubQuery::SqlText() const { return Query ? Query->GetSqlText() : std::u16string(); }
+
+void TVdbSqlSubQuery::Prepare(TVdbPrepareContext& context) {
+  if (!Evaluator || !Query) throw EVdbEngine(errNotSupported, {u"a sub-query here"});
+  Evaluator->Prepare(*Query, context);
+}
+
+TVdbTruth TVdbSqlSubQuery::Test(TVdbComparisonOperator op, TVdbQuantifier quantifier, const TVdbDataValue* left,
+                                const TVdbDataType* leftType) {
+  if (!Evaluator || !Query) throw EVdbEngine(errNotSupported, {u"a sub-query here"});
+  return Evaluator->Test(*Query, op, quantifier, left, leftType);
 }
 
 }  // namespace vdb

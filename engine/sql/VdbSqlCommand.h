@@ -381,6 +381,31 @@ class TVdbSqlUpdateIndexCommand final : public TVdbSqlCommand {
   std::u16string GetSqlText() const override;
 };
 
+// Evaluates a sub-query of a condition; the statement layer installs one before preparing.
+class IVdbSubQueryEvaluator {
+ public:
+  virtual ~IVdbSubQueryEvaluator() = default;
+  virtual void Prepare(TVdbSqlQuery& query, TVdbPrepareContext& context) = 0;
+  virtual TVdbTruth Test(TVdbSqlQuery& query, TVdbComparisonOperator op, TVdbQuantifier quantifier,
+                         const TVdbDataValue* left, const TVdbDataType* leftType) = 0;
+};
+
+// The sub-query of EXISTS, IN and ALL/ANY comparisons in a condition tree.
+class TVdbSqlSubQuery final : public IVdbSubQuery {
+ public:
+  explicit TVdbSqlSubQuery(std::unique_ptr<TVdbSqlQuery> query) : Query(std::move(query)) {}
+  std::unique_ptr<TVdbSqlQuery> Query;
+  std::unique_ptr<IVdbSubQueryEvaluator> Evaluator;  // not copied
+
+  std::unique_ptr<IVdbSubQuery> CreateCopy() const override;
+  bool IsSyntacticallyEqual(const IVdbSubQuery& other) const override;
+  std::u16string SqlText() const override;
+  // Without an evaluator: engine error 187, sub-queries are not supported there.
+  void Prepare(TVdbPrepareContext& context) override;
+  TVdbTruth Test(TVdbComparisonOperator op, TVdbQuantifier quantifier, const TVdbDataValue* left,
+                 const TVdbDataType* leftType) override;
+};
+
 // Parses every statement of `text` (several separated by semicolons); raises the parser's
 // exceptions (ESqlParser) with row, column and line.
 std::vector<std::unique_ptr<TVdbSqlCommand>> VdbParseSqlStatements(std::u16string_view text);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <utility>
 
 #include "base/VdbErrorCodes.h"
+#include "sql/VdbSqlCommand.h"
 
 namespace vdb {
 
@@ -134,6 +136,47 @@ std::u16string TSqlParser::FindComparisonString(TVdbComparisonOperator op) {
     case tcoFullTextRank: return {};
     default: return VdbComparisonText(op);
   }
+}
+
+int TSqlParser::FindFunction(TFunctionId id) {
+  for (std::size_t i = 0; i < kFunctions.size(); ++i)
+    if (kFunctions[i].Id == id) return static_cast<int>(i);
+  return -1;
+}
+
+std::u16string TSqlParser::GetSqlTypeName(TVdbSqlType type) { return VdbSqlTypeName(type); }
+
+TVdbColumnType TSqlParser::GetVdbType(TVdbSqlType type) {
+  switch (type) {
+    case sqlInteger: return vctInteger;
+    case sqlSmallInt: return vctSmallInt;
+    case sqlByte: return vctByte;
+    case sqlDouble: return vctFloat;
+    case sqlChar: case sqlVarChar: return vctString;
+    case sqlTime: return vctTime;
+    case sqlDate: return vctDate;
+    case sqlTimeStamp: return vctTimeStamp;
+    case sqlBoolean: return vctBoolean;
+    case sqlAutoInc: return vctRecordId;
+    case sqlLongVarChar: return vctMemo;
+    case sqlLongVarBinary: return vctBlob;
+    case sqlWChar: case sqlVarWChar: return vctWideString;
+    case sqlLongVarWChar: return vctWideMemo;
+    case sqlBigInt: return vctBigInt;
+    case sqlLink: return vctLink;
+    case sqlRelation: return vctRelation;
+    case sqlEnum: return vctEnum;
+    case sqlGuid: return vctGuid;
+    case sqlNone: break;
+  }
+  return vctNull;
+}
+
+std::unique_ptr<TVdbFactor> TSqlParser::ParseParameter() {
+  InitParsing();
+  auto f = ParseFactor();
+  ParseEnd();
+  return f;
 }
 
 // ---- positions and errors
@@ -415,12 +458,32 @@ std::unique_ptr<TVdbBooleanFactor> TSqlParser::ParseBooleanFactor() {
       }
       f->SearchCondition = std::move(inner);
       return f;
+    } catch (const ESqlParser& e) {
+      // Both readings may fail; the one that got further names the real fault.
+      const std::exception_ptr first = std::current_exception();
+      const auto firstAt = std::make_pair(e.LineNo(), e.CharNo());
+      FSaved = saved;
+      RestorePosition();
+      FInList = inList;
+      try {
+        ParsePredicate(*f);
+      } catch (const ESqlParser& second) {
+        if (firstAt > std::make_pair(second.LineNo(), second.CharNo())) std::rethrow_exception(first);
+        throw;
+      }
+      return f;
     } catch (const EVdbEngine&) {
       FSaved = saved;
       RestorePosition();
       FInList = inList;
     }
-  } else if (FLastTokenType == sqltExists || FLastTokenType == sqltContains) {
+  } else if (FLastTokenType == sqltExists) {
+    NextToken();
+    f->ComparisonOperator = tcoExists;
+    f->SubQuery = ParseSubQuery();
+    return f;
+  } else if (FLastTokenType == sqltContains) {
+    // Full-text predicates belong to full-text indexing, which this engine does not have.
     RaiseError(errNotSupported, {FLastTokenString});
   }
   ParsePredicate(*f);
@@ -450,8 +513,12 @@ void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
       for (const auto& [t, op] : kOps)
         if (t == FLastTokenType) f.ComparisonOperator = op;
       NextToken();
-      if (FLastTokenType == sqltAll || FLastTokenType == sqltAny || FLastTokenType == sqltSome)
-        RaiseError(errNotSupported, {u"sub-query comparison " + FLastTokenString});
+      if (FLastTokenType == sqltAll || FLastTokenType == sqltAny || FLastTokenType == sqltSome) {
+        f.Quantifier = FLastTokenType == sqltAll ? tqAll : tqAny;
+        NextToken();
+        f.SubQuery = ParseSubQuery();
+        return;
+      }
       f.ExpressionRight = ParseExpression();
       if (f.ComparisonOperator == tcoLike && FLastTokenType == sqltEscape) {
         NextToken();
@@ -471,8 +538,19 @@ void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
         FInList = inList;
         RaiseExpected(u"(");
       }
+      if (Peek() != u'\0') {
+        // IN (SELECT ...): a sub-query instead of a list.
+        SavePosition();
+        NextToken();
+        const bool query = FLastTokenType == sqltSelect;
+        RestorePosition();
+        if (query) {
+          FInList = inList;
+          f.SubQuery = ParseSubQuery();
+          return;
+        }
+      }
       NextToken();
-      if (FLastTokenType == sqltSelect) RaiseError(errNotSupported, {u"IN (SELECT ...)"});
       f.ValueSet.push_back(ParseExpression());
       while (FLastTokenType == sqltComma) {
         NextToken();
@@ -494,6 +572,16 @@ void TSqlParser::ParsePredicate(TVdbBooleanFactor& f) {
       return;
     default: RaiseExpected(u"=");
   }
+}
+
+std::unique_ptr<IVdbSubQuery> TSqlParser::ParseSubQuery() {
+  const bool inList = FInList;
+  Expect(sqltLeftParenthesis);
+  FInList = false;
+  auto query = ParseQuery();
+  FInList = inList;
+  Expect(sqltRightParenthesis);
+  return std::make_unique<TVdbSqlSubQuery>(std::move(query));
 }
 
 std::unique_ptr<TVdbExpression> TSqlParser::ParseExpression() {

@@ -81,6 +81,15 @@ class TSqlParser {
   std::unique_ptr<TVdbSqlCommand> ParseNextStatement();
   // One query (ORDER BY included), as in INSERT ... SELECT or a sub-query.
   std::unique_ptr<TVdbSqlQuery> ParseQuery();
+  // Restarts at the first character and reads one factor (a parameter value given as text:
+  // a number, a string, a date ...), then requires the end of the text.
+  std::unique_ptr<TVdbFactor> ParseParameter();
+
+  // Row of the function table that names `id` (the first, for ids with two names), or -1.
+  static int FindFunction(TFunctionId id);
+  static std::u16string GetSqlTypeName(TVdbSqlType type);
+  // The engine column type of an SQL type (vctNull for sqlNone).
+  static TVdbColumnType GetVdbType(TVdbSqlType type);
 
   // ---- the current token
   TSqlTokenType TokenType() const noexcept { return FLastTokenType; }
@@ -88,6 +97,9 @@ class TSqlParser {
   std::int32_t LastTokenRow() const;
   std::int32_t LastTokenColumn() const;
   std::u16string CurrentStatementLine() const;
+  // 0-based offsets of the current token's first character and of the character after it.
+  std::size_t TokenStart() const noexcept { return FLastTokenPos; }
+  std::size_t TokenEnd() const noexcept { return FStatementPos; }
   void NextToken();
 
   // The operator's keyword or symbol ("IS NULL" built from keywords).
@@ -115,6 +127,7 @@ class TSqlParser {
   std::unique_ptr<TVdbFactor> ParseCase();
   std::unique_ptr<TVdbSimpleFactor> ParseFunction(std::u16string name);
   std::unique_ptr<TVdbSimpleFactor> ParseSpecialForm(std::u16string name);
+  std::unique_ptr<IVdbSubQuery> ParseSubQuery();
   bool IsDataFunctionCall(std::u16string_view upperName) const;
 
   // ---- statements (VdbSqlStatementParser.cpp)

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Runs the libFuzzer targets over the table files, each for a while, with their corpora in
+# Runs the libFuzzer targets over the table files and the VidoraSQL parser, each for a while, with their corpora in
 # tools/fuzz/corpus/<target> (new finds are kept there; crashes go to build/fuzz/crashes).
-# Usage: tools/fuzz/run.sh [seconds per target] [target ...]   (default 60, all four)
+# Usage: tools/fuzz/run.sh [seconds per target] [target ...]   (default 60, all five)
 # BUILD_DIR chooses the build directory (default build/fuzz, configured here with clang).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(data_file index memo redo_log)
+[ "${#targets[@]}" -gt 0 ] || targets=(data_file index memo redo_log sql)
 build="${BUILD_DIR:-$root/build/fuzz}"
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -223,7 +223,7 @@ TEST(ExpressionTest, PrepareErrorsNameTheirCause) {
       {u"I = :P", errUnknownIdentifier, u"Unknown identifier \":P\""},
       {u"I LIKE 'a%'", errTypeMismatch, nullptr},
       {u"I + S = 1", errTypeMismatch, nullptr},
-      {u"UPPER(S) = 'A'", errNotSupported, nullptr},
+      {u"UPPER(I) = 'A'", errTypeMismatch, u"Type mismatch: UPPER"},
   };
   for (const auto& c : cases) {
     TValues v;

@@ -182,6 +182,34 @@ TEST(SqlStatementTest, SetOperationsTopDistinctAndOrder) {
   EXPECT_EQ(q->SortSpecificationList[2], (TVdbSqlSortSpecification{u"b", false}));
 }
 
+TEST(SqlStatementTest, SubQueriesInConditions) {
+  auto q = ParseAs<TVdbSqlQuery>(
+      u"SELECT * FROM t WHERE EXISTS (SELECT * FROM u) AND a IN (SELECT b FROM v) AND c >= ANY (SELECT c FROM w) "
+      u"AND d IN (1, 2)");
+  const auto& factors = q->SingleSelect()->SearchCondition->Terms[0]->Factors;
+  ASSERT_EQ(factors.size(), 4u);
+  EXPECT_EQ(factors[0]->ComparisonOperator, tcoExists);
+  EXPECT_FALSE(factors[0]->ExpressionLeft);
+  auto* exists = dynamic_cast<TVdbSqlSubQuery*>(factors[0]->SubQuery.get());
+  ASSERT_NE(exists, nullptr);
+  EXPECT_TRUE(exists->Query->IsPrimitiveQuery());
+  EXPECT_EQ(factors[1]->ComparisonOperator, tcoIn);
+  EXPECT_TRUE(factors[1]->SubQuery);
+  EXPECT_TRUE(factors[1]->ValueSet.empty());
+  EXPECT_EQ(factors[2]->ComparisonOperator, tcoGreaterOrEqual);
+  EXPECT_EQ(factors[2]->Quantifier, tqAny);
+  EXPECT_FALSE(factors[3]->SubQuery);
+  EXPECT_EQ(factors[3]->ValueSet.size(), 2u);
+  // Without an evaluator from the statement layer a sub-query refuses to be prepared.
+  TVdbPrepareContext context;
+  try {
+    factors[0]->Prepare(context);
+    ADD_FAILURE() << "a sub-query prepared without an evaluator";
+  } catch (const EVdbEngine& e) {
+    EXPECT_EQ(e.Code(), errNotSupported);
+  }
+}
+
 TEST(SqlStatementTest, DataChangeStatements) {
   auto ins = ParseAs<TVdbSqlInsertCommand>(u"INSERT INTO Irsz (IRSZ, TELEP) VALUES ('1011', :name)");
   EXPECT_EQ(ins->TableName, u"Irsz");
@@ -279,6 +307,25 @@ TEST(SqlStatementTest, IndexAndFullTextStatements) {
   EXPECT_TRUE(uf->IsFulltext);
 }
 
+TEST(SqlStatementTest, ParameterValuesAndClassFunctions) {
+  TSqlParser p;
+  p.SetStatementText(u"24.12.2013");
+  auto date = p.ParseParameter();
+  ASSERT_TRUE(date->IsLiteral());
+  EXPECT_EQ(dynamic_cast<TVdbSimpleFactor&>(*date).LiteralKind(), TVdbSimpleFactor::lkDate);
+  p.SetStatementText(u"-2.5");
+  EXPECT_EQ(p.ParseParameter()->SqlText(), u"-2.5");
+  p.SetStatementText(u"'a' 'b'");
+  EXPECT_THROW(p.ParseParameter(), ESqlParser);
+  EXPECT_EQ(TSqlParser::FindFunction(sftCount), 6);
+  EXPECT_EQ(TSqlParser::FindFunction(sftMaxN), -1);
+  EXPECT_EQ(TSqlParser::GetSqlTypeName(sqlVarWChar), u"VARWCHAR");
+  EXPECT_EQ(TSqlParser::GetVdbType(sqlAutoInc), vctRecordId);
+  EXPECT_EQ(TSqlParser::GetVdbType(sqlDouble), vctFloat);
+  EXPECT_EQ(VdbSqlEncryptionMethod(u"rijndael"), 6);
+  EXPECT_EQ(VdbSqlEncryptionMethod(u"Twofish"), -1);
+}
+
 TEST(SqlStatementTest, ErrorsCarryCodeRowColumnAndLine) {
   struct TCase {
     const char16_t* Text;
@@ -340,6 +387,9 @@ TEST(SqlStatementTest, RenderedStatementsParseBackIntoEqualTrees) {
       u"SELECT EXTRACT(WEEKDAY FROM d), CAST(a AS VARCHAR(10)), CURRENTRECORDID(t), CURRENT_DATE, NOW FROM t",
       u"SELECT STR(1234.5, 10, 2, ',', ' ', '.'), ROUND(a, -2), Pos('a', s), NewGuid, Year(d) FROM t",
       u"SELECT CASE WHEN a = 1 THEN 'x' ELSE 'y' END, -a, DATE'2013-12-24' FROM [c:\\data\\Irsz.dat]",
+      u"SELECT a FROM t WHERE EXISTS (SELECT * FROM u WHERE u.a = t.a) AND b IN (SELECT b FROM v ORDER BY b) OR "
+      u"c > ALL (SELECT c FROM w) OR NOT d = SOME (SELECT d FROM x UNION SELECT e FROM y)",
+      u"UPDATE t SET a = 1 WHERE NOT EXISTS (SELECT * FROM u)",
       u"INSERT INTO t (a, b) VALUES (1, 'x')",
       u"INSERT INTO t VALUES (NULL, TRUE, 2.5)",
       u"INSERT INTO t SELECT a FROM u",
