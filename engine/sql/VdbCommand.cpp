@@ -6,6 +6,7 @@
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
 #include "session/VdbCatalog.h"
+#include "tables/VdbBaseTable.h"
 #include "types/VdbCommon.h"
 
 namespace vdb {
@@ -193,7 +194,11 @@ void ReadAccumulator(const TAggregate& a, const TAccumulator& acc, TVdbAggregate
       break;
     case akMin:
     case akMax:
-      if (!acc.Extreme.IsEmpty()) slot.Value = acc.Extreme;
+      // The extreme is held in the argument's type, the slot's is its nullable form.
+      if (!acc.Extreme.IsEmpty()) {
+        slot.Type->InitValue(slot.Value);
+        slot.Type->Assign(slot.Value, acc.Extreme, *a.ArgType);
+      }
       break;
   }
 }
@@ -900,11 +905,60 @@ std::int32_t TVdbDeleteCommand::Execute() {
 // TVdbDdlCommand
 
 void TVdbDdlCommand::Prepare(TVdbSqlVariableList&) {
+  switch (FCommand->Kind()) {
+    case sckCreateIndex:
+      FTarget = OpenRelation(FCommand->TableName, true);
+      return;
+    case sckDrop:
+    case sckUpdateIndex: {
+      const bool fulltext = FCommand->Kind() == sckDrop ? static_cast<const TVdbSqlDropCommand&>(*FCommand).IsFulltext
+                                                         : static_cast<const TVdbSqlUpdateIndexCommand&>(*FCommand).IsFulltext;
+      const bool dropTable = FCommand->Kind() == sckDrop && static_cast<const TVdbSqlDropCommand&>(*FCommand).IndexName.empty();
+      if (!fulltext && !dropTable) {
+        FTarget = OpenRelation(FCommand->TableName, true);
+        return;
+      }
+      break;
+    }
+    default: break;
+  }
   // Statements this engine does not run yet are refused before anything is touched.
   throw EVdbEngine(errNotSupported, {u"the statement " + FCommand->GetSqlText()});
 }
 
-std::int32_t TVdbDdlCommand::Execute() { throw EVdbEngine(errNotSupported, {u"the statement " + FCommand->GetSqlText()}); }
+std::int32_t TVdbDdlCommand::Execute() {
+  auto* table = dynamic_cast<TVdbBaseTable*>(FCatalog.GetRelation(FTarget));
+  if (table == nullptr) throw EVdbEngine(errNotSupported, {u"the statement " + FCommand->GetSqlText()});
+  switch (FCommand->Kind()) {
+    case sckCreateIndex: {
+      const auto& c = static_cast<const TVdbSqlCreateIndexCommand&>(*FCommand);
+      // The index description: columns separated by commas, a descending one marked by "-".
+      std::u16string desc;
+      for (const auto& s : c.SortSpecifications) {
+        if (!desc.empty()) desc += u", ";
+        if (!s.Asc) desc += u"-";
+        desc += s.ColumnNameOrIdx;
+      }
+      Check(table->CreateUserIndex(c.IndexName, desc, c.Unique));
+      return 0;
+    }
+    case sckDrop: {
+      const auto& c = static_cast<const TVdbSqlDropCommand&>(*FCommand);
+      const std::int16_t indexNo = table->GetIndexNo(c.IndexName);
+      Check(indexNo);
+      Check(table->DeleteIndex(indexNo));
+      return 0;
+    }
+    case sckUpdateIndex: {
+      const auto& c = static_cast<const TVdbSqlUpdateIndexCommand&>(*FCommand);
+      if (c.IndexName != u"*") Check(table->GetIndexNo(c.IndexName));
+      // One index cannot be rebuilt on its own: rebuilding all of them includes it.
+      Check(table->RegenIndex());
+      return 0;
+    }
+    default: throw EVdbEngine(errNotSupported, {u"the statement " + FCommand->GetSqlText()});
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // From the syntax tree

@@ -198,10 +198,12 @@ class TVdbDdlCommand final : public TVdbCommand {
       : TVdbCommand(catalog), FCommand(std::move(command)) {}
   void Prepare(TVdbSqlVariableList& variables) override;
   void GetTouchedRelations(TVdbTouchedRelations&) const override {}
+  // CREATE INDEX, DROP INDEX and UPDATE INDEX; the others are refused with 187 at Prepare.
   std::int32_t Execute() override;
 
  private:
   std::unique_ptr<TVdbSqlCommand> FCommand;
+  TVdbRltnIdx FTarget = 0;
 };
 
 // The command for a parsed statement (its trees copied). Raises 187 for what this engine does

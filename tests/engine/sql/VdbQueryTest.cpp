@@ -532,6 +532,25 @@ TEST_F(QueryTest, StatementTexts) {
   ASSERT_EQ(Stmt->Prepare(), 0) << Msg();
   EXPECT_EQ(Stmt->Execute(), 2) << Msg();
   EXPECT_EQ(Stmt->GetResultRltnIdx(), 0);
+
+  // Index definitions each perform their one engine operation.
+  for (const char16_t* text : {u"CREATE INDEX RANG_X ON Irsz (RANG, IRSZ DESC)", u"UPDATE INDEX Irsz.RANG_X"}) {
+    ASSERT_EQ(Stmt->SetText(text), 0) << Msg();
+    ASSERT_EQ(Stmt->Prepare(), 0) << Msg();
+    EXPECT_EQ(Stmt->Execute(), 0) << Msg();
+  }
+  EXPECT_GE(Session->Catalog().GetRelation(Session->Catalog().FindRltnIdx(u"Irsz"))->GetIndexNo(u"RANG_X"), 0);
+  ASSERT_EQ(Stmt->SetText(u"SELECT COUNT(*) FROM Irsz WHERE RANG = 'város'"), 0);
+  ASSERT_EQ(Stmt->Prepare(), 0);
+  ASSERT_EQ(Stmt->Execute(), 0);
+  EXPECT_EQ(Rows(), (std::vector<std::vector<std::string>>{{"322"}})) << "read through the new index's range";
+  ASSERT_EQ(Stmt->SetText(u"DROP INDEX Irsz.RANG_X"), 0);
+  ASSERT_EQ(Stmt->Prepare(), 0);
+  EXPECT_EQ(Stmt->Execute(), 0) << Msg();
+  // What this engine does not run is refused before anything is touched.
+  ASSERT_EQ(Stmt->SetText(u"CREATE TABLE T1 (A INTEGER)"), 0);
+  EXPECT_LT(Stmt->Prepare(), 0);
+  EXPECT_EQ(Session->LastError().Code(), errNotSupported);
 }
 
 }  // namespace
