@@ -405,7 +405,17 @@ void TSqlParser::NextToken() {
 
 // ---- grammar
 
-std::unique_ptr<TVdbSearchCondition> TSqlParser::ParseCondition() { return ParseSearchCondition(); }
+std::unique_ptr<TVdbSearchCondition> TSqlParser::ParseCondition() {
+  // A condition of its own (a filter, a check) sees one record at a time: an aggregate there
+  // would only ever read its empty start value. Queries inside it may aggregate.
+  struct TRestore {
+    bool& Flag;
+    bool Old;
+    ~TRestore() { Flag = Old; }
+  } restore{FAllowAggregates, FAllowAggregates};
+  FAllowAggregates = false;
+  return ParseSearchCondition();
+}
 
 void TSqlParser::ParseEnd() {
   if (FLastTokenType != sqltEndOfStatement) RaiseExpected(TokenDisplayName(sqltEndOfStatement));
@@ -438,44 +448,58 @@ std::unique_ptr<TVdbBooleanFactor> TSqlParser::ParseBooleanFactor() {
     NextToken();
   }
   if (FLastTokenType == sqltLeftParenthesis) {
-    // "(" condition ")" first; when that fails the parenthesis opens an expression: (A + B) > 3.
+    // "(" condition ")" first; when that fails, or a comparison follows the parenthesis, the
+    // parenthesis opens an expression: (A + B) > 3.
     SavePosition();
     const TSaved saved = FSaved;
     const bool inList = FInList;
+    std::unique_ptr<TVdbSearchCondition> inner;
+    std::exception_ptr firstError;
+    std::pair<std::int32_t, std::int32_t> firstReach{0, 0};  // row and column the condition reading reached
+    TSaved afterFirst{};
     try {
       NextToken();
       FInList = false;
-      auto inner = ParseSearchCondition();
+      inner = ParseSearchCondition();
       Expect(sqltRightParenthesis);
       FInList = inList;
-      // A parenthesised condition followed by a comparison was an expression after all.
       switch (FLastTokenType) {
         case sqltEqual: case sqltNotEqual: case sqltLess: case sqltGreater: case sqltEqualOrLess:
         case sqltEqualOrGreater: case sqltPlus: case sqltMinus: case sqltAsterisk: case sqltDivisor:
         case sqltDiv: case sqltMod: case sqltBetween: case sqltIn: case sqltLike: case sqltHas: case sqltIs:
-          throw EVdbEngine(errSyntaxError, {u"("});
-        default: break;
+          break;
+        default:
+          f->SearchCondition = std::move(inner);
+          return f;
       }
-      f->SearchCondition = std::move(inner);
-      return f;
+      firstReach = {LastTokenRow(), LastTokenColumn()};
+      afterFirst = {FStatementPos, FLastTokenType, FLastTokenString, FLastTokenPos, FParameterCount};
     } catch (const ESqlParser& e) {
-      // Both readings may fail; the one that got further names the real fault.
-      const std::exception_ptr first = std::current_exception();
-      const auto firstAt = std::make_pair(e.LineNo(), e.CharNo());
-      FSaved = saved;
-      RestorePosition();
-      FInList = inList;
-      try {
-        ParsePredicate(*f);
-      } catch (const ESqlParser& second) {
-        if (firstAt > std::make_pair(second.LineNo(), second.CharNo())) std::rethrow_exception(first);
-        throw;
-      }
+      firstError = std::current_exception();
+      firstReach = {e.LineNo(), e.CharNo()};
+    }
+    FSaved = saved;
+    RestorePosition();
+    FInList = inList;
+    try {
+      ParsePredicate(*f);
       return f;
-    } catch (const EVdbEngine&) {
-      FSaved = saved;
-      RestorePosition();
+    } catch (const ESqlParser& second) {
+      // Both readings failed: the one that got further names the real fault.
+      if (std::make_pair(second.LineNo(), second.CharNo()) >= firstReach) throw;
+      if (firstError) std::rethrow_exception(firstError);
+      // The condition reading was sound up to what follows its parenthesis: resume there, so
+      // the error names that token.
+      FStatementPos = afterFirst.StatementPos;
+      FLastTokenType = afterFirst.TokenType;
+      FLastTokenString = afterFirst.TokenString;
+      FLastTokenPos = afterFirst.TokenPos;
+      FParameterCount = afterFirst.ParameterCount;
       FInList = inList;
+      auto g = std::make_unique<TVdbBooleanFactor>();
+      g->IsNot = f->IsNot;
+      g->SearchCondition = std::move(inner);
+      return g;
     }
   } else if (FLastTokenType == sqltExists) {
     NextToken();
@@ -727,6 +751,7 @@ std::unique_ptr<TVdbSimpleFactor> TSqlParser::ParseFunction(std::u16string name)
     min = data->MinParameters;
     max = data->MaxParameters;
   }
+  if (VdbIsAggregateFunction(call.Id) && !FAllowAggregates) RaiseError(errSyntaxError, {call.Name});
   NextToken();
   if (max > 0 && (FLastTokenType == sqltLeftParenthesis || (!row && min > 0))) {
     const bool inList = FInList;

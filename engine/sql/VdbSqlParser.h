@@ -136,6 +136,7 @@ class TSqlParser {
   std::unique_ptr<TVdbSqlTableTerm> ParseTableTerm();
   std::unique_ptr<TVdbSqlTablePrimitive> ParseTablePrimitive();
   std::unique_ptr<TVdbSqlSelectExpression> ParseSelectExpression();
+  std::unique_ptr<TVdbSqlSelectExpression> ParseSelectBody();
   std::unique_ptr<TVdbSqlTableReference> ParseTableReference();
   std::unique_ptr<TVdbSqlTableReference> ParseTablePrimary();
   void ParseCorresponding(TVdbSqlCorresponding& options);
@@ -167,6 +168,8 @@ class TSqlParser {
   TSqlTokenType FLastTokenType = sqltEndOfStatement;
   // While a list is read, a comma ends a number: (1,5) is two items.
   bool FInList = false;
+  // Aggregates belong to queries; a condition read on its own refuses them.
+  bool FAllowAggregates = true;
   struct TSaved {
     std::size_t StatementPos;
     TSqlTokenType TokenType;

@@ -217,6 +217,16 @@ std::unique_ptr<TVdbSqlTablePrimitive> TSqlParser::ParseTablePrimitive() {
 }
 
 std::unique_ptr<TVdbSqlSelectExpression> TSqlParser::ParseSelectExpression() {
+  struct TRestore {
+    bool& Flag;
+    bool Old;
+    ~TRestore() { Flag = Old; }
+  } restore{FAllowAggregates, FAllowAggregates};
+  FAllowAggregates = true;
+  return ParseSelectBody();
+}
+
+std::unique_ptr<TVdbSqlSelectExpression> TSqlParser::ParseSelectBody() {
   auto s = std::make_unique<TVdbSqlSelectExpression>();
   Expect(sqltSelect);
   if (FLastTokenType == sqltTop) {

@@ -307,6 +307,28 @@ TEST(SqlStatementTest, IndexAndFullTextStatements) {
   EXPECT_TRUE(uf->IsFulltext);
 }
 
+// A condition read on its own (a filter) has no groups to aggregate; queries inside it do.
+TEST(SqlStatementTest, AggregatesBelongToQueries) {
+  auto condition = [](std::u16string_view text) {
+    TSqlParser p;
+    p.SetStatementText(std::u16string(text));
+    p.InitParsing();
+    auto c = p.ParseCondition();
+    p.ParseEnd();
+    return c;
+  };
+  try {
+    condition(u"NEPESS > 0 AND COUNT(*) > 1");
+    ADD_FAILURE() << "an aggregate in a filter";
+  } catch (const ESqlParser& e) {
+    EXPECT_EQ(e.Code(), errSyntaxError);
+    EXPECT_EQ(e.CharNo(), 16);
+    EXPECT_EQ(e.Message(), u"Syntax error in expression \"COUNT\"");
+  }
+  EXPECT_NO_THROW(condition(u"EXISTS (SELECT COUNT(*) FROM t HAVING SUM(a) > 1) AND UPPER(s) = 'A'"));
+  EXPECT_THROW(condition(u"EXISTS (SELECT a FROM t) AND MAX(a) > 1"), ESqlParser);
+}
+
 TEST(SqlStatementTest, ParameterValuesAndClassFunctions) {
   TSqlParser p;
   p.SetStatementText(u"24.12.2013");
