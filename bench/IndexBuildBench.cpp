@@ -1,6 +1,7 @@
 // Bulk builds of index files with a million keys: a variable-size B+ tree over names under
 // the Hungarian collation (the settlement name index) and a classic B-tree over integers.
-// Reports the file size against the key bytes stored.
+// Reports the file size against the key bytes stored. The ordered walks step through every
+// entry of such an index, forwards and backwards, as a cursor in index order does.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -143,12 +144,75 @@ void BM_LookupNameIndex(benchmark::State& state) {
   index.Close();
 }
 
+// Every entry of a million-key index in order, one step at a time from the entry before, as a
+// cursor in index order reads it (names: the B+ tree; integers: the B-tree).
+void WalkIndex(benchmark::State& state, bool strings, bool forward) {
+  std::mt19937 rng(42);
+  const TVdbDataType* type = strings
+                                 ? TVdbDataType::GetStringType(vctString, false, 40, u"Hungarian", 6)
+                                 : TVdbDataType::GetDataType(vctInteger, false, 6);
+  TVdbKeyDesc keys;
+  keys.Level = 6;
+  keys.VarSize = strings;
+  TVdbKeyPart part;
+  part.Type = type;
+  part.KeyLength = static_cast<std::int32_t>(type->DataSize());
+  keys.Parts.push_back(part);
+  TVdbIndexDefinition def;
+  def.Parts.push_back({1, static_cast<std::int16_t>(part.KeyLength), static_cast<std::uint8_t>(type->ColumnType()), false});
+  def.EntrySize = keys.EntrySize();
+  TvuMemoryFileSystem fs(8192);
+  TVdbPageManager pm;
+  pm.RegisterClient(1, 1 << 20);
+  TVdbClientStorage storage(pm, nullptr, 1, fs);
+  storage.SetName(u"walk.vdbx");
+  TVdbIndexFile index(storage, fs, 6);
+  index.NewStorage(keys, def, kKeys);
+  std::vector<std::uint8_t> record(type->DataSize(), 0);
+  std::int64_t n = 0;
+  index.BulkInsert(kKeys, {}, [&](std::vector<std::uint8_t>& item) {
+    if (n == kKeys) return false;
+    TVdbDataValue v;
+    type->SetReference(v, record, 0);
+    if (strings) {
+      type->SetAnsiString(v, RandomName(rng));
+    } else {
+      type->SetInteger(v, static_cast<std::int64_t>(rng() % 2000000000));
+    }
+    index.Order().BuildEntry(record, static_cast<std::int32_t>(++n), item);
+    return true;
+  });
+  index.Flush();
+  std::int64_t steps = 0;
+  std::vector<std::uint8_t> key;
+  for (auto _ : state) {
+    steps = 0;
+    if ((forward ? index.Erster_Index(key) : index.Letzter_Index(key)) == 0) {
+      ++steps;
+      while ((forward ? index.Naechster_Index(key) : index.Vorheriger_Index(key)) == 0) ++steps;
+    }
+    benchmark::DoNotOptimize(key.data());
+  }
+  if (steps != kKeys) state.SkipWithError("the walk did not reach every entry");
+  state.SetItemsProcessed(state.iterations() * steps);
+  index.Close();
+}
+
+void BM_WalkNameIndexForward(benchmark::State& state) { WalkIndex(state, true, true); }
+void BM_WalkNameIndexBackward(benchmark::State& state) { WalkIndex(state, true, false); }
+void BM_WalkIntegerIndexForward(benchmark::State& state) { WalkIndex(state, false, true); }
+void BM_WalkIntegerIndexBackward(benchmark::State& state) { WalkIndex(state, false, false); }
+
 void BM_BulkBuildNameIndex(benchmark::State& state) { BuildIndex(state, true); }
 void BM_BulkBuildIntegerIndex(benchmark::State& state) { BuildIndex(state, false); }
 
 BENCHMARK(BM_BulkBuildNameIndex)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BulkBuildIntegerIndex)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookupNameIndex)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WalkNameIndexForward)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkNameIndexBackward)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkIntegerIndexForward)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkIntegerIndexBackward)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

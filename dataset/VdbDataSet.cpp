@@ -384,7 +384,8 @@ void TVdbDataSet::SetEngineToRecord(std::int32_t recNo) {
   if (calls.TableGetRecNo(FTableHdl) == recNo) return;
   const std::int32_t reached = calls.TableSetRecNo(FTableHdl, recNo);
   if (reached < 0) RaiseError(tk::FormatText(u"Setting to record number %d", {tk::IntToText(recNo)}), reached);
-  if (reached != recNo) tk::DatabaseError(u"Record %d not found", {tk::IntToText(recNo)});
+  // -1 goes before the first record and answers 0.
+  if (reached != recNo && !(recNo == -1 && reached == 0)) tk::DatabaseError(u"Record %d not found", {tk::IntToText(recNo)});
 }
 
 void TVdbDataSet::InternalGotoBookmark(const tk::TBookmark& bookmark) {

@@ -219,6 +219,8 @@ class TVdbDataSet : public tk::TDataSet {
   void FillKey(TKeyIndex index, const std::vector<int>& fieldNos, const TVdbKeyValues& values);
   void GiveFilterToEngine(const std::u16string& text);
   void SetOutOfTableState(TOutOfTableState value) noexcept { FOutOfTableState = value; }
+  // Moves the engine cursor to record `recNo` (-1: before the first record).
+  void SetEngineToRecord(std::int32_t recNo);
   void SetTableCollation(const std::u16string& value) { FTableCollation = value; }
   tk::TRecordBuffer* KeyRecordBuffer(TKeyIndex index) const noexcept {
     return FKeyBuffers[static_cast<int>(index)].get();
@@ -248,7 +250,6 @@ class TVdbDataSet : public tk::TDataSet {
   void ReadRecordInto(tk::TRecordBuffer& buffer);
   tk::TGetResult FetchFromEngine(tk::TRecordBuffer& buffer, tk::TGetMode mode);
   void WriteRecord(tk::TRecordBuffer& buffer);
-  void SetEngineToRecord(std::int32_t recNo);
   const TVdbFieldDef& DefOf(const tk::TField& field) const;
   const TVdbCodePage& CodePageOf(const TVdbFieldDef& def) const;
   void WriteFieldValue(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value);

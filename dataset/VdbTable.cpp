@@ -197,13 +197,20 @@ void TVdbTable::EditRangeStart() { BeginKeyEdit(TKeyIndex::kiRangeStart, false);
 void TVdbTable::EditRangeEnd() { BeginKeyEdit(TKeyIndex::kiRangeEnd, false); }
 
 bool TVdbTable::LocateKey(bool exact, std::int16_t itemCount) {
+  const std::int32_t before = Calls().TableGetRecNo(Handle());
   bool exactFlag = exact;
   const std::int32_t found =
       Calls().TableLocateRec2(Handle(), ActiveIndexName(), KeyImage(TKeyIndex::kiLookup).data(), itemCount, exactFlag);
   if (found < 0) RaiseError(exact ? u"Searching record by key" : u"Searching nearest record", found);
   if (found < 1) return false;
-  SetOutOfTableState(TOutOfTableState::ootNone);
-  MoveToCursorRecord([] {});
+  // The search moved the engine cursor; the move to the found record belongs inside the scroll,
+  // so the engine goes back first: a BeforeScroll that aborts leaves engine and dataset on the
+  // record shown.
+  SetEngineToRecord(before);
+  MoveToCursorRecord([&] {
+    SetEngineToRecord(found);
+    SetOutOfTableState(TOutOfTableState::ootNone);
+  });
   return true;
 }
 

@@ -344,8 +344,8 @@ VDBAPI int32_t VdbTableLocateRec3(int16_t TableHdl, const VdbChar* SearchConditi
   return CallTable<int32_t>(
       TableHdl,
       [&](TApiTable&, TVdbCursor&) -> int32_t {
-        RaiseEngineError(errNotSupported, {u"search condition \"" + FromCaller(SearchCondition) +
-                                           u"\" (conditions cannot be compiled yet)"});
+        RaiseEngineError(errNotSupported,
+                         {u"locating a record by the search condition \"" + FromCaller(SearchCondition) + u"\""});
       },
       kConditionFailure);
 }
@@ -774,8 +774,8 @@ VDBAPI int32_t VdbTableReplace(int16_t TableHdl, const VdbChar* Selection, const
   return CallTable<int32_t>(
       TableHdl,
       [&](TApiTable&, TVdbCursor&) -> int32_t {
-        RaiseEngineError(errNotSupported,
-                         {u"search condition \"" + FromCaller(Selection) + u"\" (conditions cannot be compiled yet)"});
+        RaiseEngineError(errNotSupported, {u"replacing values in the records of the search condition \"" +
+                                           FromCaller(Selection) + u"\""});
       },
       kConditionFailure);
 }
@@ -784,8 +784,7 @@ VDBAPI TVdbResult VdbTableCheckReplacement(int16_t TableHdl, const VdbChar* Repl
   return CallTable<TVdbResult>(
       TableHdl,
       [&](TApiTable&, TVdbCursor&) -> TVdbResult {
-        RaiseEngineError(errNotSupported,
-                         {u"replacement \"" + FromCaller(Replacement) + u"\" (expressions cannot be compiled yet)"});
+        RaiseEngineError(errNotSupported, {u"checking the replacement \"" + FromCaller(Replacement) + u"\""});
       },
       kConditionFailure);
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "base/VdbErrorCodes.h"
+#include "session/VdbAccessPath.h"
 #include "session/VdbAccessorInternal.h"
 #include "storage/VdbTreeBase.h"
 #include "tables/VdbBaseTable.h"
@@ -97,6 +98,8 @@ void TVdbAccessor::SetAccessRaw(TVdbSortNo accessId, bool reverse) {
 }
 
 TVdbIndexFile& TVdbAccessor::IndexFile() const { return FRelation.GetIndexFile(FIndexNo); }
+
+const IVdbAccessPath& TVdbAccessor::Path() const noexcept { return VdbAccessPathOf(FAccessType); }
 
 void TVdbAccessor::ComputeCurrentKey() {
   FRecBufUpdated = false;
@@ -235,82 +238,9 @@ bool TVdbAccessor::IndexKeyInRange(std::span<const std::uint8_t> key) const {
   return FRelation.GetIndexKeys(FIndexNo).TestRange(FLower, FUpper, key) == 0;
 }
 
-bool TVdbAccessor::RawFirst() {
-  const std::int32_t count = FRelation.GetRecordCount();
-  if (count == 0) return false;
-  switch (FAccessType) {
-    case tatRecordNo: {
-      const std::int32_t rec = BoundActive(FLower) ? VdbEntryRecNo(FLower) : FRelation.GetFirstRecordNo();
-      if (rec < 1 || rec > count || !NaturalInRange(rec)) return false;
-      SetPosition(rec);
-      return true;
-    }
-    case tatBookmarks: {
-      const std::int32_t slot = FBookmarks.FindFirst();
-      if (slot < 0) return false;
-      SetPosition(FBookmarks.At(slot));
-      FBookmarkSlot = slot;
-      return true;
-    }
-    case tatIndex: {
-      TReadLock lock(FRelation);
-      std::vector<std::uint8_t> key;
-      std::int16_t r;
-      if (BoundActive(FLower)) {
-        key = FLower;
-        r = IndexFile().Suche_Index(key);
-      } else {
-        r = IndexFile().Erster_Index(key);
-      }
-      if (r != 0 || !IndexKeyInRange(key)) return false;
-      PlaceOnEntry(std::move(key));
-      return true;
-    }
-    case tatNone:
-      break;
-  }
-  return false;
-}
+bool TVdbAccessor::RawFirst() { return Path().First(*this); }
 
-bool TVdbAccessor::RawLast() {
-  const std::int32_t count = FRelation.GetRecordCount();
-  if (count == 0) return false;
-  switch (FAccessType) {
-    case tatRecordNo: {
-      std::int32_t rec = FRelation.GetLastRecordNo();
-      if (BoundActive(FUpper)) rec = std::min(rec, VdbEntryRecNo(FUpper));
-      if (rec < 1 || !NaturalInRange(rec)) return false;
-      SetPosition(rec);
-      return true;
-    }
-    case tatBookmarks: {
-      const std::int32_t slot = FBookmarks.FindLast();
-      if (slot < 0) return false;
-      SetPosition(FBookmarks.At(slot));
-      FBookmarkSlot = slot;
-      return true;
-    }
-    case tatIndex: {
-      TReadLock lock(FRelation);
-      std::vector<std::uint8_t> key;
-      std::int16_t r;
-      if (BoundActive(FUpper)) {
-        key = FUpper;
-        r = IndexFile().Suche_Index(key);
-        if (r != 0) r = IndexFile().Letzter_Index(key);
-        if (r == 0 && !IndexKeyInRange(key)) r = IndexFile().Vorheriger_Index(key);
-      } else {
-        r = IndexFile().Letzter_Index(key);
-      }
-      if (r != 0 || !IndexKeyInRange(key)) return false;
-      PlaceOnEntry(std::move(key));
-      return true;
-    }
-    case tatNone:
-      break;
-  }
-  return false;
-}
+bool TVdbAccessor::RawLast() { return Path().Last(*this); }
 
 void TVdbAccessor::PlaceOnEntry(std::vector<std::uint8_t>&& entry) {
   // An entry naming no record (0 stands for the pending new record) is damage.
@@ -335,41 +265,7 @@ bool TVdbAccessor::RawNext() { return RawStep(true); }
 bool TVdbAccessor::RawPrior() { return RawStep(false); }
 
 // One record on in the current order (back for !forward), ignoring the filter.
-bool TVdbAccessor::RawStep(bool forward) {
-  switch (FAccessType) {
-    case tatRecordNo: {
-      const std::int32_t rec = forward ? FRelation.GetNextRecordNo(FRecordNo) : FRelation.GetPrevRecordNo(FRecordNo);
-      if (rec < 1 || (forward && rec > FRelation.GetRecordCount()) || !NaturalInRange(rec)) return false;
-      SetPosition(rec);
-      return true;
-    }
-    case tatBookmarks: {
-      std::int32_t slot = FBookmarkSlot;
-      if (slot < 0 || slot >= FBookmarks.Size() || FBookmarks.At(slot) != FRecordNo) slot = FBookmarks.Find(FRecordNo);
-      if (slot < 0) {
-        slot = forward ? FBookmarks.FindFirst() : FBookmarks.FindLast();
-      } else {
-        slot = forward ? FBookmarks.FindNext(slot) : FBookmarks.FindPrev(slot);
-      }
-      if (slot < 0) return false;
-      SetPosition(FBookmarks.At(slot));
-      FBookmarkSlot = slot;
-      return true;
-    }
-    case tatIndex: {
-      if (FCurrentKey.empty()) ComputeCurrentKey();
-      TReadLock lock(FRelation);
-      std::vector<std::uint8_t> key = FCurrentKey;
-      const int r = forward ? IndexFile().Naechster_Index(key) : IndexFile().Vorheriger_Index(key);
-      if (r != 0 || !IndexKeyInRange(key)) return false;
-      PlaceOnEntry(std::move(key));
-      return true;
-    }
-    case tatNone:
-      break;
-  }
-  return false;
-}
+bool TVdbAccessor::RawStep(bool forward) { return Path().Step(*this, forward); }
 
 // ---- filtered moves
 
@@ -493,56 +389,7 @@ std::int32_t TVdbAccessor::GotoSequenceNo(std::int32_t sequenceNo) {
 }
 
 std::int32_t TVdbAccessor::DoGotoSequenceNo(std::int32_t sequenceNo) {
-  switch (FAccessType) {
-    case tatRecordNo: {
-      const std::int32_t count = RawCount();
-      if (sequenceNo < 1 || sequenceNo > count) return kNoRecord;
-      const std::int32_t rec = FReverse ? NaturalLowest() + count - sequenceNo : NaturalLowest() + sequenceNo - 1;
-      SetPosition(rec);
-      FSequenceNo = sequenceNo;
-      return rec;
-    }
-    case tatBookmarks: {
-      const std::int32_t count = FBookmarks.Count();
-      if (sequenceNo < 1 || sequenceNo > count) return kNoRecord;
-      const std::int32_t slot = FBookmarks.SlotOfSequence(FReverse ? count - sequenceNo : sequenceNo - 1);
-      SetPosition(FBookmarks.At(slot));
-      FBookmarkSlot = slot;
-      FSequenceNo = sequenceNo;
-      return FRecordNo;
-    }
-    case tatIndex: {
-      TReadLock lock(FRelation);
-      const std::int32_t count = RawCount();
-      if (sequenceNo <= 1) return DoFirst() ? FRecordNo : kNoRecord;
-      if (count >= 0 && sequenceNo >= count) return DoLast() ? FRecordNo : kNoRecord;
-      // The cheapest of three starting points: first, last, or here when known.
-      const std::int32_t fromFirst = sequenceNo - 1;
-      const std::int32_t fromLast = count >= 0 ? sequenceNo - count : fromFirst + 1;
-      std::int32_t steps;
-      const std::int32_t here = FRecordNo > 0 ? SequenceNo() : -2;
-      const std::int32_t best = std::min(std::abs(fromFirst), std::abs(fromLast));
-      if (here > 0 && std::abs(sequenceNo - here) < best) {
-        steps = sequenceNo - here;
-      } else if (std::abs(fromFirst) <= std::abs(fromLast)) {
-        if (!DoFirst()) return kNoRecord;
-        steps = fromFirst;
-      } else {
-        if (!DoLast()) return kNoRecord;
-        steps = fromLast;
-      }
-      for (; steps > 0; --steps) {
-        if (!DoStep(true)) return kNoRecord;
-      }
-      for (; steps < 0; ++steps) {
-        if (!DoStep(false)) return kNoRecord;
-      }
-      return FRecordNo;
-    }
-    case tatNone:
-      break;
-  }
-  return kNoRecord;
+  return Path().GotoSequenceNo(*this, sequenceNo);
 }
 
 std::int32_t TVdbAccessor::LocateRecord2(TVdbIndexNo indexNo, std::span<const std::uint8_t> entry, int itemCount,
@@ -560,20 +407,7 @@ bool TVdbAccessor::IsValidRecord() {
   if (FRecordNo < 0) return false;
   if (FRecordNo == 0) return FWorkRecordNo == 0;
   if (FRecordNo > FRelation.GetRecordCount()) return false;
-  switch (FAccessType) {
-    case tatBookmarks:
-      if (FBookmarks.Find(FRecordNo) < 0) return false;
-      break;
-    case tatIndex:
-      if (FCurrentKey.empty()) ComputeCurrentKey();
-      if (!IndexKeyInRange(FCurrentKey)) return false;
-      break;
-    case tatRecordNo:
-      if (!NaturalInRange(FRecordNo)) return false;
-      break;
-    case tatNone:
-      return false;
-  }
+  if (!Path().HoldsCurrent(*this)) return false;
   return Accepted();
 }
 
@@ -595,26 +429,7 @@ bool TVdbAccessor::IsValidRecord(std::int32_t recordNo) {
 
 std::int32_t TVdbAccessor::ForwardSequenceNo() {
   if (FRecordNo <= 0) return -2;
-  switch (FAccessType) {
-    case tatRecordNo:
-      return NaturalInRange(FRecordNo) ? FRecordNo - NaturalLowest() + 1 : -2;
-    case tatBookmarks: {
-      const std::int32_t seq = FBookmarks.FindSequence(FRecordNo);
-      return seq < 0 ? -2 : seq + 1;
-    }
-    case tatIndex: {
-      if (FCurrentKey.empty()) ComputeCurrentKey();
-      if (!IndexKeyInRange(FCurrentKey)) return -2;
-      TReadLock lock(FRelation);
-      const std::int64_t rank = IndexFile().CalcItemSequenceNo(FCurrentKey);
-      const std::int64_t base = BoundActive(FLower) ? IndexFile().CalcItemSequenceNo(FLower) : 1;
-      const std::int64_t seq = rank - base + 1;
-      return seq > 0 ? static_cast<std::int32_t>(seq) : -2;
-    }
-    case tatNone:
-      break;
-  }
-  return -2;
+  return Path().ForwardSequenceNo(*this);
 }
 
 std::int32_t TVdbAccessor::SequenceNo() {
@@ -629,30 +444,7 @@ std::int32_t TVdbAccessor::SequenceNo() {
   return FSequenceNo;
 }
 
-// Counting under a range uses the ranks of the bounds in the tree, so that it is exact and
-// cheap for tables of any size; only a filter needs a walk.
-std::int32_t TVdbAccessor::RawCount() {
-  switch (FAccessType) {
-    case tatRecordNo: {
-      std::int32_t hi = FRelation.GetRecordCount();
-      if (BoundActive(FUpper)) hi = std::min(hi, VdbEntryRecNo(FUpper));
-      return std::max(hi - NaturalLowest() + 1, 0);
-    }
-    case tatBookmarks:
-      return FBookmarks.Count();
-    case tatIndex: {
-      TReadLock lock(FRelation);
-      TVdbIndexFile& file = IndexFile();
-      if (!HasRange()) return static_cast<std::int32_t>(file.GetItemCount());
-      const std::int64_t lo = BoundActive(FLower) ? file.CalcItemSequenceNo(FLower) : 1;
-      const std::int64_t hi = BoundActive(FUpper) ? file.CalcItemSequenceNo(FUpper) : file.GetItemCount() + 1;
-      return static_cast<std::int32_t>(std::max<std::int64_t>(hi - lo, 0));
-    }
-    case tatNone:
-      break;
-  }
-  return 0;
-}
+std::int32_t TVdbAccessor::RawCount() { return Path().Count(*this); }
 
 std::int32_t TVdbAccessor::CountByWalking() {
   if (FRelation.GetRecordCount() >= kCountWalkLimit) return -1;
@@ -778,46 +570,7 @@ std::int16_t TVdbAccessor::TakeOver(TVdbAccessor& source, TVdbTakeOverMode mode)
 void TVdbAccessor::RecordDeleted(std::int32_t deletedRecordNo, std::int32_t movedRecordNo) {
   if (FRecordNo == deletedRecordNo && deletedRecordNo > 0) {
     const std::int16_t r = Guard([&] {
-      const std::int32_t count = FRelation.GetRecordCount();
-      switch (FAccessType) {
-        case tatRecordNo:
-          if (count <= 0) {
-            ToBoT();
-          } else {
-            SetPosition(std::min(deletedRecordNo, count));
-            FSequenceNo = -1;
-          }
-          break;
-        case tatBookmarks: {
-          std::int32_t slot = FBookmarks.Find(deletedRecordNo);
-          std::int32_t to = slot < 0 ? -1 : FBookmarks.FindNext(slot);
-          if (to < 0 && slot >= 0) to = FBookmarks.FindPrev(slot);
-          if (to < 0) {
-            ToBoT();
-          } else {
-            const std::int32_t rec = FBookmarks.At(to);
-            // The record that moves into the gap keeps its place in the list under its new number.
-            SetPosition(rec == movedRecordNo ? deletedRecordNo : rec);
-            FSequenceNo = -1;
-          }
-          break;
-        }
-        case tatIndex: {
-          TReadLock lock(FRelation);
-          std::vector<std::uint8_t> key = FCurrentKey;
-          if (!key.empty() && IndexFile().Suche_Index(key) == 0 && IndexKeyInRange(key)) {
-            FCurrentKey = std::move(key);
-            SetPosition(VdbEntryRecNo(FCurrentKey));
-            FSequenceNo = -1;
-          } else if (!DoLast()) {
-            ToBoT();
-          }
-          break;
-        }
-        case tatNone:
-          ToBoT();
-          break;
-      }
+      Path().AfterCurrentDeleted(*this, deletedRecordNo, movedRecordNo);
     });
     if (r < 0) ToBoT();
     FRecordDeleted = true;

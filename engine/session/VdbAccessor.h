@@ -29,6 +29,7 @@
 
 namespace vdb {
 
+class IVdbAccessPath;
 class TVdbAccessor;
 
 enum TVdbAccessType : std::uint8_t { tatNone, tatRecordNo, tatBookmarks, tatIndex };
@@ -247,6 +248,12 @@ class TVdbAccessor final : public IRelationListener {
   bool IsEditing(std::int32_t recordNo) const override;
 
  private:
+  // The access paths move this accessor over its own state.
+  friend class TVdbNaturalPath;
+  friend class TVdbBookmarkPath;
+  friend class TVdbIndexPath;
+  friend class TVdbNoPath;
+
   template <class F>
   auto Guard(F&& op) {
     return GuardEngineCall(FRelation.LastError(), std::forward<F>(op));
@@ -258,6 +265,8 @@ class TVdbAccessor final : public IRelationListener {
   // The key of the current record in the current index (reads the record).
   void ComputeCurrentKey();
   void SetPosition(std::int32_t recNo) noexcept;
+  // The path of the current order (VdbAccessPath.h).
+  const IVdbAccessPath& Path() const noexcept;
   // Raw moves in the forward sense of the order: true when a record was reached.
   bool RawFirst();
   bool RawLast();

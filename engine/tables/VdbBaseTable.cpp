@@ -576,8 +576,8 @@ void TVdbBaseTable::AnalyzeColumns() {
         missing(u"range constraints");
       }
     } else if ((col.Options() & coComputed) == 0) {
-      // A default value belongs to the new record a cursor starts, which no one initialises
-      // from the table yet: writing stays refused rather than storing records without it.
+      // A default value belongs to the new record a cursor starts, which the table does not
+      // initialise: writing stays refused rather than storing records without it.
       missing(u"default values");
     } else if (auto calculation = FEnv.Expressions ? FEnv.Expressions->CreateColumnCalculation(*this, col.CalculationSource())
                                                        : nullptr) {

@@ -301,7 +301,7 @@ class TVdbBaseTable final : public TVdbRelation {
     std::unique_ptr<TVdbIndexFile> File;
     std::unique_ptr<TVdbIndexKeys> Keys;
     bool Lost = false;
-    bool Unsupported = false;  // needs a calculation that does not exist yet
+    bool Unsupported = false;  // needs a calculation the table's compiler does not give
     bool Primary = false;
     bool InUse() const noexcept { return !Name.empty(); }
   };
@@ -409,7 +409,7 @@ class TVdbBaseTable final : public TVdbRelation {
   bool FRollingBack = false;
   bool FTemporary = false;
   IVdbIntegrityRules* FIntegrity = nullptr;
-  // Kinds of texts that writing needs compiled but that cannot be compiled yet.
+  // Kinds of texts that writing needs compiled but that the table's compiler did not compile.
   std::vector<std::u16string> FMissingCalculations;
   // The compiled check constraints, evaluated on every write.
   std::vector<std::unique_ptr<IVdbCondition>> FCheckConditions;

@@ -30,7 +30,7 @@ inline constexpr int kVdbAllKeyItems = 256;
 
 // The key layout of a column index over `columns` for a table of `level`. Raises 28 naming
 // `indexName` when an item names no column, its type differs from the column's, or its key
-// length does not fit the field; 187 for an expression index (no calculations yet).
+// length does not fit the field; 187 for an expression index (its keys are not calculated).
 TVdbKeyDesc VdbKeyDescOf(const TVdbSortDef& def, const TVdbColumnDefs& columns, int level,
                          std::u16string_view indexName);
 // The definition as an index file stores it, and back. VdbSortDefOf raises 28 (naming

@@ -120,8 +120,8 @@ class TVdbRelation : public IVdbLockOwner {
   TVdbRltnIdx GetRltnIdx() const noexcept { return FRltnIdx; }
   void SetRltnIdx(TVdbRltnIdx idx) noexcept { FRltnIdx = idx; }
   TVdbLastError& LastError() const noexcept { return FLastError; }
-  // Raises 187 naming what is missing when writing records needs a compiled check
-  // constraint, computed column or expression index that does not exist yet.
+  // Raises 187 naming what is missing when writing records needs a check constraint, computed
+  // column or expression index that was not compiled.
   virtual void RequireRecordWriteSupport() const {}
 
   // ---- records by number (0 when there is none)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,54 @@ TEST_F(SettlementTableTest, FindKeyFindsExactKeysOnlyAndKeepsThePositionOtherwis
   EXPECT_FALSE(Table.FindKey({u"Szege"}));
   EXPECT_EQ(Telep(), u"Szeged");
   EXPECT_THROW(Table.FindKey({u"Szeged", u"x"}), tk::EDatabaseError);  // TELEP has one column
+}
+
+// A key search moves inside the scroll: BeforeScroll sees the old record, AfterScroll the found
+// one; a BeforeScroll that aborts leaves the dataset and the engine cursor on the old record.
+TEST_F(SettlementTableTest, KeySearchesScrollInsideTheirEventsAndAnAbortMovesNothing) {
+  std::vector<std::u16string> events;
+  bool abort = false;
+  Table.BeforeScroll = [&](tk::TDataSet&) {
+    events.push_back(u"before " + Telep());
+    if (abort) tk::Abort();
+  };
+  Table.AfterScroll = [&](tk::TDataSet&) { events.push_back(u"after " + Telep()); };
+  const struct {
+    const char* Name;
+    std::function<void()> Search;
+  } searches[] = {
+      {"FindKey", [&] { Table.FindKey({u"Szeged"}); }},
+      {"FindNearest", [&] { Table.FindNearest({u"Szeged"}); }},
+      {"GotoKey",
+       [&] {
+         Table.SetKey();
+         Table.FieldByName(u"TELEP").SetAsString(u"Szeged");
+         Table.GotoKey();
+       }},
+  };
+  Table.First();
+  Table.Next();
+  const std::u16string second = Telep();
+  for (const auto& search : searches) {
+    SCOPED_TRACE(search.Name);
+    Table.First();
+    const std::u16string first = Telep();
+    events.clear();
+    search.Search();
+    EXPECT_EQ(events, (std::vector<std::u16string>{u"before " + first, u"after Szeged"}));
+    EXPECT_EQ(Calls.TableGetRecNo(Table.Handle()), Table.RecordNo());
+
+    Table.First();
+    events.clear();
+    abort = true;
+    EXPECT_THROW(search.Search(), tk::EAbort);
+    abort = false;
+    EXPECT_EQ(events, std::vector<std::u16string>{u"before " + first});
+    EXPECT_EQ(Telep(), first);
+    EXPECT_EQ(Calls.TableGetRecNo(Table.Handle()), Table.RecordNo());
+    Table.Next();
+    EXPECT_EQ(Telep(), second);
+  }
 }
 
 TEST_F(SettlementTableTest, SwitchingTheIndexKeepsTheSameSettlementCurrent) {

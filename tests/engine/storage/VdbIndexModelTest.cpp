@@ -1,18 +1,20 @@
 // Randomised model tests of the index trees: sequences of inserts, deletes, searches and steps
 // in both directions against a sorted model, over a table of configurations (both tree kinds,
 // tiny pages that force splits and merges, fixed and variable keys, duplicates, descending
-// parts, nulls, exact float order, old file versions). The seed is printed; set
-// VIDORA_INDEX_SEED to replay a run.
+// parts, nulls, exact float order, old file versions). The seed is printed; set VIDORA_SEED to
+// replay a run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
 #include <random>
 
 #include "IndexTestSupport.h"
+#include "TestSeed.h"
 #include "storage/VdbBPlusTree.h"
 #include "storage/VdbBTree.h"
 
@@ -68,13 +70,7 @@ const TConfig kConfigs[] = {
      [] { return TIndexHarness::Keys(6, true, {Part(Str(16, true, u"Hungarian", 6), true)}); }},
 };
 
-std::uint32_t SeedFor(const char* name) {
-  if (const char* env = std::getenv("VIDORA_INDEX_SEED")) return static_cast<std::uint32_t>(std::strtoul(env, nullptr, 10));
-  std::random_device rd;
-  const std::uint32_t seed = rd();
-  std::cout << "[ seed     ] " << name << " VIDORA_INDEX_SEED=" << seed << "\n";
-  return seed;
-}
+std::uint32_t SeedFor(const char* name) { return vidora_test::Seed(name); }
 
 // Random values from small domains, so that equal keys are common.
 class TValueGen {
@@ -139,7 +135,7 @@ class IndexModelTest : public ::testing::TestWithParam<TConfig> {};
 TEST_P(IndexModelTest, RandomOperationsMatchTheModel) {
   const TConfig& cfg = GetParam();
   const std::uint32_t seed = SeedFor(cfg.Name);
-  SCOPED_TRACE(::testing::Message() << "config " << cfg.Name << " VIDORA_INDEX_SEED=" << seed);
+  SCOPED_TRACE(::testing::Message() << "config " << cfg.Name << " VIDORA_SEED=" << seed);
   TValueGen gen(seed);
   TIndexHarness h(cfg.Version);
   const TVdbKeyDesc keys = cfg.Keys();
@@ -168,6 +164,7 @@ TEST_P(IndexModelTest, RandomOperationsMatchTheModel) {
   };
 
   constexpr int kSteps = 2400;
+  std::vector<std::uint8_t> walkAt;  // where the kept walk stands (empty: not started)
   std::int32_t nextRecNo = 1;
   int maxHeight = 0;
   for (int step = 0; step < kSteps; ++step) {
@@ -213,6 +210,36 @@ TEST_P(IndexModelTest, RandomOperationsMatchTheModel) {
         EXPECT_EQ(prev, model[i - 1].Entry);
       } else {
         EXPECT_EQ(h.FIndex->Vorheriger_Index(prev), 1);
+      }
+    } else if (op < insertShare + 62) {
+      // A walk kept across the other operations: each step goes on from the entry the last one
+      // reached, along the kept path or, after writes, by a new descent; the entry it stands on
+      // may have been deleted meanwhile.
+      const bool forward = gen.Uniform(0, 1) == 0;
+      if (walkAt.empty() || gen.Uniform(0, 9) == 0) {
+        ASSERT_EQ(forward ? h.FIndex->Erster_Index(walkAt) : h.FIndex->Letzter_Index(walkAt), 0);
+        EXPECT_EQ(walkAt, forward ? model.front().Entry : model.back().Entry);
+      }
+      const TVdbIndexOrder& order = h.FIndex->Order();
+      for (int k = gen.Uniform(1, 6); k > 0; --k) {
+        // The model's neighbour of walkAt in the walk's direction.
+        const auto after = std::upper_bound(model.begin(), model.end(), walkAt,
+                                            [&](const std::vector<std::uint8_t>& e, const TModelRow& m) {
+                                              return order.Compare(e, m.Entry) < 0;
+                                            });
+        const auto before = std::lower_bound(model.begin(), model.end(), walkAt,
+                                             [&](const TModelRow& m, const std::vector<std::uint8_t>& e) {
+                                               return order.Compare(m.Entry, e) < 0;
+                                             });
+        std::vector<std::uint8_t> step = walkAt;
+        if (forward ? after == model.end() : before == model.begin()) {
+          EXPECT_EQ(forward ? h.FIndex->Naechster_Index(step) : h.FIndex->Vorheriger_Index(step), 1);
+          walkAt.clear();
+          break;
+        }
+        ASSERT_EQ(forward ? h.FIndex->Naechster_Index(step) : h.FIndex->Vorheriger_Index(step), 0);
+        EXPECT_EQ(step, forward ? after->Entry : std::prev(before)->Entry);
+        walkAt = step;
       }
     } else {
       std::vector<std::uint8_t> e;

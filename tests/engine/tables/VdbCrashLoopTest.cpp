@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "ChildProcessSupport.h"
+#include "TestSeed.h"
 
 namespace vdb {
 namespace {
@@ -151,9 +152,9 @@ TEST(CrashLoopTest, KilledWritersLeaveOnlyCommittedTransactions) {
   const int trials = env != nullptr ? std::max(1, std::atoi(env)) : 200;
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("vidora-crash-" + std::to_string(::getpid()));
-  std::mt19937 rng(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  const std::uint32_t runSeed = rng();
-  SCOPED_TRACE("run seed " + std::to_string(runSeed));
+  const std::uint32_t runSeed = vidora_test::Seed("CrashLoopTest");
+  SCOPED_TRACE("VIDORA_SEED=" + std::to_string(runSeed));
+  std::mt19937 rng(runSeed);
   TFigures figures;
   for (int trial = 0; trial < trials; ++trial) {
     const std::uint32_t seed = runSeed + static_cast<std::uint32_t>(trial);

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "ChildProcessSupport.h"
+#include "TestSeed.h"
 #include "TownStepsSupport.h"
 
 namespace vdb {
@@ -48,18 +49,12 @@ constexpr int kInitialTowns = 8;
   }
 }
 
-std::uint32_t RunSeed() {
-  if (const char* s = std::getenv("VIDORA_SEED"); s != nullptr && *s != 0) {
-    return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
-  }
-  return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
+std::uint32_t RunSeed() { return vidora_test::Seed("KillLoopTest"); }
 
 TEST(KillLoopTest, KilledWriterWithoutTransactionsLosesNothingConfirmed) {
   const char* env = std::getenv("VDB_KILL_TRIALS");
   const int trials = env != nullptr ? std::max(1, std::atoi(env)) : 200;
   const std::uint32_t runSeed = RunSeed();
-  std::cout << "VIDORA_SEED=" << runSeed << "\n";
   std::mt19937 rng(runSeed);
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("vidora-kill-" + std::to_string(::getpid()));
