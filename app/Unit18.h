@@ -1,4 +1,4 @@
-// Statistics of the settlements by telephone area.
+// Statistics of the settlements by telephone area; settlements without an area form one row.
 #pragma once
 
 #include "StatisticsForm.h"

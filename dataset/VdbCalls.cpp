@@ -246,4 +246,28 @@ std::int16_t TVdbLibraryCalls::TableGetEnumValue(std::int16_t t, std::int16_t fi
   return VdbTableGetEnumValue(t, fieldNo, Z(name));
 }
 
+std::int16_t TVdbLibraryCalls::SessCreateStatement(std::int16_t s) { return VdbSessCreateStatement(s); }
+std::int16_t TVdbLibraryCalls::StmtSetSqlText(std::int16_t st, const std::u16string& text) {
+  return VdbStmtSetSqlText(st, Z(text));
+}
+std::int16_t TVdbLibraryCalls::StmtAddParam(std::int16_t st, const std::u16string& name, std::int16_t type,
+                                            std::int32_t spec) {
+  return VdbStmtAddParam(st, Z(name), type, spec);
+}
+std::int16_t TVdbLibraryCalls::StmtSetParam(std::int16_t st, const std::u16string& name, const std::u16string& value,
+                                            std::int32_t size) {
+  return VdbStmtSetParam(st, Z(name), Z(value), size);
+}
+std::int16_t TVdbLibraryCalls::StmtClearParams(std::int16_t st) { return VdbStmtClearParams(st); }
+std::int16_t TVdbLibraryCalls::StmtPrepare(std::int16_t st, std::int16_t cursorType) {
+  return VdbStmtPrepare(st, cursorType);
+}
+std::int32_t TVdbLibraryCalls::StmtExecute(std::int16_t st) { return VdbStmtExecute(st); }
+std::int16_t TVdbLibraryCalls::StmtGetErrorPos(std::int16_t st, std::int32_t& row, std::int32_t& col) {
+  return VdbStmtGetErrorPos(st, &row, &col);
+}
+std::int16_t TVdbLibraryCalls::StmtCreateResultTableHdl(std::int16_t st) { return VdbStmtCreateResultTableHdl(st); }
+std::int16_t TVdbLibraryCalls::StmtUnprepare(std::int16_t st) { return VdbStmtUnprepare(st); }
+std::int16_t TVdbLibraryCalls::StmtDelete(std::int16_t st) { return VdbStmtDelete(st); }
+
 }  // namespace vdbds

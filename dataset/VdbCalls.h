@@ -134,6 +134,20 @@ class TVdbCalls {
   virtual std::int16_t TableSetBlob(std::int16_t t, std::int16_t fieldNo, const std::uint8_t* data, std::int32_t size) = 0;
   virtual std::int16_t TableEmpty(std::int16_t t) = 0;
   virtual std::int16_t TableGetEnumValue(std::int16_t t, std::int16_t fieldNo, const std::u16string& name) = 0;
+  // --- SQL statements
+  virtual std::int16_t SessCreateStatement(std::int16_t s) = 0;
+  virtual std::int16_t StmtSetSqlText(std::int16_t st, const std::u16string& text) = 0;
+  virtual std::int16_t StmtAddParam(std::int16_t st, const std::u16string& name, std::int16_t type, std::int32_t spec) = 0;
+  // `size` -1 sets NULL; a blob value is one zero character followed by the raw bytes.
+  virtual std::int16_t StmtSetParam(std::int16_t st, const std::u16string& name, const std::u16string& value,
+                                    std::int32_t size) = 0;
+  virtual std::int16_t StmtClearParams(std::int16_t st) = 0;
+  virtual std::int16_t StmtPrepare(std::int16_t st, std::int16_t cursorType) = 0;
+  virtual std::int32_t StmtExecute(std::int16_t st) = 0;
+  virtual std::int16_t StmtGetErrorPos(std::int16_t st, std::int32_t& row, std::int32_t& col) = 0;
+  virtual std::int16_t StmtCreateResultTableHdl(std::int16_t st) = 0;
+  virtual std::int16_t StmtUnprepare(std::int16_t st) = 0;
+  virtual std::int16_t StmtDelete(std::int16_t st) = 0;
 };
 
 // Forwards every call to the engine's call interface.
@@ -219,6 +233,18 @@ class TVdbLibraryCalls : public TVdbCalls {
   std::int16_t TableSetBlob(std::int16_t t, std::int16_t fieldNo, const std::uint8_t* data, std::int32_t size) override;
   std::int16_t TableEmpty(std::int16_t t) override;
   std::int16_t TableGetEnumValue(std::int16_t t, std::int16_t fieldNo, const std::u16string& name) override;
+  std::int16_t SessCreateStatement(std::int16_t s) override;
+  std::int16_t StmtSetSqlText(std::int16_t st, const std::u16string& text) override;
+  std::int16_t StmtAddParam(std::int16_t st, const std::u16string& name, std::int16_t type, std::int32_t spec) override;
+  std::int16_t StmtSetParam(std::int16_t st, const std::u16string& name, const std::u16string& value,
+                            std::int32_t size) override;
+  std::int16_t StmtClearParams(std::int16_t st) override;
+  std::int16_t StmtPrepare(std::int16_t st, std::int16_t cursorType) override;
+  std::int32_t StmtExecute(std::int16_t st) override;
+  std::int16_t StmtGetErrorPos(std::int16_t st, std::int32_t& row, std::int32_t& col) override;
+  std::int16_t StmtCreateResultTableHdl(std::int16_t st) override;
+  std::int16_t StmtUnprepare(std::int16_t st) override;
+  std::int16_t StmtDelete(std::int16_t st) override;
 };
 
 // The calls every component uses unless it is given others (stateless, shared).

@@ -144,12 +144,13 @@ void TApiRegistry::RemoveTablesOfSession(std::int16_t sessHdl) {
 
 // ---- statement handles
 
-std::int16_t TApiRegistry::AddStatement(std::int16_t sessHdl) {
+std::int16_t TApiRegistry::AddStatement(std::int16_t sessHdl, TVdbLocalSession& session) {
   std::lock_guard lock(FStatementSync);
   const auto free = std::find(FStatements.begin(), FStatements.end(), nullptr);
   if (free == FStatements.end()) return stsOutOfMemory;
   auto st = std::make_unique<TApiStatement>();
   st->SessHdl = sessHdl;
+  st->Statement = std::make_unique<TVdbStatement>(session.Catalog(), session.LastError());
   *free = std::move(st);
   return static_cast<std::int16_t>(free - FStatements.begin() + 1);
 }

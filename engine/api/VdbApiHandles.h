@@ -28,6 +28,7 @@
 #include "session/VdbCursor.h"
 #include "session/VdbLocSess.h"
 #include "sql/VdbSqlCompiler.h"
+#include "sql/VdbStatement.h"
 #include "base/VdbMessages.h"
 #include "storage/vuCrypt.h"
 #include "storage/vuOSFileSystem.h"
@@ -72,20 +73,10 @@ class TApiSession {
   std::recursive_mutex CallSync;
 };
 
-// A statement: its text and parameters, kept until the SQL layer prepares them.
-struct TApiParam {
-  std::u16string Name;
-  std::int16_t Type = 0;
-  std::int32_t Spec = 0;
-  std::u16string Value;
-  bool IsNull = true;
-};
+// A statement handle's entry: the engine statement on the session's catalog.
 struct TApiStatement {
   std::int16_t SessHdl = 0;
-  std::u16string SqlText;
-  std::vector<TApiParam> Params;
-  std::int32_t ErrorRow = 0;
-  std::int32_t ErrorCol = 0;
+  std::unique_ptr<TVdbStatement> Statement;
 };
 
 // A table handle's entry: the cursor and the session it belongs to.
@@ -154,8 +145,8 @@ class TApiRegistry {
   void RemoveTablesOfSession(std::int16_t sessHdl);
 
   // ---- statement handles (under the statement-list lock)
-  // -2 when all 255 are taken.
-  std::int16_t AddStatement(std::int16_t sessHdl);
+  // A statement on the session's catalog; -2 when all 255 are taken.
+  std::int16_t AddStatement(std::int16_t sessHdl, TVdbLocalSession& session);
   TApiStatement* FindStatement(std::int32_t stmtHdl);
   void RemoveStatement(std::int16_t stmtHdl);
   void RemoveStatementsOfSession(std::int16_t sessHdl);

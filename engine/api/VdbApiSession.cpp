@@ -331,7 +331,7 @@ VDBAPI TVdbResult VdbSessRegisterModifications(int16_t SessHdl) {
 
 VDBAPI TVdbResult VdbSessCreateStatement(int16_t SessHdl) {
   return CallSession<TVdbResult>(
-      SessHdl, true, [&](TApiSession&) -> TVdbResult { return TApiRegistry::Instance().AddStatement(SessHdl); });
+      SessHdl, true, [&](TApiSession& s) -> TVdbResult { return TApiRegistry::Instance().AddStatement(SessHdl, s.Session); });
 }
 
 }  // extern "C"

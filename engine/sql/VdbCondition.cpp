@@ -122,9 +122,12 @@ TVdbComparisonOperator NegateOp(TVdbComparisonOperator op) {
   }
 }
 
+// A column of the rated relation (position 0); columns of other relations and internal names
+// are no bounds.
 int ColumnOf(const TVdbExpression* e) {
   if (!e || !e->IsSingleColumn()) return -1;
-  return static_cast<const TVdbSimpleFactor*>(e->SingleFactor())->FieldNo();
+  const auto* f = static_cast<const TVdbSimpleFactor*>(e->SingleFactor());
+  return f->RltnPos() == 0 ? f->FieldNo() : -1;
 }
 
 void Rate(std::vector<TFieldRating>& ratings, int fieldNo, TVdbComparisonOperator op, TVdbExpression* bound) {
@@ -168,10 +171,16 @@ void PutValue(const TVdbColumnDef& col, std::span<std::uint8_t> record, const TV
 
 TVdbIndexNo TVdbSqlCondition::FindBestIndexAndBounds(TVdbRelation& relation, std::vector<std::uint8_t>& lower,
                                                      std::vector<std::uint8_t>& upper) {
+  if (!FSearchCondition) return kVdbNoIndex;
+  return VdbFindBestIndexAndBounds(*FSearchCondition, relation, lower, upper);
+}
+
+TVdbIndexNo VdbFindBestIndexAndBounds(TVdbSearchCondition& condition, TVdbRelation& relation,
+                                      std::vector<std::uint8_t>& lower, std::vector<std::uint8_t>& upper) {
   // Only an AND chain narrows every record to one range.
-  if (!FSearchCondition || FSearchCondition->Terms.size() != 1) return kVdbNoIndex;
+  if (condition.Terms.size() != 1) return kVdbNoIndex;
   std::vector<TFieldRating> ratings;
-  for (auto& f : FSearchCondition->Terms[0]->Factors) {
+  for (auto& f : condition.Terms[0]->Factors) {
     if (f->SearchCondition) continue;
     TVdbComparisonOperator op = f->IsNot ? NegateOp(f->ComparisonOperator) : f->ComparisonOperator;
     if (f->ComparisonOperator == tcoBetween) {

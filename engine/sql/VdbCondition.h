@@ -96,6 +96,12 @@ std::unique_ptr<TVdbCondition> VdbCreateCondition(TVdbExpressionSyntax syntax, s
 std::unique_ptr<TVdbSearchCondition> VdbParseSqlCondition(std::u16string_view text, bool localFormats,
                                                           const TvuFormats& formats);
 
+// The index rating of a condition prepared against `relation`'s columns (as relation position
+// 0): the index whose key range [lower, upper] holds every record the condition can accept,
+// or kVdbNoIndex.
+TVdbIndexNo VdbFindBestIndexAndBounds(TVdbSearchCondition& condition, TVdbRelation& relation,
+                                      std::vector<std::uint8_t>& lower, std::vector<std::uint8_t>& upper);
+
 // A compiled filter for an accessor: the condition reads the record of the accessor it tests.
 class TVdbConditionFilter final : public IVdbAccessorFilter {
  public:

@@ -686,9 +686,11 @@ VDBAPI int32_t VdbTableExportToVdb(int16_t TableHdl, const VdbChar* PathName,
                                    const VdbChar* TargetColumns, const VdbChar* Condition,
                                    TVdbProgressProc ProgFun);
 
-/* ---- SQL statements. Until the SQL subsystem is present a statement keeps its text and
-   parameters, VdbStmtPrepare answers -64 "SQL command could not be prepared" (engine error
-   187 recorded) and VdbStmtExecute and VdbStmtCreateResultTableHdl answer -64 too. */
+/* ---- SQL statements. Failures are negative: VdbStmtSetSqlText -59 for a syntax error (its
+   row and column from VdbStmtGetErrorPos), VdbStmtAddParam -43 for a second parameter of one
+   name, VdbStmtSetParam -43 for an unknown name and -23 for a value that does not convert,
+   VdbStmtPrepare -64, VdbStmtExecute -46 when not prepared, -47 when the tables cannot be
+   locked, -60 when a command fails; the engine error is the session's last error. */
 VDBAPI TVdbResult VdbStmtSetSqlText(int16_t StmtHdl, const VdbChar* SqlText);
 /* ParamType: column type code (-99 unknown); ParamSpec: size for string types. */
 VDBAPI TVdbResult VdbStmtAddParam(int16_t StmtHdl, const VdbChar* ParamName, int16_t ParamType,

@@ -223,22 +223,29 @@ TEST(VdbApiRelationHandleTest, EverySlotOfTheLastSessionIsAValidHandle) {
 
 // ---- statements
 
-TEST_F(TableHandleTest, StatementsKeepTheirTextButCannotBePreparedYet) {
+TEST_F(TableHandleTest, StatementFailuresAreNegativeStatuses) {
   const int16_t st = VdbSessCreateStatement(Sess);
   ASSERT_GT(st, 0);
-  EXPECT_EQ(VdbStmtSetSqlText(st, W(u"SELECT RANG, COUNT(*) FROM Irsz GROUP BY RANG")), 0);
-  EXPECT_EQ(VdbStmtAddParam(st, W(u"P"), VDB_TYPE_STRING, 10), 0);
-  EXPECT_EQ(VdbStmtSetParam(st, W(u"P"), W(u"abc"), 3), 0);
-  EXPECT_EQ(VdbStmtSetParam(st, W(u"Q"), W(u"abc"), 3), VDB_ERR_NOT_SUPPORTED);
-  EXPECT_EQ(VdbStmtClearParams(st), 0);
-  EXPECT_EQ(VdbStmtPrepare(st, 0), VDB_ERR_NOT_PREPARED);
-  EXPECT_EQ(LastError(Sess).Code, -187);
-  EXPECT_EQ(VdbStmtExecute(st), VDB_ERR_NOT_PREPARED);
-  EXPECT_EQ(VdbStmtCreateResultTableHdl(st), VDB_ERR_NOT_PREPARED);
+  EXPECT_EQ(VdbStmtExecute(st), -46) << "not prepared";
+  EXPECT_EQ(VdbStmtSetSqlText(st, W(u"SELECT RANG, COUNT(*) FROM Irsz\nGROUP BY")), VDB_ERR_SQL_SYNTAX);
   int32_t row = -1, col = -1;
   EXPECT_EQ(VdbStmtGetErrorPos(st, &row, &col), 0);
-  EXPECT_EQ(row, 0);
-  EXPECT_EQ(col, 0);
+  EXPECT_EQ(row, 2);
+  EXPECT_EQ(col, 9);
+  EXPECT_EQ(VdbStmtSetSqlText(st, W(u"SELECT RANG, COUNT(*) FROM Irsz WHERE RANG = :P GROUP BY RANG")), 0);
+  EXPECT_EQ(VdbStmtAddParam(st, W(u"P"), VDB_TYPE_STRING, 10), 0);
+  EXPECT_EQ(VdbStmtAddParam(st, W(u"p"), VDB_TYPE_STRING, 10), -43) << "a second parameter of one name";
+  EXPECT_EQ(VdbStmtSetParam(st, W(u"P"), W(u"abc"), 3), 0);
+  EXPECT_EQ(VdbStmtSetParam(st, W(u"Q"), W(u"abc"), 3), -43) << "an unknown name";
+  EXPECT_EQ(LastError(Sess).Code, -50);
+  EXPECT_EQ(VdbStmtClearParams(st), 0);
+  EXPECT_EQ(VdbStmtCreateResultTableHdl(st), 0) << "no result yet";
+  EXPECT_EQ(VdbStmtSetSqlText(st, W(u"SELECT NOPE FROM Irsz")), 0);
+  EXPECT_EQ(VdbStmtPrepare(st, 0), 0);
+  EXPECT_EQ(VdbStmtExecute(st), -60);
+  EXPECT_EQ(LastError(Sess).Code, -50) << "the unknown column is the recorded error";
+  EXPECT_EQ(VdbStmtSetSqlText(st, W(u"SELECT * FROM Nowhere")), 0);
+  EXPECT_EQ(VdbStmtPrepare(st, 0), VDB_ERR_NOT_PREPARED);
   EXPECT_EQ(VdbStmtUnprepare(st), 0);
   EXPECT_EQ(VdbStmtDelete(st), 0);
   EXPECT_EQ(VdbStmtPrepare(st, 0), VDB_ERR_INVALID_STMT_HANDLE);
