@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "base/VdbAscii.h"
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
 #include "expr/VdbSqlFunctions.h"
+#include "expr/VdbTreeNodes.h"
 
 namespace vdb {
 
@@ -13,13 +15,6 @@ namespace {
 const TVdbDataType& Null0() { return *TVdbDataType::GetNullType(0); }
 
 bool IsNullValue(const TVdbDataType& type, const TVdbDataValue& value) { return value.IsEmpty() || type.IsNull(value); }
-
-std::u16string UpperAscii(std::u16string_view s) {
-  std::u16string r(s);
-  for (char16_t& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return r;
-}
 
 std::u16string OperatorText(TVdbDataBinaryOperator op) {
   switch (op) {
@@ -45,25 +40,6 @@ bool IsConstantSide(const TVdbExpression* e) {
 TVdbSimpleFactor* LiteralOrParam(const TVdbExpression* e) {
   if (!IsConstantSide(e)) return nullptr;
   return dynamic_cast<TVdbSimpleFactor*>(e->SingleFactor());
-}
-
-template <class T>
-bool EqualPtr(const std::unique_ptr<T>& a, const std::unique_ptr<T>& b) {
-  if (!a || !b) return !a && !b;
-  return a->IsSyntacticallyEqual(*b);
-}
-
-template <class T>
-bool EqualList(const std::vector<std::unique_ptr<T>>& a, const std::vector<std::unique_ptr<T>>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (!EqualPtr(a[i], b[i])) return false;
-  return true;
-}
-
-template <class T>
-std::unique_ptr<T> CopyPtr(const std::unique_ptr<T>& p) {
-  return p ? p->CreateCopy() : nullptr;
 }
 
 std::u16string EasyName(std::u16string_view name) {
@@ -98,7 +74,7 @@ std::u16string FunctionSqlText(const TVdbFunctionCall& call) {
     case sftCast: return u"CAST(" + ArgText(call, 0) + u" AS " + VdbSqlTypeText(call.CastType) + u")";
     case sftCurrentRecordId: return u"CURRENTRECORDID(" + VdbSqlName(call.TableName) + u")";
     case sftTrimBoth: case sftTrimLeading: case sftTrimTrailing:
-      if (UpperAscii(call.Name) == u"TRIM") {
+      if (VdbUpperAscii(call.Name) == u"TRIM") {
         const std::u16string_view dir = call.Id == sftTrimBoth      ? u"BOTH"
                                         : call.Id == sftTrimLeading ? u"LEADING"
                                                                     : u"TRAILING";
@@ -250,15 +226,15 @@ bool TVdbSimpleFactor::IsSyntacticallyEqual(const TVdbFactor& other) const {
   const auto* o = dynamic_cast<const TVdbSimpleFactor*>(&other);
   if (!o || o->Sign != Sign || o->FType != FType) return false;
   switch (FType) {
-    case sftColumn: return UpperAscii(FColumnNameOrLiteral) == UpperAscii(o->FColumnNameOrLiteral);
+    case sftColumn: return VdbUpperAscii(FColumnNameOrLiteral) == VdbUpperAscii(o->FColumnNameOrLiteral);
     case sftLiteral: return FLiteralKind == o->FLiteralKind && FColumnNameOrLiteral == o->FColumnNameOrLiteral;
-    case sftParameter: return UpperAscii(FColumnNameOrLiteral) == UpperAscii(o->FColumnNameOrLiteral);
+    case sftParameter: return VdbUpperAscii(FColumnNameOrLiteral) == VdbUpperAscii(o->FColumnNameOrLiteral);
     case sftExpression: return EqualPtr(FExpression, o->FExpression);
     case sftFunction: {
       const TVdbFunctionCall& a = FFunction;
       const TVdbFunctionCall& b = o->FFunction;
       // LEN and LENGTH are one function; calls the library does not know compare by name.
-      if (a.Id != b.Id || (a.Id == sftNone && UpperAscii(a.Name) != UpperAscii(b.Name))) return false;
+      if (a.Id != b.Id || (a.Id == sftNone && VdbUpperAscii(a.Name) != VdbUpperAscii(b.Name))) return false;
       if (a.Id == sftDataFunction && a.DataFuncId != b.DataFuncId) return false;
       return a.CastType == b.CastType && a.TableName == b.TableName && EqualList(a.Arguments, b.Arguments);
     }
@@ -306,7 +282,7 @@ const TVdbDataType* TVdbSimpleFactor::PrepareLiteral(TVdbPrepareContext& context
   FLiteralValue.Clear();
   const TVdbColumnType code = target->ColumnType();
   if (code == vctBoolean) {
-    const std::u16string u = UpperAscii(text);
+    const std::u16string u = VdbUpperAscii(text);
     if (u == u"JA" || u == u"TRUE") {
       target->SetInteger(FLiteralValue, 1);
     } else if (u == u"NEIN" || u == u"FALSE") {
@@ -396,7 +372,7 @@ std::u16string TVdbSimpleFactor::InnerSqlText() const {
         case lkTime: return u"TIME" + VdbQuoteSqlString(FColumnNameOrLiteral);
         case lkTimeStamp: return u"TIMESTAMP" + VdbQuoteSqlString(FColumnNameOrLiteral);
         case lkNull: return u"NULL";
-        case lkBoolean: return UpperAscii(FColumnNameOrLiteral);
+        case lkBoolean: return VdbUpperAscii(FColumnNameOrLiteral);
         default: return FColumnNameOrLiteral;
       }
     default: return {};
@@ -417,7 +393,7 @@ std::u16string TVdbSimpleFactor::InnerEasyText() const {
         return r + u"\"";
       }
       if (FLiteralKind == lkNull) return u"nil";
-      if (FLiteralKind == lkBoolean) return UpperAscii(FColumnNameOrLiteral) == u"TRUE" ? u"true" : u"false";
+      if (FLiteralKind == lkBoolean) return VdbUpperAscii(FColumnNameOrLiteral) == u"TRUE" ? u"true" : u"false";
       if (FLiteralKind == lkDate || FLiteralKind == lkTime || FLiteralKind == lkTimeStamp) return FColumnNameOrLiteral;
       return FColumnNameOrLiteral;
     default: return InnerSqlText();

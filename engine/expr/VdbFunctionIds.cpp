@@ -3,18 +3,12 @@
 #include <array>
 #include <vector>
 
+#include "base/VdbAscii.h"
 #include "expr/VdbExpression.h"
 
 namespace vdb {
 
 namespace {
-
-std::u16string UpperAscii(std::u16string_view s) {
-  std::u16string r(s);
-  for (char16_t& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return r;
-}
 
 std::u16string Number(std::int64_t v) {
   std::u16string r;
@@ -67,9 +61,9 @@ constexpr std::array<TVdbDataFuncName, 28> kDataFuncs{{
 }  // namespace
 
 const TVdbDataFuncName* VdbFindDataFuncName(std::u16string_view name) {
-  const std::u16string upper = UpperAscii(name);
+  const std::u16string upper = VdbUpperAscii(name);
   for (const auto& f : kDataFuncs)
-    if (UpperAscii(f.Name) == upper) return &f;
+    if (VdbUpperAscii(f.Name) == upper) return &f;
   return nullptr;
 }
 
@@ -80,7 +74,7 @@ const TVdbDataFuncName& VdbDataFuncName(TVdbDataFuncId id) {
 }
 
 TVdbSqlType VdbSqlTypeByName(std::u16string_view name) {
-  const std::u16string upper = UpperAscii(name);
+  const std::u16string upper = VdbUpperAscii(name);
   for (const auto& t : kTypeNames)
     if (t.Name == upper) return t.Type;
   return sqlNone;

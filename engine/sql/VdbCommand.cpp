@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "base/VdbAscii.h"
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
 #include "session/VdbCatalog.h"
@@ -14,13 +15,6 @@ namespace vdb {
 namespace {
 
 constexpr int kLevel = 6;
-
-std::u16string UpperAscii(std::u16string_view s) {
-  std::u16string r(s);
-  for (auto& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  return r;
-}
 
 // The table name without directory and extension, as columns are qualified with it.
 std::u16string BareName(std::u16string_view name) {
@@ -66,7 +60,7 @@ void RewriteFactor(std::unique_ptr<TVdbFactor>& slot, std::vector<TVdbAggregateC
       if (found == nullptr)
         throw EVdbEngine(errNotSupported, {u"the aggregate " + sf->SqlText() + u" outside a select list or HAVING"});
       TVdbAggregateCall a;
-      a.Function = UpperAscii(call->Name);
+      a.Function = VdbUpperAscii(call->Name);
       a.Argument = call->Arguments.empty()
                        ? TVdbExpression::FromFactor(TVdbSimpleFactor::CreateLiteral(u"1", TVdbSimpleFactor::lkInteger))
                        : std::move(call->Arguments[0]);
@@ -234,7 +228,7 @@ struct TGroup {
 }  // namespace
 
 bool VdbIsAggregateName(std::u16string_view name) {
-  const std::u16string n = UpperAscii(name);
+  const std::u16string n = VdbUpperAscii(name);
   return n == u"COUNT" || n == u"SUM" || n == u"AVG" || n == u"MIN" || n == u"MAX";
 }
 

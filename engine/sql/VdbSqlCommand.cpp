@@ -2,38 +2,14 @@
 
 #include <array>
 
+#include "base/VdbAscii.h"
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
+#include "expr/VdbTreeNodes.h"
 
 namespace vdb {
 
 namespace {
-
-std::u16string UpperAscii(std::u16string_view s) {
-  std::u16string r(s);
-  for (char16_t& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return r;
-}
-
-template <class T>
-bool EqualPtr(const std::unique_ptr<T>& a, const std::unique_ptr<T>& b) {
-  if (!a || !b) return !a && !b;
-  return a->IsSyntacticallyEqual(*b);
-}
-
-template <class T>
-bool EqualList(const std::vector<std::unique_ptr<T>>& a, const std::vector<std::unique_ptr<T>>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (!EqualPtr(a[i], b[i])) return false;
-  return true;
-}
-
-template <class T>
-std::unique_ptr<T> CopyPtr(const std::unique_ptr<T>& p) {
-  return p ? p->CreateCopy() : nullptr;
-}
 
 template <class T>
 std::vector<std::unique_ptr<T>> CopyList(const std::vector<std::unique_ptr<T>>& list) {
@@ -151,7 +127,7 @@ std::vector<std::u16string> ConstraintTexts(const TVdbSqlConstraints& c) {
 // ---- names and types
 
 int VdbSqlEncryptionMethod(std::u16string_view name) {
-  const std::u16string upper = UpperAscii(name);
+  const std::u16string upper = VdbUpperAscii(name);
   for (const auto& e : kEncryptionNames)
     if (e.Name == upper) return e.Method;
   return -1;
@@ -222,8 +198,8 @@ void TVdbSqlTableReference::GetAliasList(std::vector<std::u16string>& aliases) c
 }
 
 bool TVdbSqlTableReference::ContainsTableName(std::u16string_view nameOrAlias) const {
-  const std::u16string upper = UpperAscii(nameOrAlias);
-  if (!IsJoinedTable) return UpperAscii(TableAlias) == upper || UpperAscii(TableName) == upper;
+  const std::u16string upper = VdbUpperAscii(nameOrAlias);
+  if (!IsJoinedTable) return VdbUpperAscii(TableAlias) == upper || VdbUpperAscii(TableName) == upper;
   return (Left && Left->ContainsTableName(nameOrAlias)) || (Right && Right->ContainsTableName(nameOrAlias));
 }
 

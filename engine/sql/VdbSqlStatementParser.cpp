@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/VdbAscii.h"
 #include "base/VdbErrorCodes.h"
 #include "sql/VdbSqlCommand.h"
 #include "sql/VdbSqlParser.h"
@@ -12,13 +13,6 @@
 namespace vdb {
 
 namespace {
-
-std::u16string UpperAscii(std::u16string_view s) {
-  std::u16string r(s);
-  for (char16_t& c : r)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return r;
-}
 
 }  // namespace
 
@@ -746,7 +740,7 @@ std::unique_ptr<TVdbSqlCommand> TSqlParser::ParseCreate() {
       c->UpdateDictionary = true;
       NextToken();
     }
-    if (FLastTokenType == sqltIdentifier && UpperAscii(FLastTokenString) == u"SEPARATORS") NextToken();
+    if (FLastTokenType == sqltIdentifier && VdbUpperAscii(FLastTokenString) == u"SEPARATORS") NextToken();
     if (FLastTokenType == sqltString) {
       c->Separators = FLastTokenString;
       NextToken();

@@ -1,0 +1,1 @@
+SELECT * FROM Irsz; SELECT * FROM Irsz_tmp;

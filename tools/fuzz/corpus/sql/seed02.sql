@@ -1,0 +1,1 @@
+SELECT TOP 5 DISTINCT a AS [x y], b c, t.* FROM t, u AS v WHERE a > :p HAVING COUNT(*) > 1

@@ -1,0 +1,1 @@
+SELECT a FROM t RIGHT OUTER JOIN (u FULL JOIN w ON u.x = w.x) ON t.a = u.a

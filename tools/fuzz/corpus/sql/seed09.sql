@@ -1,0 +1,1 @@
+SELECT STR(1234.5, 10, 2, ',', ' ', '.'), ROUND(a, -2), Pos('a', s), NewGuid, Year(d) FROM t

@@ -1,0 +1,1 @@
+SELECT CASE WHEN a = 1 THEN 'x' ELSE 'y' END, -a, DATE'2013-12-24' FROM [c:\data\Irsz.dat]

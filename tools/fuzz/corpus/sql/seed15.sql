@@ -1,0 +1,1 @@
+UPDATE t SET a = a + 1, b = (SELECT MAX(b) FROM u) WHERE a IN (1, 2, 3)

@@ -1,0 +1,1 @@
+IRSZ > '2000' And TELEP = 'Budapest' Or NEPESS >= 1000

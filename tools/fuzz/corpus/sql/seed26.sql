@@ -1,0 +1,1 @@
+(A + B) > 3 AND s LIKE 'a!%' ESCAPE '!' AND x NOT IN (1, NULL, -3) AND y IS NOT NULL
