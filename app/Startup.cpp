@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "BRFormat.h"
 #include "widgets/MessageBoxes.h"
 
 namespace vidora {
@@ -27,6 +28,29 @@ bool LoadTranslations(QApplication& app, QTranslator& translator) {
                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
     return false;
   return app.installTranslator(&translator);
+}
+
+namespace {
+
+// Qt's long time pattern may carry the time zone ("t"), which no listing prints.
+QString WithoutTimeZone(QString pattern) {
+  pattern.remove(QLatin1Char('t'));
+  return pattern.trimmed();
+}
+
+}  // namespace
+
+void ApplyUserFormats(const QLocale& locale) {
+  br::TBRFormatSettings& formats = br::UserFormats();
+  if (!locale.decimalPoint().isEmpty()) formats.DecimalSeparator = locale.decimalPoint().at(0);
+  if (!locale.groupSeparator().isEmpty()) formats.ThousandSeparator = locale.groupSeparator().at(0);
+  formats.ShortDateFormat = locale.dateFormat(QLocale::ShortFormat);
+  formats.LongTimeFormat = WithoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+  formats.ShortTimeFormat = locale.timeFormat(QLocale::ShortFormat);
+  formats.CurrencyString = locale.currencySymbol();
+  // Where the symbol stands is read from how the locale writes an amount.
+  const QString sample = locale.toCurrencyString(1.0);
+  formats.CurrencyAfter = !sample.isEmpty() && !sample.startsWith(formats.CurrencyString);
 }
 
 }  // namespace vidora

@@ -1,6 +1,7 @@
 // The settlement register's entry: style, title, translations, the instances in their
 // order, the main window, the message loop.
 #include <QApplication>
+#include <QLocale>
 #include <QTranslator>
 
 #include "CommandLine.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   QTranslator translator;
   vidora::LoadTranslations(app, translator);
   vidora::ApplyVisualStyle(app);
+  vidora::ApplyUserFormats(QLocale::system());
   QCoreApplication::setApplicationName(QStringLiteral("Vidora"));
   // The program ends only through TVidora::Terminate, which the main window's close calls too.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -3,10 +3,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QTest>
 #include <QTranslator>
 #include <gtest/gtest.h>
 
+#include "BRFormat.h"
 #include "db/TMemDataSet.h"
 #include "QtTestSupport.h"
 #include "SettlementTables.h"
@@ -155,6 +157,35 @@ TEST(StartupStepsTest, StyleAppliesAndStandardButtonsReadHungarian) {
   EXPECT_TRUE(buttons.contains(QStringLiteral("Nem")));
   qApp->removeTranslator(&translator);
   qApp->setStyleSheet(QString());
+}
+
+// The listings print numbers, dates and money as the user's locale writes them.
+TEST(StartupStepsTest, UserFormatsFollowTheLocale) {
+  const br::TBRFormatSettings saved = br::UserFormats();
+  struct TCase {
+    QLocale Locale;
+    QChar Decimal;
+    bool CurrencyAfter;
+  };
+  const TCase cases[] = {
+      {QLocale(QLocale::Hungarian, QLocale::Hungary), u',', true},
+      {QLocale(QLocale::English, QLocale::UnitedStates), u'.', false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Locale.name().toStdString());
+    vidora::ApplyUserFormats(c.Locale);
+    const br::TBRFormatSettings& formats = br::UserFormats();
+    EXPECT_EQ(formats.DecimalSeparator, c.Decimal);
+    EXPECT_EQ(formats.ShortDateFormat, c.Locale.dateFormat(QLocale::ShortFormat));
+    EXPECT_FALSE(formats.LongTimeFormat.contains(u't')) << formats.LongTimeFormat.toStdString();
+    EXPECT_EQ(formats.CurrencyString, c.Locale.currencySymbol());
+    EXPECT_EQ(formats.CurrencyAfter, c.CurrencyAfter);
+    QString text;
+    ASSERT_TRUE(br::FormatFloat(QStringLiteral("#,##0.00"), 1234.5, formats, text));
+    EXPECT_EQ(text, QStringLiteral("1") + formats.ThousandSeparator + QStringLiteral("234") + c.Decimal +
+                        QStringLiteral("50"));
+  }
+  br::UserFormats() = saved;
 }
 
 }  // namespace

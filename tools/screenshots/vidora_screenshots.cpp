@@ -4,6 +4,7 @@
 // and fonts.
 #include <QAction>
 #include <QApplication>
+#include <QLocale>
 #include <QDir>
 #include <QLineEdit>
 #include <QPixmap>
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
   QTranslator translator;
   vidora::LoadTranslations(app, translator);
   vidora::ApplyVisualStyle(app);
+  vidora::ApplyUserFormats(QLocale::system());
   QCoreApplication::setApplicationName(QStringLiteral("Vidora"));
   const QString out = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
   QDir().mkpath(out);
