@@ -472,6 +472,13 @@ VDBAPI TVdbResult VdbTableGetDataType(int16_t TableHdl, int16_t FieldNo) {
   });
 }
 
+VDBAPI TVdbResult VdbTableGetFieldCodePage(int16_t TableHdl, int16_t FieldNo) {
+  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
+    const TVdbColumnDef* col = ColumnOf(c, FieldNo);
+    return col == nullptr ? stsUnknownColumn : static_cast<TVdbResult>(c.CodePageOf(*col));
+  });
+}
+
 VDBAPI TVdbResult VdbTableGetRltnVersion(int16_t TableHdl) {
   return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
     return static_cast<TVdbResult>(RelationOf(c).GetLevel());

@@ -448,6 +448,12 @@ void TVdbCursor::ForEachBlobField(std::span<std::uint8_t> record, F&& f) const {
   }
 }
 
+std::uint16_t TVdbCursor::CodePageOf(const TVdbColumnDef& column) const {
+  if (const auto* text = dynamic_cast<const TVdbAnsiStringType*>(column.DataType())) return text->CodePage();
+  const auto* table = dynamic_cast<const TVdbBaseTable*>(&FRelation);
+  return table != nullptr ? TVdbCollation::Resolve(table->CollationName()).CodePage() : VDB_BUILTIN_CODE_PAGE;
+}
+
 std::int16_t TVdbCursor::GetRecord(std::span<std::uint8_t> buffer) {
   const std::int16_t r = FAccessor->GetRecord(buffer);
   if (r < 0 || FAccessor->EditState() == esBrowse) return r;

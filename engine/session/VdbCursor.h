@@ -133,6 +133,12 @@ class TVdbCursor {
   std::int16_t GotoMark(std::int32_t delta, bool restart);
   const TVdbBookmarkList& Marks() const noexcept { return FUserBookmarks; }
 
+  // ---- columns
+  // Code page of the 8-bit text of `column` (one of the relation's): a string or memo
+  // column's collation's; for any other column the table's collation's, the built-in code
+  // page for a relation that has none. The engine's table is the only one there is.
+  std::uint16_t CodePageOf(const TVdbColumnDef& column) const;
+
   // ---- records
   // Copies the current record. While editing or appending, a memo, wide-memo or blob field
   // with an empty stored reference but a pending value reads as pending (reference -1).
