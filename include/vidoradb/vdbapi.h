@@ -576,7 +576,7 @@ VDBAPI TVdbResult VdbTableRefresh(int16_t TableHdl, bool CheckNet);
 VDBAPI int32_t VdbTableLocateRec2(int16_t TableHdl, const VdbChar* IndexName,
                                   const void* RecordBuffer, int16_t IndexItemCount,
                                   bool* ExactMatch);
-/* Locates by a condition; -44 while conditions cannot be compiled. */
+/* Locates by a condition: not supported, -44 (engine error 187 recorded). */
 VDBAPI int32_t VdbTableLocateRec3(int16_t TableHdl, const VdbChar* SearchCondition, int32_t Mode);
 
 /* ---- Ranges and filters */
