@@ -12,7 +12,7 @@ set(rules
   "engine/session|expr/|sql/|api/|vidoradb/"
   "engine/expr|sql/|api/|vidoradb/"
   "engine/sql|api/|vidoradb/"
-  "toolkit/db|Qt|../|engine/|widgets/|dataset/|report/|app/"
+  "toolkit/db|Qt|../|engine/|widgets/|dataset/|report/|app/|types/|storage/|tables/|locking/|session/|expr/|sql/|api/|vidoradb/"
   "dataset|Qt|../|engine/|api/|types/|storage/|widgets/|report/|app/"
   "toolkit/widgets|../|engine/|dataset/|report/|app/"
   "report|../|engine/|dataset/|widgets/|app/"

@@ -177,6 +177,9 @@ std::int16_t TVdbLibraryCalls::TableGetFieldSpec(std::int16_t t, std::int16_t fi
   spec.InternalSize = raw.InternalSize;
   return result;
 }
+std::int16_t TVdbLibraryCalls::TableGetFieldCodePage(std::int16_t t, std::int16_t fieldNo) {
+  return VdbTableGetFieldCodePage(t, fieldNo);
+}
 std::int16_t TVdbLibraryCalls::TableGetRltnVersion(std::int16_t t) { return VdbTableGetRltnVersion(t); }
 std::int16_t TVdbLibraryCalls::TableGetRecordSize(std::int16_t t) { return VdbTableGetRecordSize(t); }
 std::int16_t TVdbLibraryCalls::TableGetRltnHdl(std::int16_t t) { return VdbTableGetRltnHdl(t); }

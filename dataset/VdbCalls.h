@@ -92,6 +92,8 @@ class TVdbCalls {
   virtual std::int16_t TableCanModify(std::int16_t t) = 0;
   virtual std::int16_t TableGetNumFields(std::int16_t t) = 0;
   virtual std::int16_t TableGetFieldSpec(std::int16_t t, std::int16_t fieldNo, TVdbColumnSpec& spec) = 0;
+  // The code page of the column's 8-bit text, as the engine keeps it.
+  virtual std::int16_t TableGetFieldCodePage(std::int16_t t, std::int16_t fieldNo) = 0;
   virtual std::int16_t TableGetRltnVersion(std::int16_t t) = 0;
   virtual std::int16_t TableGetRecordSize(std::int16_t t) = 0;
   virtual std::int16_t TableGetRltnHdl(std::int16_t t) = 0;
@@ -192,6 +194,7 @@ class TVdbLibraryCalls : public TVdbCalls {
   std::int16_t TableCanModify(std::int16_t t) override;
   std::int16_t TableGetNumFields(std::int16_t t) override;
   std::int16_t TableGetFieldSpec(std::int16_t t, std::int16_t fieldNo, TVdbColumnSpec& spec) override;
+  std::int16_t TableGetFieldCodePage(std::int16_t t, std::int16_t fieldNo) override;
   std::int16_t TableGetRltnVersion(std::int16_t t) override;
   std::int16_t TableGetRecordSize(std::int16_t t) override;
   std::int16_t TableGetRltnHdl(std::int16_t t) override;

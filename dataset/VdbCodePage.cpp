@@ -9,44 +9,6 @@
 
 namespace vdbds {
 
-namespace {
-
-std::u16string Upper(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  return out;
-}
-
-bool EndsWith(const std::u16string& text, std::u16string_view suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-}  // namespace
-
-int CodePageOfCollation(std::u16string_view collation) {
-  std::u16string name = Upper(collation);
-  // Option suffixes do not change the language.
-  for (int i = 0; i < 2; ++i)
-    for (std::u16string_view suffix : {u"_AS", u"_AI", u"_CS", u"_CI"})
-      if (EndsWith(name, suffix)) name.resize(name.size() - suffix.size());
-  struct TEntry {
-    std::u16string_view Language;
-    int CodePage;
-  };
-  static constexpr TEntry kTable[] = {
-      {u"HUNGARIAN", 1250}, {u"POLISH", 1250},   {u"CZECH", 1250},     {u"SLOVAK", 1250},
-      {u"SLOVENIAN", 1250}, {u"CROATIAN", 1250}, {u"ROMANIAN", 1250},  {u"ALBANIAN", 1250},
-      {u"RUSSIAN", 1251},   {u"UKRAINIAN", 1251}, {u"BULGARIAN", 1251}, {u"BELARUSIAN", 1251},
-      {u"SERBIAN", 1251},   {u"MACEDONIAN", 1251}, {u"GREEK", 1253},    {u"TURKISH", 1254},
-      {u"HEBREW", 1255},    {u"ARABIC", 1256},   {u"ESTONIAN", 1257},  {u"LATVIAN", 1257},
-      {u"LITHUANIAN", 1257}, {u"VIETNAMESE", 1258},
-  };
-  for (const TEntry& entry : kTable)
-    if (name == entry.Language) return entry.CodePage;
-  return 1252;
-}
-
 struct TVdbCodePage::TImpl {
   UConverter* Converter = nullptr;
 };

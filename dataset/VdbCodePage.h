@@ -1,5 +1,5 @@
-// 8-bit text of string and memo columns: bytes in the column's ANSI code page, chosen by the
-// language of the column's collation, converted to and from UTF-16. Characters the code page
+// 8-bit text of string and memo columns: bytes in the column's ANSI code page (the engine says
+// which, see VdbTableGetFieldCodePage), converted to and from UTF-16. Characters the code page
 // lacks become '?' (never the control character 0x1A, which memo text reads as its end).
 // One object per code page and user; not shared between threads.
 #pragma once
@@ -11,10 +11,6 @@
 #include <vector>
 
 namespace vdbds {
-
-// Windows ANSI code page of a collation name ("Hungarian", "German_CS_AI"; empty or the
-// built-in collation: 1252).
-int CodePageOfCollation(std::u16string_view collation);
 
 class TVdbCodePage {
  public:

@@ -206,6 +206,7 @@ void TVdbDataSet::InternalInitFieldDefs() {
     def.Nullable = (spec.Options & kColumnNullable) != 0;
     def.Required = def.DataTypeVdb == TVdbDataType::dtAutoInc ? (spec.Options & kColumnNoIndex) != 0 : !def.Nullable;
     def.ReadOnly = def.InternalCalcField || def.DataTypeVdb == TVdbDataType::dtAutoInc;
+    def.CodePage = Check(u"Reading field definitions", calls.TableGetFieldCodePage(FTableHdl, no));
     TVdbColumnLayout& layout = def.Layout;
     layout.ColumnType = static_cast<std::int16_t>(spec.FldType & 0xFF);
     layout.Position = spec.InternalPosition;
@@ -285,11 +286,8 @@ const TVdbFieldDef& TVdbDataSet::DefOf(const tk::TField& field) const {
 }
 
 const TVdbCodePage& TVdbDataSet::CodePageOf(const TVdbFieldDef& def) const {
-  const bool ownCollation = def.DataTypeVdb == TVdbDataType::dtString && !def.Specification.empty();
-  const int codePage = CodePageOfCollation(ownCollation ? std::u16string_view(def.Specification)
-                                                        : std::u16string_view(FTableCollation));
-  auto& slot = const_cast<TVdbDataSet*>(this)->FCodePages[codePage];
-  if (!slot) slot = std::make_unique<TVdbCodePage>(codePage);
+  auto& slot = const_cast<TVdbDataSet*>(this)->FCodePages[def.CodePage];
+  if (!slot) slot = std::make_unique<TVdbCodePage>(def.CodePage);
   return *slot;
 }
 

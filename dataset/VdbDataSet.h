@@ -59,6 +59,7 @@ struct TVdbFieldDef {
   bool ReadOnly = false;
   bool InternalCalcField = false;
   std::int16_t TypeWord = 0;  // the engine's type word (its high byte kept)
+  int CodePage = 1252;        // of the column's 8-bit text, as the engine reports it
   TVdbColumnLayout Layout;
 };
 
@@ -221,7 +222,6 @@ class TVdbDataSet : public tk::TDataSet {
   void SetOutOfTableState(TOutOfTableState value) noexcept { FOutOfTableState = value; }
   // Moves the engine cursor to record `recNo` (-1: before the first record).
   void SetEngineToRecord(std::int32_t recNo);
-  void SetTableCollation(const std::u16string& value) { FTableCollation = value; }
   tk::TRecordBuffer* KeyRecordBuffer(TKeyIndex index) const noexcept {
     return FKeyBuffers[static_cast<int>(index)].get();
   }
@@ -275,7 +275,6 @@ class TVdbDataSet : public tk::TDataSet {
   std::vector<int> FBlobFieldIndex;  // per column: position among the blob columns, -1 none
   int FBlobFieldCount = 0;
   std::map<int, std::unique_ptr<TVdbCodePage>> FCodePages;
-  std::u16string FTableCollation;
   TVdbFilterMethod FFilterMethod = TVdbFilterMethod::tfeDefault;
   TFilterOptions FFilterOptions = 0;
   int FTableLevel = 0;

@@ -50,20 +50,6 @@ std::string Two(int v) {
   return b;
 }
 
-// Year, month and day of a day number (day 1 = 0001-01-01, proleptic Gregorian).
-void CivilFromDays(std::int64_t dayNumber, int& y, int& m, int& d) {
-  // Days since 0000-03-01 shifted to the algorithm's era origin.
-  std::int64_t z = dayNumber + 306 - 1;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-}
-
 std::u16string TimeText(std::int64_t ms, int fractionDigits) {
   const int h = static_cast<int>(ms / 3600000), n = static_cast<int>(ms / 60000 % 60), s = static_cast<int>(ms / 1000 % 60);
   char frac[8];
@@ -150,12 +136,12 @@ std::u16string VdbParamText(const TVdbQueryParam& param, std::int32_t& length) {
       if (param.DataType == T::dtTime) {
         text = TimeText(*i, 4);
       } else if (param.DataType == T::dtDate) {
-        CivilFromDays(*i, y, m, day);
+        tk::DecodeDate(*i, y, m, day);
         text = Ascii(Two(day) + "." + Two(m) + "." + std::to_string(y));
       } else {
         const std::int64_t days = *i / 86400000 + 1;
         const std::int64_t ms = *i % 86400000;
-        CivilFromDays(days, y, m, day);
+        tk::DecodeDate(days, y, m, day);
         if (ms == 0) {
           text = Ascii(Two(day) + "." + Two(m) + "." + std::to_string(y));
         } else {

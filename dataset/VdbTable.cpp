@@ -46,9 +46,6 @@ void TVdbTable::InternalOpen() {
   const std::int16_t table = calls.TableCreate(rltn, FTableName);
   if (table <= 0)
     RaiseError(tk::FormatText(u"Opening VidoraDB table %s", {FTableName}), table < 0 ? table : VDB_ERR_CANNOT_OPEN_TABLE);
-  std::u16string collation;
-  calls.RltnGetCollation(rltn, collation);
-  SetTableCollation(collation);
   BindCursor(table);
   if (!FIndexFieldNames.empty())
     SelectSortOrder(false);

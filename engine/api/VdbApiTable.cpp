@@ -66,14 +66,6 @@ std::u16string CurrentAccessName(TVdbCursor& c) {
   }
 }
 
-// The entry of index `indexNo` for `record` with record number 0.
-std::vector<std::uint8_t> SearchEntry(TVdbRelation& r, TVdbIndexNo indexNo, const void* record) {
-  std::vector<std::uint8_t> entry;
-  r.CalcIndexInfo(std::span(static_cast<const std::uint8_t*>(record), static_cast<std::size_t>(r.GetRecordSize())),
-                  indexNo, 0, entry);
-  return entry;
-}
-
 void FillFieldSpec(const TVdbColumnDef& col, std::int16_t fieldNo, TVdbFieldSpec& spec) {
   spec = TVdbFieldSpec{};
   spec.No = fieldNo;
@@ -336,18 +328,13 @@ VDBAPI TVdbResult VdbTableRefresh(int16_t TableHdl, bool CheckNet) {
 VDBAPI int32_t VdbTableLocateRec2(int16_t TableHdl, const VdbChar* IndexName, const void* RecordBuffer,
                                   int16_t IndexItemCount, bool* ExactMatch) {
   return CallTable<int32_t>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> int32_t {
-    TVdbRelation& r = RelationOf(c);
-    const std::int16_t indexNo = r.GetIndexNo(ViewFromCaller(IndexName));
-    if (indexNo < 0 || !r.CheckIndexOpen(indexNo, false)) return stsNoSuchIndex;
-    if (RecordBuffer == nullptr) return stsBufferTooSmall;
-    const int items = r.GetIndexKeys(indexNo).ItemCount();
-    const int count = IndexItemCount < 1 ? items : std::min<int>(IndexItemCount, items);
-    std::vector<std::uint8_t> entry = SearchEntry(r, indexNo, RecordBuffer);
-    // Items beyond the count take no part: the search starts before every value they may have.
-    if (count < items) r.CompleteIndexInfo(entry, indexNo, count, false);
+    // The caller's buffer holds a whole record image; a null one holds none.
+    const std::size_t size = RecordBuffer == nullptr ? 0 : static_cast<std::size_t>(RelationOf(c).GetRecordSize());
     bool exact = ExactMatch != nullptr && *ExactMatch;
-    const std::int32_t found = c.Accessor().LocateRecord2(indexNo, entry, count, exact);
-    if (found < 0) return stsEngineError;
+    const std::int32_t found =
+        c.LocateRecord(ViewFromCaller(IndexName), std::span(static_cast<const std::uint8_t*>(RecordBuffer), size),
+                       IndexItemCount, exact);
+    if (found < 0) return found;
     if (ExactMatch != nullptr) *ExactMatch = exact;
     return found;
   });
@@ -469,6 +456,13 @@ VDBAPI TVdbResult VdbTableGetDataType(int16_t TableHdl, int16_t FieldNo) {
   return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
     const TVdbColumnDef* col = ColumnOf(c, FieldNo);
     return col == nullptr ? stsUnknownColumn : static_cast<TVdbResult>(col->ColumnType());
+  });
+}
+
+VDBAPI TVdbResult VdbTableGetFieldCodePage(int16_t TableHdl, int16_t FieldNo) {
+  return CallTable<TVdbResult>(TableHdl, [&](TApiTable&, TVdbCursor& c) -> TVdbResult {
+    const TVdbColumnDef* col = ColumnOf(c, FieldNo);
+    return col == nullptr ? stsUnknownColumn : static_cast<TVdbResult>(c.CodePageOf(*col));
   });
 }
 

@@ -1,6 +1,7 @@
 #include "session/VdbCursor.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "base/VdbErrorCodes.h"
 #include "tables/VdbBaseTable.h"
@@ -446,6 +447,27 @@ void TVdbCursor::ForEachBlobField(std::span<std::uint8_t> record, F&& f) const {
     col.DataType()->SetReference(v, record, static_cast<std::size_t>(col.Position()));
     f(i + 1, *col.DataType(), v);
   }
+}
+
+std::int32_t TVdbCursor::LocateRecord(std::u16string_view indexName, std::span<const std::uint8_t> record,
+                                      int itemCount, bool& exact) {
+  const TVdbIndexNo indexNo = FRelation.GetIndexNo(indexName);
+  if (indexNo < 0 || !FRelation.CheckIndexOpen(indexNo, false)) return stsNoSuchIndex;
+  if (record.size() < static_cast<std::size_t>(FRelation.GetRecordSize())) return stsBufferTooSmall;
+  const int items = FRelation.GetIndexKeys(indexNo).ItemCount();
+  const int count = itemCount < 1 ? items : std::min(itemCount, items);
+  std::vector<std::uint8_t> entry;
+  FRelation.CalcIndexInfo(record.first(static_cast<std::size_t>(FRelation.GetRecordSize())), indexNo, 0, entry);
+  // Items beyond the count take no part: the search starts before every value they may have.
+  if (count < items) FRelation.CompleteIndexInfo(entry, indexNo, count, false);
+  const std::int32_t found = FAccessor->LocateRecord2(indexNo, entry, count, exact);
+  return found < 0 ? stsEngineError : found;
+}
+
+std::uint16_t TVdbCursor::CodePageOf(const TVdbColumnDef& column) const {
+  if (const auto* text = dynamic_cast<const TVdbAnsiStringType*>(column.DataType())) return text->CodePage();
+  const auto* table = dynamic_cast<const TVdbBaseTable*>(&FRelation);
+  return table != nullptr ? TVdbCollation::Resolve(table->CollationName()).CodePage() : VDB_BUILTIN_CODE_PAGE;
 }
 
 std::int16_t TVdbCursor::GetRecord(std::span<std::uint8_t> buffer) {

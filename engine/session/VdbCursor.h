@@ -133,6 +133,23 @@ class TVdbCursor {
   std::int16_t GotoMark(std::int32_t delta, bool restart);
   const TVdbBookmarkList& Marks() const noexcept { return FUserBookmarks; }
 
+  // ---- key search
+  // Goes to the first record whose key in index `indexName` is at or after the key of
+  // `record` (a record image of the relation's size) over `itemCount` items (clamped; 0 or
+  // less: all); items beyond the count take no part. `exact` on entry: only an equal key will
+  // do; on return: whether the key found equals the one given. The record number (now
+  // current), 0 when there is none (the position is kept), -16 for an unknown or closed
+  // index, -103 for a record smaller than the relation's, -100 for a failed search (the
+  // engine error recorded). Errors of the key itself are raised.
+  std::int32_t LocateRecord(std::u16string_view indexName, std::span<const std::uint8_t> record, int itemCount,
+                            bool& exact);
+
+  // ---- columns
+  // Code page of the 8-bit text of `column` (one of the relation's): a string or memo
+  // column's collation's; for any other column the table's collation's, the built-in code
+  // page for a relation that has none. The engine's table is the only one there is.
+  std::uint16_t CodePageOf(const TVdbColumnDef& column) const;
+
   // ---- records
   // Copies the current record. While editing or appending, a memo, wide-memo or blob field
   // with an empty stored reference but a pending value reads as pending (reference -1).

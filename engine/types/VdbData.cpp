@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -109,12 +110,18 @@ void TVdbDataValue::MakeReference(TVdbColumnType code, std::span<std::uint8_t> f
 // ---------------------------------------------------------------------------------------------
 // Dates
 
+namespace {
+
+// Day numbers count from 1 January of year 1 (day 1); the calendar's own from 1 January 1970.
+constexpr std::int64_t kDayNumberOf1970 = 719163;
+
+}  // namespace
+
 bool VdbIsValidDate(int year, int month, int day) noexcept {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  const int last = (month == 2 && leap) ? 29 : kDays[month - 1];
-  return day <= last;
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) return false;
+  return std::chrono::year_month_day(std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                     std::chrono::day(static_cast<unsigned>(day)))
+      .ok();
 }
 
 TVdbPackedDate VdbEncodeDate(int year, int month, int day) noexcept { return year * 512 + month * 32 + day; }
@@ -128,29 +135,20 @@ void VdbDecodeDate(TVdbPackedDate date, int& year, int& month, int& day) noexcep
 std::int64_t VdbDayNumber(TVdbPackedDate date) noexcept {
   int y = 0, m = 0, d = 0;
   VdbDecodeDate(date, y, m, d);
-  // Days from civil (proleptic Gregorian), shifted so that 1 January of year 1 is day 1.
-  const std::int64_t yy = y - (m <= 2 ? 1 : 0);
-  const std::int64_t era = (yy >= 0 ? yy : yy - 399) / 400;
-  const std::int64_t yoe = yy - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t fromEpoch1970 = era * 146097 + doe - 719468;
-  return fromEpoch1970 + 719163;  // 1970-01-01 is day 719163 when 0001-01-01 is day 1
+  // Proleptic Gregorian; months and days beyond their ranges roll on, as they always did.
+  namespace c = std::chrono;
+  const c::year_month first = c::year(y) / c::January + c::months(m - 1);
+  const c::sys_days days = c::sys_days(first / 1) + c::days(d - 1);
+  return days.time_since_epoch().count() + kDayNumberOf1970;
 }
 
 TVdbPackedDate VdbDateFromDayNumber(std::int64_t dayNumber) {
   if (dayNumber < 1 || dayNumber > 3652059)  // 31.12.9999
     RaiseRange(vuIntToStr(dayNumber), u"Date", u"01.01.0001", u"31.12.9999");
-  const std::int64_t z = dayNumber - 719163 + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  return VdbEncodeDate(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
+  const std::chrono::year_month_day ymd{
+      std::chrono::sys_days(std::chrono::days(dayNumber - kDayNumberOf1970))};
+  return VdbEncodeDate(static_cast<int>(ymd.year()), static_cast<int>(static_cast<unsigned>(ymd.month())),
+                       static_cast<int>(static_cast<unsigned>(ymd.day())));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -576,7 +576,7 @@ VDBAPI TVdbResult VdbTableRefresh(int16_t TableHdl, bool CheckNet);
 VDBAPI int32_t VdbTableLocateRec2(int16_t TableHdl, const VdbChar* IndexName,
                                   const void* RecordBuffer, int16_t IndexItemCount,
                                   bool* ExactMatch);
-/* Locates by a condition; -44 while conditions cannot be compiled. */
+/* Locates by a condition: not supported, -44 (engine error 187 recorded). */
 VDBAPI int32_t VdbTableLocateRec3(int16_t TableHdl, const VdbChar* SearchCondition, int32_t Mode);
 
 /* ---- Ranges and filters */
@@ -614,6 +614,12 @@ VDBAPI TVdbResult VdbTableGetFieldSpec(int16_t TableHdl, int16_t FieldNo, TVdbFi
 VDBAPI TVdbResult VdbTableGetFieldNo(int16_t TableHdl, const VdbChar* Name);
 /* The column type code; -10 for an unknown column. */
 VDBAPI TVdbResult VdbTableGetDataType(int16_t TableHdl, int16_t FieldNo);
+/* VidoraDB's own addition: the ANSI code page (1250 ... 1258) in which column FieldNo holds
+   8-bit text. A string or memo column's is its collation's, every other column's the table's
+   collation's (1252 for the built-in collation and for results without a table). Programs
+   that read record images decode and encode the column's text with it; the engine keeps the
+   only table of collations and code pages. -10 for an unknown column. */
+VDBAPI TVdbResult VdbTableGetFieldCodePage(int16_t TableHdl, int16_t FieldNo);
 /* The table level of the relation. */
 VDBAPI TVdbResult VdbTableGetRltnVersion(int16_t TableHdl);
 VDBAPI TVdbResult VdbTableGetRltnHdl(int16_t TableHdl);

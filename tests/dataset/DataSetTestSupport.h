@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -104,6 +106,15 @@ inline std::int64_t ToInt(const std::u16string& s) {
   std::int64_t v = 0;
   for (char16_t c : s) v = v * 10 + (c - u'0');
   return v;
+}
+
+// Copies `text` into a fixed text field of the call interface's records, cut to fit, with its NUL.
+template <std::size_t N, class TChar>
+void Put(TChar (&target)[N], std::u16string_view text) {
+  static_assert(sizeof(TChar) == sizeof(char16_t));
+  const std::size_t n = std::min(text.size(), N - 1);
+  std::memcpy(target, text.data(), n * sizeof(TChar));
+  target[n] = 0;
 }
 
 }  // namespace dstest

@@ -15,12 +15,7 @@ namespace {
 
 using namespace vdbds;
 
-template <std::size_t N>
-void Put(VdbChar (&target)[N], std::u16string_view text) {
-  const std::size_t n = std::min(text.size(), N - 1);
-  std::memcpy(target, text.data(), n * sizeof(VdbChar));
-  target[n] = 0;
-}
+using dstest::Put;
 
 struct TColumn {
   std::u16string Name;

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "base/VdbFormat.h"
+
 namespace tk {
 
 void Abort() { throw EAbort(); }
@@ -10,27 +12,33 @@ EDatabaseError::EDatabaseError(const std::u16string& message)
     : std::runtime_error(NarrowForDiagnostics(message)), FMessage(message) {}
 
 std::u16string FormatText(std::u16string_view pattern, std::initializer_list<std::u16string_view> args) {
-  std::u16string out;
-  out.reserve(pattern.size() + 16);
+  // Every argument here is text already, so "%d" takes one as "%s" does; a placeholder left
+  // without an argument and any other '%' stay as written. The template is rewritten for the
+  // engine's formatter accordingly, which then cannot refuse it.
+  std::u16string typed;
+  typed.reserve(pattern.size() + 8);
+  vdb::TVdbFmtArgs values;
+  values.reserve(args.size());
   auto next = args.begin();
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     const char16_t c = pattern[i];
-    if (c == u'%' && i + 1 < pattern.size()) {
-      const char16_t kind = pattern[i + 1];
-      if (kind == u'%') {
-        out += u'%';
-        ++i;
-        continue;
-      }
-      if ((kind == u's' || kind == u'd') && next != args.end()) {
-        out += *next++;
-        ++i;
-        continue;
-      }
+    if (c != u'%') {
+      typed += c;
+      continue;
     }
-    out += c;
+    const char16_t kind = i + 1 < pattern.size() ? pattern[i + 1] : u'\0';
+    if (kind == u'%') {
+      typed += u"%%";
+      ++i;
+    } else if ((kind == u's' || kind == u'd') && next != args.end()) {
+      typed += u"%s";
+      values.emplace_back(*next++);
+      ++i;
+    } else {
+      typed += u"%%";
+    }
   }
-  return out;
+  return vdb::VdbFormat(typed, values).value();
 }
 
 void DatabaseError(std::u16string_view pattern, std::initializer_list<std::u16string_view> args) {

@@ -1,6 +1,7 @@
 #include "db/TField.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -68,27 +69,24 @@ constexpr std::int64_t kMsPerDay = 86'400'000;
 
 // ---------------------------------------------------------------- calendar and text
 
+// Day numbers count from 0001-01-01 (day 1); the standard calendar's from 1970-01-01.
+constexpr std::int64_t kDayNumberOf1970 = 719163;
+
 std::int64_t EncodeDate(int year, int month, int day) {
-  // Days from civil, shifted so that 0001-01-01 is day 1.
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yoe = year - era * 400;
-  const std::int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const std::int64_t daysFrom1970 = era * 146097 + doe - 719468;
-  return daysFrom1970 + 719163;  // 1970-01-01 is day 719163
+  // Months and days beyond their ranges roll on (month 13 is January of the next year, day 0
+  // the last day of the month before), so a damaged stored date still gives a number.
+  namespace c = std::chrono;
+  const c::year_month first = c::year(year) / c::January + c::months(month - 1);
+  const c::sys_days days = c::sys_days(first / 1) + c::days(day - 1);
+  return days.time_since_epoch().count() + kDayNumberOf1970;
 }
 
 void DecodeDate(std::int64_t dayNumber, int& year, int& month, int& day) {
-  const std::int64_t z = dayNumber - 719163 + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
+  const std::chrono::year_month_day ymd{
+      std::chrono::sys_days(std::chrono::days(dayNumber - kDayNumberOf1970))};
+  year = static_cast<int>(ymd.year());
+  month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  day = static_cast<int>(static_cast<unsigned>(ymd.day()));
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

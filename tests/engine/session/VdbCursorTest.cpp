@@ -133,6 +133,31 @@ TEST_F(CursorTest, UserRangeFromRecordBuffers) {
   EXPECT_EQ(Cursor->GetRecordCount(), 3155);
 }
 
+TEST_F(CursorTest, KeySearchAssemblesTheKeyFromARecordImage) {
+  const auto baranya = W->Where([](const TSettlementRow& r) { return r.Megye == u"Baranya"; });
+  ASSERT_FALSE(baranya.empty());
+  const auto order = W->IndexOrder(W->Table->GetIndexNo(u"MEGYE_IRSZ"), baranya);
+  auto key = W->EmptyRecord();
+  test::SetText(*W->Table, key, test::cMegye, u"Baranya");
+  test::SetInt(*W->Table, key, test::cIrsz, 99999);
+  // By the county alone the county's first record; by both items the postal code lies beyond
+  // the county's, so an exact search finds nothing and keeps the position.
+  bool exact = true;
+  EXPECT_EQ(Cursor->LocateRecord(u"MEGYE_IRSZ", key, 1, exact), order.front());
+  EXPECT_TRUE(exact);
+  EXPECT_EQ(Cursor->GetRecordNo(), order.front());
+  exact = true;
+  EXPECT_EQ(Cursor->LocateRecord(u"MEGYE_IRSZ", key, 0, exact), 0);
+  EXPECT_EQ(Cursor->GetRecordNo(), order.front());
+  exact = false;
+  const std::int32_t next = Cursor->LocateRecord(u"MEGYE_IRSZ", key, 256, exact);
+  EXPECT_GT(next, 0) << "the first record of the next county";
+  EXPECT_FALSE(exact);
+  EXPECT_EQ(Cursor->LocateRecord(u"NOSUCH", key, 0, exact), stsNoSuchIndex);
+  EXPECT_EQ(Cursor->LocateRecord(u"MEGYE_IRSZ", std::span(key).first(key.size() - 1), 0, exact), stsBufferTooSmall);
+  EXPECT_EQ(Cursor->GetRecordNo(), next) << "a refused search moves nothing";
+}
+
 TEST_F(CursorTest, UserRangeOverTheFirstItemOfATwoItemIndex) {
   ASSERT_EQ(Cursor->SetIndex(u"MEGYE_IRSZ"), 0);
   auto lower = W->EmptyRecord();
