@@ -221,6 +221,11 @@ void TVdbTableLocks::AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo)
   if (FLockFile) FLockFile->AddRecordMove(fromRecNo, toRecNo);
 }
 
+void TVdbTableLocks::WriteIndexCount(std::int16_t indexCount) {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (UsesLockFile()) FLockFile->WriteIndexCount(indexCount);
+}
+
 void TVdbTableLocks::RunRecovery(const std::function<void()>& recovery) {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   const std::int32_t reads = FReadLocks, upgrades = FUpgradeLocks, writes = FWriteLocks;
