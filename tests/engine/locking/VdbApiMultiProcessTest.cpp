@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "../api/VdbApiTestSupport.h"
+#include "TestSeed.h"
 
 extern char** environ;
 
@@ -192,16 +193,10 @@ TEST_F(MultiProcessTest, WritersAndReadersWaitForAnOpenTransactionAndSeeOnlyItsO
   ExpectNoLockFiles();
 }
 
-std::uint32_t Seed() {
-  if (const char* s = std::getenv("VIDORA_SEED"); s != nullptr && *s != 0) {
-    return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
-  }
-  return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
 
 TEST_F(MultiProcessTest, AWriterKilledInATransactionLeavesTheCommittedState) {
-  const std::uint32_t seed = Seed();
-  std::cout << "VIDORA_SEED=" << seed << std::endl;
+  const std::uint32_t seed = vidora_test::Seed("MultiProcessTest.AWriterKilledInATransactionLeavesTheCommittedState");
+  SCOPED_TRACE("VIDORA_SEED=" + std::to_string(seed));
   std::mt19937 rng(seed);
   const char* env = std::getenv("VDB_MP_KILL_TRIALS");
   const int trials = env != nullptr ? std::max(1, std::atoi(env)) : 4;
@@ -237,8 +232,8 @@ TEST_F(MultiProcessTest, AWriterKilledInATransactionLeavesTheCommittedState) {
 // the model built from each process's log of committed operations. VDB_MP_STRESS_STEPS sets
 // the steps per process (the soak script raises it).
 TEST_F(MultiProcessTest, StressOfFourProcessesMatchesTheirCommittedOperations) {
-  const std::uint32_t seed = Seed();
-  std::cout << "VIDORA_SEED=" << seed << std::endl;
+  const std::uint32_t seed = vidora_test::Seed("MultiProcessTest.StressOfFourProcessesMatchesTheirCommittedOperations");
+  SCOPED_TRACE("VIDORA_SEED=" + std::to_string(seed));
   const char* env = std::getenv("VDB_MP_STRESS_STEPS");
   const int steps = env != nullptr ? std::max(1, std::atoi(env)) : 60;
   std::vector<pid_t> workers;
