@@ -466,10 +466,41 @@ void TVdbDataSet::RecordDeleted(std::int32_t deleted, std::int32_t moved) noexce
 
 void TVdbDataSet::RefreshIfChanged() {
   const std::int16_t changed = static_cast<std::int16_t>(Check(u"Fetching records", Calls().TableRefresh(FTableHdl, true)));
-  if (changed == 1 && State() == tk::TDataSetState::dsBrowse) Resync({});
+  if (changed != 1 || State() != tk::TDataSetState::dsBrowse) return;
+  // The window is re-read around the record shown (or, when it is gone, what took its place).
+  CursorPosChanged();
+  UpdateCursorPos();
+  Resync({});
 }
 
 void TVdbDataSet::InternalRefresh() { Check(u"Fetching records", Calls().TableRefresh(FTableHdl, true)); }
+
+void TVdbDataSet::InternalScrolled() {
+  // A walk with its controls disabled (a report) shows nothing meanwhile and is not re-read
+  // under its feet; the next move the user sees brings the changes.
+  if (State() == tk::TDataSetState::dsBrowse && !ControlsDisabled()) RefreshIfChanged();
+}
+
+void TVdbDataSet::CatchUpBeforeChange(std::u16string_view context) {
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  if (!DeletedOf(active)) Check(context, Calls().TableRefresh(FTableHdl, true));
+  if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
+}
+
+void TVdbDataSet::PositionOnActive(std::u16string_view context) {
+  tk::TRecordBuffer& active = *ActiveBuffer();
+  // Positioning takes a table lock, and with it the engine may deliver another session's
+  // delete: the buffer is then marked deleted or renumbered, and the number just used named
+  // another record. Positioning again on the new number settles it.
+  std::int32_t reached = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const std::int32_t recNo = RecNoOf(active);
+    reached = Calls().TableSetRecNo(FTableHdl, recNo);
+    if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
+    if (RecNoOf(active) == recNo) break;
+  }
+  if (reached < 0) RaiseError(context, reached);
+}
 
 // ---------------------------------------------------------------- edit cycle
 
@@ -477,10 +508,18 @@ void TVdbDataSet::InternalInitRecord(tk::TRecordBuffer& buffer) { ClearBuffer(bu
 
 void TVdbDataSet::InternalEdit() {
   tk::TRecordBuffer& active = *ActiveBuffer();
-  if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
-  const std::int32_t reached = Calls().TableSetRecNo(FTableHdl, RecNoOf(active));
-  if (reached < 0) RaiseError(u"Entering record", reached);
-  Check(u"Entering record", Calls().TableEdit(FTableHdl));
+  CatchUpBeforeChange(u"Entering record");
+  PositionOnActive(u"Entering record");
+  TVdbCalls& calls = Calls();
+  Check(u"Entering record", calls.TableEdit(FTableHdl));
+  // Another program deleted the record between the check and the edit lock: the engine's
+  // catching up while locking marked the buffer.
+  if (DeletedOf(active)) {
+    // What the user must hear is the delete; ending an edit of a vanished record adds nothing.
+    static_cast<void>(calls.TableEditCancel(FTableHdl));
+    tk::DatabaseError(u"This record has been deleted");
+  }
+  // The record as stored now: another program's posted change is where the edit starts.
   ReadRecordInto(active);
 }
 
@@ -571,14 +610,12 @@ void TVdbDataSet::InternalCancel() {
 
 void TVdbDataSet::InternalDelete() {
   if (!GetCanModify()) tk::DatabaseError(u"Cannot modify a read-only dataset");
-  tk::TRecordBuffer& active = *ActiveBuffer();
-  if (DeletedOf(active)) tk::DatabaseError(u"This record has been deleted");
   TVdbCalls& calls = Calls();
+  CatchUpBeforeChange(u"Deleting record");
   if (State() == tk::TDataSetState::dsEdit) Check(u"Cancelling record", calls.TableEditCancel(FTableHdl));
   // The record shown is made current by its number right before: a delete must reach the
   // record the user sees and nothing the cursor still remembers from an earlier delete.
-  const std::int32_t reached = calls.TableSetRecNo(FTableHdl, RecNoOf(active));
-  if (reached < 0) RaiseError(u"Deleting record", reached);
+  PositionOnActive(u"Deleting record");
   Check(u"Deleting record", calls.TableDeleteRecord(FTableHdl));
   FFilteredRecordCount = -1;
   if (calls.TableGetRecordCount(FTableHdl) == 0) FOutOfTableState = TOutOfTableState::ootEOT;

@@ -161,7 +161,8 @@ class TVdbDataSet : public tk::TDataSet {
   // Told by the database that record deleted was deleted and record moved now carries its
   // number (0: none moved).
   void RecordDeleted(std::int32_t deleted, std::int32_t moved) noexcept;
-  // Re-reads the buffers when the engine reports that the cursor's view changed.
+  // Re-reads the buffers when the engine reports that the cursor's view changed, by this
+  // program or (checked in the table's lock file) by another one.
   void RefreshIfChanged();
 
   std::u16string MemoBytesToText(const tk::TField& field, const tk::TBytes& bytes) override;
@@ -197,6 +198,8 @@ class TVdbDataSet : public tk::TDataSet {
   void InternalCancel() override;
   void InternalDelete() override;
   void InternalRefresh() override;
+  // The window shows what other programs posted meanwhile once the user moves.
+  void InternalScrolled() override;
   bool GetFieldData(const tk::TField& field, const tk::TRecordBuffer& buffer, tk::TFieldValue& value) override;
   void SetFieldData(const tk::TField& field, tk::TRecordBuffer& buffer, const tk::TFieldValue& value) override;
   std::unique_ptr<tk::TStream> CreateBlobStream(const tk::TField& field, tk::TRecordBuffer& buffer,
@@ -248,6 +251,13 @@ class TVdbDataSet : public tk::TDataSet {
   }
   void ClearBuffer(tk::TRecordBuffer& buffer) noexcept;
   void ReadRecordInto(tk::TRecordBuffer& buffer);
+  // Lets the engine catch up with other sessions before the active record is written or
+  // deleted: a record they deleted is then marked so, one they moved carries its new number.
+  // Raises "This record has been deleted" for a record marked deleted.
+  void CatchUpBeforeChange(std::u16string_view context);
+  // Moves the engine cursor to the active buffer's record, following a renumbering the move
+  // itself delivers; raises "This record has been deleted" when the record went meanwhile.
+  void PositionOnActive(std::u16string_view context);
   tk::TGetResult FetchFromEngine(tk::TRecordBuffer& buffer, tk::TGetMode mode);
   void WriteRecord(tk::TRecordBuffer& buffer);
   const TVdbFieldDef& DefOf(const tk::TField& field) const;

@@ -240,12 +240,18 @@ std::int16_t TVdbAccessor::Post() {
         Check(table->AdjustRecordId(record));
       }
     } else {
-      const std::int32_t work = FWorkRecordNo;
-      if (work < 1 || work > FRelation.GetRecordCount()) {
-        RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(work))});
-      }
+      std::int32_t work = 0;
       std::vector<std::uint8_t> orig(FWorkRecBuf.size(), 0);
-      Check(FRelation.ReadRecord(work, orig));
+      {
+        // Taking the lock catches up with other sessions, whose deletes may have moved the
+        // record in edit to another number: the number is read only under the lock.
+        TReadLock lock(FRelation);
+        work = FWorkRecordNo;
+        if (work < 1 || work > FRelation.GetRecordCount()) {
+          RaiseEngineError(errRecordNotFound, {VdbUtf8ToUtf16(std::to_string(work))});
+        }
+        Check(FRelation.ReadRecord(work, orig));
+      }
       Check(FRelation.ReplaceRecord(record, orig, blobs, work));
       stored = work;
       FEditState = esBrowse;

@@ -356,8 +356,11 @@ void TVdbBaseTable::WriteIndNames() {
   for (const TIndexSlot& s : FIndexes) {
     if (s.InUse()) names.push_back(s.Name);
   }
+  const auto count = static_cast<std::int16_t>(names.size());
   FDataFile->SetIndexNames(std::move(names));
   FDataFile->WriteIndexNames();
+  // The other sessions learn of the new list through the lock file's header.
+  FLocks.WriteIndexCount(count);
 }
 
 void TVdbBaseTable::DropDroppableIndexes() {
@@ -851,6 +854,23 @@ void TVdbBaseTable::CatchUp(const std::vector<TVdbRecordMove>& moves) {
   FDataFile->Invalidate();
   for (TIndexSlot& s : FIndexes) {
     if (s.InUse() && s.File && s.File->IsOpen()) s.File->Update();
+  }
+  // An index another session created is opened here, without reopening the table.
+  if (FDataFile->IsOpen()) {
+    FDataFile->ReadIndexNames();
+    const std::u16string_view fullTextExt = FileNames().FullTextExt();
+    for (const std::u16string& name : FDataFile->IndexNames()) {
+      if (VdbSameTextNoCase(VdbExtractExt(name), fullTextExt)) continue;
+      const TVdbIndexKind kind = VdbGetIndexKind(name, FLevel);
+      if ((kind != tikUser && kind != tikTemporary) || FindSlotByName(name) >= 0) continue;
+      // Every slot taken: the index stays unknown here, as it was before it was created.
+      if (FIndexes.size() == static_cast<std::size_t>(VdbIndexSlotCount(FLevel)) &&
+          std::all_of(FIndexes.begin(), FIndexes.end(), [](const TIndexSlot& s) { return s.InUse(); }))
+        break;
+      const TVdbIndexNo indexNo = InitIndex(name, nullptr);
+      // One that cannot be opened is marked lost with its error recorded, as at opening.
+      CheckIndexOpen(indexNo, true);
+    }
   }
   if (FMemo) FMemo->Update();
   if (FBlob) FBlob->Update();

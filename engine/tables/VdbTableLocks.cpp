@@ -221,6 +221,11 @@ void TVdbTableLocks::AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo)
   if (FLockFile) FLockFile->AddRecordMove(fromRecNo, toRecNo);
 }
 
+void TVdbTableLocks::WriteIndexCount(std::int16_t indexCount) {
+  TLockingScope scope(FLockingMutex, FLockingMutexCounter);
+  if (UsesLockFile()) FLockFile->WriteIndexCount(indexCount);
+}
+
 void TVdbTableLocks::RunRecovery(const std::function<void()>& recovery) {
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   const std::int32_t reads = FReadLocks, upgrades = FUpgradeLocks, writes = FWriteLocks;
@@ -327,8 +332,9 @@ std::int16_t TVdbTableLocks::CheckEdit(std::int32_t recNo, const void* excludedL
   if (FOwner.ListenerIsEditing(recNo, excludedListener)) return Fail(errRecordLocked);
   TLockingScope scope(FLockingMutex, FLockingMutexCounter);
   if (FEditLocks > 0) {
-    const std::int32_t held = FLockFile ? FLockFile->GetLockedRecord() : FEditRecNo;
-    if (held != recNo) return Fail(errRecordLocked);
+    // The lock file keeps one edited record per session. A table without one (exclusive or
+    // shared read-only) is out of every other session's reach: a further record is granted.
+    if (FLockFile && FLockFile->GetLockedRecord() != recNo) return Fail(errRecordLocked);
   } else if (FLockFile && !FLockFile->LockRecord(recNo)) {
     return Fail(errRecordLocked);
   }

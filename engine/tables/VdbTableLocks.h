@@ -196,6 +196,9 @@ class TVdbTableLocks {
   // A delete of this session moved `fromRecNo` into `toRecNo`: other sessions are told at
   // their next lock.
   void AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo);
+  // The table's index list was rewritten with `indexCount` names: sessions that know fewer
+  // re-read the list when they next catch up.
+  void WriteIndexCount(std::int16_t indexCount);
   // Runs `recovery` (the rollback of a dead session's work, called back from inside a lock
   // file operation, header lock held) with every lock request granted by the counters alone;
   // counters and held level are as before afterwards, and the other sessions are told that

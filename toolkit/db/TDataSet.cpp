@@ -558,6 +558,7 @@ void TDataSet::First() {
   }
   FBOF = true;
   DataEvent(TDataEvent::deDataSetChange);
+  InternalScrolled();
   DoEvent(AfterScroll);
 }
 
@@ -576,6 +577,7 @@ void TDataSet::Last() {
   }
   FEOF = true;
   DataEvent(TDataEvent::deDataSetChange);
+  InternalScrolled();
   DoEvent(AfterScroll);
 }
 
@@ -621,6 +623,7 @@ int TDataSet::MoveBy(int distance) {
     throw;
   }
   DataEvent(TDataEvent::deDataSetScroll, nullptr, shift);
+  InternalScrolled();
   DoEvent(AfterScroll);
   return moved;
 }
@@ -679,6 +682,7 @@ void TDataSet::MoveToCursorRecord(const std::function<void()>& positionCursor) {
   DoEvent(BeforeScroll);
   positionCursor();
   Resync({true, true});
+  InternalScrolled();
   DoEvent(AfterScroll);
 }
 

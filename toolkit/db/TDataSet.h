@@ -38,6 +38,7 @@
 //   Delete    InternalSetToRecord(active), InternalDelete, then Resync.
 //   GotoBookmark InternalGotoBookmark, then an exact, centred Resync.
 //   RecordCount GetRecordCount; RecNo GetRecNo; SetRecNo InternalSetRecNo.
+//   Scrolled  InternalScrolled after First, Last, MoveBy and moves to the cursor's record.
 //   Fields    GetFieldData/SetFieldData on the buffer the state selects; CreateBlobStream.
 //   Filter    SetFilter/SetFiltered are virtual: a dataset that filters by text applies it in
 //             its cursor and calls the base, which stores it and re-reads from the first
@@ -263,6 +264,10 @@ class TDataSet {
   virtual void InternalCancel() {}
   virtual void InternalDelete() = 0;
   virtual void InternalRefresh() {}
+  // After First, Last, MoveBy and a move to the cursor's record, before AfterScroll: a
+  // dataset shared with other programs may re-read its window here (a Resync, which scrolls
+  // no further).
+  virtual void InternalScrolled() {}
   // Field values of data fields (FieldNo > 0) in a buffer. GetFieldData returns false for
   // null; for blob kinds it only tells whether there is content (the value is not used).
   // SetFieldData stores a value already coerced by the field (monostate = null; for blob

@@ -22,7 +22,7 @@ for test in AWriterKilledInATransactionLeavesTheCommittedState StressOfFourProce
     "$build/tests/engine/vdbapi_tests" --gtest_filter="MultiProcessTest.$test" 2>&1)"
   s=$?
   set -e
-  grep -E '^(VIDORA_SEED|kill trials|stress):' <<<"$out" || true
+  grep -E '^(\[ seed |kill trials:|stress:)' <<<"$out" || true
   grep -E -A4 'Failure' <<<"$out" || true
   echo "$test: $(( $(date +%s) - start )) s, $([ "$s" -eq 0 ] && echo passed || echo FAILED)"
   [ "$s" -eq 0 ] || status=$s

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "../api/VdbApiTestSupport.h"
+#include "TestSeed.h"
 
 extern char** environ;
 
@@ -192,16 +193,10 @@ TEST_F(MultiProcessTest, WritersAndReadersWaitForAnOpenTransactionAndSeeOnlyItsO
   ExpectNoLockFiles();
 }
 
-std::uint32_t Seed() {
-  if (const char* s = std::getenv("VIDORA_SEED"); s != nullptr && *s != 0) {
-    return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
-  }
-  return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
 
 TEST_F(MultiProcessTest, AWriterKilledInATransactionLeavesTheCommittedState) {
-  const std::uint32_t seed = Seed();
-  std::cout << "VIDORA_SEED=" << seed << std::endl;
+  const std::uint32_t seed = vidora_test::Seed("MultiProcessTest.AWriterKilledInATransactionLeavesTheCommittedState");
+  SCOPED_TRACE("VIDORA_SEED=" + std::to_string(seed));
   std::mt19937 rng(seed);
   const char* env = std::getenv("VDB_MP_KILL_TRIALS");
   const int trials = env != nullptr ? std::max(1, std::atoi(env)) : 4;
@@ -237,8 +232,8 @@ TEST_F(MultiProcessTest, AWriterKilledInATransactionLeavesTheCommittedState) {
 // the model built from each process's log of committed operations. VDB_MP_STRESS_STEPS sets
 // the steps per process (the soak script raises it).
 TEST_F(MultiProcessTest, StressOfFourProcessesMatchesTheirCommittedOperations) {
-  const std::uint32_t seed = Seed();
-  std::cout << "VIDORA_SEED=" << seed << std::endl;
+  const std::uint32_t seed = vidora_test::Seed("MultiProcessTest.StressOfFourProcessesMatchesTheirCommittedOperations");
+  SCOPED_TRACE("VIDORA_SEED=" + std::to_string(seed));
   const char* env = std::getenv("VDB_MP_STRESS_STEPS");
   const int steps = env != nullptr ? std::max(1, std::atoi(env)) : 60;
   std::vector<pid_t> workers;
@@ -298,6 +293,90 @@ TEST_F(MultiProcessTest, AnotherProcesssDeleteMovesThisCursorWithItsRecord) {
   EXPECT_EQ(GetAnsiField(record, name), "R-9");
   EXPECT_EQ(VdbTableGetRecordCount(t), 9);
   EXPECT_EQ(VdbSessRegisterModifications(sess), 0);
+  EXPECT_EQ(VdbSessDelete(sess), 0);
+  ExpectNoLockFiles();
+}
+
+TEST_F(MultiProcessTest, AnIndexAnotherProcessCreatesIsUsedWithoutReopening) {
+  // Natural order N = 0, 9, 2, 3, …, 8 after the delete; the new index orders by N.
+  ASSERT_EQ(RunHelper({Dir.string(), "append", "R", "9"}), 0);
+  ASSERT_EQ(RunHelper({Dir.string(), "delete", "2"}), 0);
+  const int16_t sess = OpenSession(Dir);
+  const int16_t rltn = VdbSessOpenTable(sess, W(u"Shared"), W(u""), VDB_RIGHTS_WRITE, false, false);
+  ASSERT_GT(rltn, 0);
+  const int16_t t = VdbTableCreate(rltn, W(u"Shared"));
+  ASSERT_GT(t, 0);
+  ASSERT_EQ(VdbTableFirst(t), 1);
+  ASSERT_EQ(RunHelper({Dir.string(), "index", "NIDX", "N"}), 0);
+  // Touching the table catches up with the other program, its new index included.
+  EXPECT_EQ(VdbSessRegisterModifications(sess), 1);
+  ASSERT_EQ(VdbTableSetIndex(t, W(u"NIDX"), false), 0) << vdb::VdbUtf16ToUtf8(LastError(sess).Msg);
+  TVdbFieldSpec n{};
+  ASSERT_EQ(VdbTableGetFieldSpec(t, 2, &n), 0);
+  std::vector<uint8_t> record(static_cast<std::size_t>(VdbTableGetRecordSize(t)));
+  std::vector<int> order;
+  for (int r = VdbTableFirst(t); r >= 0; r = VdbTableMoveBy(t, 1)) {
+    ASSERT_EQ(VdbTableGetRecord(t, record.data(), static_cast<int32_t>(record.size())), 0);
+    order.push_back(record[n.InternalPosition + (n.InternalSize == 5 ? 1 : 0)]);
+  }
+  EXPECT_EQ(order, (std::vector<int>{0, 2, 3, 4, 5, 6, 7, 8, 9}));
+  // This program's appends reach the index the other one made.
+  TVdbFieldSpec name{};
+  ASSERT_EQ(VdbTableGetFieldSpec(t, 3, &name), 0);
+  ASSERT_EQ(VdbTableAppend(t), 0);
+  std::vector<uint8_t> fresh(record.size(), 0);
+  const std::size_t at = static_cast<std::size_t>(n.InternalPosition);
+  if (n.InternalSize == 5) fresh[at] = 1;  // not null
+  fresh[at + (n.InternalSize == 5 ? 1 : 0)] = 1;
+  SetAnsiField(fresh, name, "here-1");
+  ASSERT_EQ(VdbTableSetRecord(t, fresh.data(), static_cast<int32_t>(fresh.size())), 0);
+  ASSERT_EQ(VdbTableAppendConfirm(t), 0);
+  ASSERT_EQ(VdbTableFirst(t), 1);
+  ASSERT_EQ(VdbTableMoveBy(t, 1), 0);
+  ASSERT_EQ(VdbTableGetRecord(t, record.data(), static_cast<int32_t>(record.size())), 0);
+  EXPECT_EQ(GetAnsiField(record, name), "here-1");
+  EXPECT_EQ(VdbSessDelete(sess), 0);
+  ExpectNoLockFiles();
+  const TVerified v = Verify();
+  EXPECT_EQ(v.Status, 0);
+  EXPECT_EQ(v.Records, 10);
+}
+
+TEST_F(MultiProcessTest, AnotherProcesssEditAndWriteLockAreRefusedWith105And47) {
+  ASSERT_EQ(RunHelper({Dir.string(), "append", "R", "5"}), 0);
+  const int16_t sess = OpenSession(Dir);
+  const int16_t rltn = VdbSessOpenTable(sess, W(u"Shared"), W(u""), VDB_RIGHTS_WRITE, false, false);
+  ASSERT_GT(rltn, 0);
+  const int16_t t = VdbTableCreate(rltn, W(u"Shared"));
+  ASSERT_GT(t, 0);
+
+  const pid_t editor = Spawn({Dir.string(), "editlock", "3", P("edit-ready"), P("edit-go")});
+  ASSERT_NO_FATAL_FAILURE(WaitForFile(Dir / "edit-ready"));
+  ASSERT_EQ(VdbTableSetRecNo(t, 3), 3);
+  EXPECT_EQ(VdbTableEdit(t), VDB_ERR_TABLE_BUSY);
+  TLastError e = LastError(sess);
+  EXPECT_EQ(e.Code, -105);
+  EXPECT_EQ(e.Msg, u"Record is being edited by another user");
+  EXPECT_LT(VdbTableDeleteRecord(t), 0);
+  EXPECT_EQ(LastError(sess).Code, -105);
+  // Another record is free; the one in edit is free once the other program lets it go.
+  ASSERT_EQ(VdbTableSetRecNo(t, 4), 4);
+  EXPECT_EQ(VdbTableEdit(t), 0);
+  EXPECT_EQ(VdbTableEditCancel(t), 0);
+  std::ofstream(Dir / "edit-go") << "1";
+  EXPECT_EQ(Wait(editor), 0);
+  ASSERT_EQ(VdbTableSetRecNo(t, 3), 3);
+  EXPECT_EQ(VdbTableEdit(t), 0);
+  EXPECT_EQ(VdbTableEditCancel(t), 0);
+
+  const pid_t locker = Spawn({Dir.string(), "writelock", P("lock-ready"), P("lock-go")});
+  ASSERT_NO_FATAL_FAILURE(WaitForFile(Dir / "lock-ready"));
+  EXPECT_EQ(VdbTableLock(t, VDB_LOCK_READ, 0), VDB_ERR_TABLE_LOCKED);
+  EXPECT_EQ(VdbTableLock(t, VDB_LOCK_WRITE, 0), VDB_ERR_TABLE_LOCKED);
+  std::ofstream(Dir / "lock-go") << "1";
+  EXPECT_EQ(Wait(locker), 0);
+  EXPECT_EQ(VdbTableLock(t, VDB_LOCK_WRITE, 1000), 0);
+  EXPECT_EQ(VdbTableUnlock(t, VDB_LOCK_WRITE), 0);
   EXPECT_EQ(VdbSessDelete(sess), 0);
   ExpectNoLockFiles();
 }

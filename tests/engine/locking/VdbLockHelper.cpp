@@ -23,6 +23,12 @@
 //       operation is logged (one line each) for the parent's model
 //   vdb_lock_helper <dir> delete <recno>
 //       deletes record <recno> (the last record moves into its place)
+//   vdb_lock_helper <dir> index <name> <columns>
+//       creates the index <name> on <columns> while other programs have the table open
+//   vdb_lock_helper <dir> editlock <recno> <readyfile> <gofile>
+//       holds record <recno> in edit from <readyfile> until <gofile>, then cancels the edit
+//   vdb_lock_helper <dir> writelock <readyfile> <gofile>
+//       holds the table's write lock from <readyfile> until <gofile>
 //   vdb_lock_helper <dir> verify
 //       prints "records <n>" and one name per line; exits 1 when the table check reports a
 //       problem, a record is blank or an index disagrees with the data
@@ -335,6 +341,40 @@ int Delete(const std::string& dir, int recNo) {
   return 0;
 }
 
+int Index(const std::string& dir, const std::string& name, const std::string& columns) {
+  const int16_t sess = OpenSession(dir);
+  TTable t;
+  t.Open(sess);
+  Check("VdbRltnCreateIndex", VdbRltnCreateIndex(t.Rltn, W(U16(name)), W(U16(columns)), false));
+  Check("VdbSessDelete", VdbSessDelete(sess));
+  return 0;
+}
+
+int EditLock(const std::string& dir, int recNo, const std::string& ready, const std::string& go) {
+  const int16_t sess = OpenSession(dir);
+  TTable t;
+  t.Open(sess);
+  Check("VdbTableSetRecNo", VdbTableSetRecNo(t.Hdl, recNo));
+  Check("VdbTableEdit", VdbTableEdit(t.Hdl));
+  Touch(ready);
+  WaitFor(go);
+  Check("VdbTableEditCancel", VdbTableEditCancel(t.Hdl));
+  Check("VdbSessDelete", VdbSessDelete(sess));
+  return 0;
+}
+
+int WriteLock(const std::string& dir, const std::string& ready, const std::string& go) {
+  const int16_t sess = OpenSession(dir);
+  TTable t;
+  t.Open(sess);
+  Check("VdbTableLock", VdbTableLock(t.Hdl, VDB_LOCK_WRITE, 1000));
+  Touch(ready);
+  WaitFor(go);
+  Check("VdbTableUnlock", VdbTableUnlock(t.Hdl, VDB_LOCK_WRITE));
+  Check("VdbSessDelete", VdbSessDelete(sess));
+  return 0;
+}
+
 int Verify(const std::string& dir) {
   const int16_t sess = OpenSession(dir);
   TTable t;
@@ -388,5 +428,8 @@ int main(int argc, char** argv) {
   }
   if (cmd == "delete") return Delete(dir, std::atoi(argv[3]));
   if (cmd == "verify") return Verify(dir);
+  if (cmd == "index") return Index(dir, arg(3), arg(4));
+  if (cmd == "editlock") return EditLock(dir, std::atoi(argv[3]), arg(4), arg(5));
+  if (cmd == "writelock") return WriteLock(dir, arg(3), arg(4));
   return 2;
 }
