@@ -50,10 +50,12 @@ std::string Two(int v) {
   return b;
 }
 
-std::u16string TimeText(std::int64_t ms, int fractionDigits) {
+// Milliseconds always take three digits: a fourth would make 5 ms read back as a fraction of
+// .0005 s.
+std::u16string TimeText(std::int64_t ms) {
   const int h = static_cast<int>(ms / 3600000), n = static_cast<int>(ms / 60000 % 60), s = static_cast<int>(ms / 1000 % 60);
   char frac[8];
-  std::snprintf(frac, sizeof frac, fractionDigits == 4 ? "%04d" : "%03d", static_cast<int>(ms % 1000));
+  std::snprintf(frac, sizeof frac, "%03d", static_cast<int>(ms % 1000));
   return Ascii(Two(h) + ":" + Two(n) + ":" + Two(s) + "." + frac);
 }
 
@@ -134,7 +136,7 @@ std::u16string VdbParamText(const TVdbQueryParam& param, std::int32_t& length) {
     if (param.DataType == T::dtDate || param.DataType == T::dtTime || param.DataType == T::dtDateTime) {
       int y = 0, m = 0, day = 0;
       if (param.DataType == T::dtTime) {
-        text = TimeText(*i, 4);
+        text = TimeText(*i);
       } else if (param.DataType == T::dtDate) {
         tk::DecodeDate(*i, y, m, day);
         text = Ascii(Two(day) + "." + Two(m) + "." + std::to_string(y));
@@ -145,7 +147,7 @@ std::u16string VdbParamText(const TVdbQueryParam& param, std::int32_t& length) {
         if (ms == 0) {
           text = Ascii(Two(day) + "." + Two(m) + "." + std::to_string(y));
         } else {
-          text = Ascii(std::to_string(day) + "." + std::to_string(m) + "." + std::to_string(y) + "_") + TimeText(ms, 3);
+          text = Ascii(std::to_string(day) + "." + std::to_string(m) + "." + std::to_string(y) + "_") + TimeText(ms);
         }
       }
     } else {
@@ -162,9 +164,82 @@ std::u16string VdbParamText(const TVdbQueryParam& param, std::int32_t& length) {
 
 TVdbQuery::TVdbQuery() = default;
 
+// The link to the master data source: a new current record of the master, or the master
+// opening, reopens the query.
+class TVdbQuery::TMasterLink final : public tk::TDataLink {
+ public:
+  explicit TMasterLink(TVdbQuery& query) : FQuery(query) {}
+
+ protected:
+  void ActiveChanged() override {
+    if (Active()) FQuery.MasterChanged();
+  }
+  void RecordChanged(tk::TField* field) override {
+    if (field == nullptr) FQuery.MasterChanged();
+  }
+
+ private:
+  TVdbQuery& FQuery;
+};
+
 TVdbQuery::~TVdbQuery() {
+  FDataLink.reset();
   CloseForDestruction();
   FreeStatement();
+  LeaveAfterExec();
+}
+
+void TVdbQuery::LeaveAfterExec() noexcept {
+  if (!FExecRegistered || Active() || FPrepared) return;
+  FExecRegistered = false;
+  // No cursor is held: this only unregisters (an automatic database may go with it).
+  static_cast<void>(ReleaseCursor());
+}
+
+tk::TDataSource* TVdbQuery::DataSource() const noexcept { return FDataLink ? FDataLink->DataSource() : nullptr; }
+
+void TVdbQuery::SetDataSource(tk::TDataSource* source) {
+  if (source != nullptr) {
+    const auto* master = dynamic_cast<const TVdbQuery*>(source->DataSet());
+    if (source->DataSet() == this ||
+        (master != nullptr && master->DataSource() != nullptr && master->DataSource()->DataSet() == this)) {
+      tk::DatabaseError(u"DataSource property of query %s refers to a data source that is itself linked to %s",
+                        {Name, Name});
+    }
+  }
+  if (!FDataLink) FDataLink = std::make_unique<TMasterLink>(*this);
+  FDataLink->SetDataSource(source);
+}
+
+void TVdbQuery::TakeMasterValues() {
+  tk::TDataSet* master = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
+  if (master == nullptr || !master->Active()) return;
+  for (auto& p : FParams) {
+    if (p.Bound) continue;
+    const tk::TField* field = master->FindField(p.Name);
+    if (field == nullptr) continue;
+    // A text goes as a wide string: the engine's 8-bit parameter text has no code page of
+    // the master's column, and would lose the letters its own code page lacks (ő, ű).
+    if (p.DataType == tk::TFieldType::dtUnknown)
+      p.DataType = field->DataType() == tk::TFieldType::dtString ? tk::TFieldType::dtWideString : field->DataType();
+    // Taken for this opening only: the next master record gives its own value.
+    p.Value = field->Value();
+  }
+}
+
+void TVdbQuery::MasterChanged() {
+  if (!Active()) return;
+  const tk::TDataSet* master = DataSource()->DataSet();
+  if (master != nullptr && master->State() == tk::TDataSetState::dsSetKey) return;
+  DisableControls();
+  try {
+    Close();
+    Open();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
 }
 
 void TVdbQuery::SetSQL(const std::vector<std::u16string>& lines) {
@@ -293,7 +368,10 @@ void TVdbQuery::Prepare() {
   FPrepared = true;
 }
 
-void TVdbQuery::UnPrepare() { FreeStatement(); }
+void TVdbQuery::UnPrepare() {
+  FreeStatement();
+  LeaveAfterExec();
+}
 
 void TVdbQuery::PassParams() {
   TVdbCalls& calls = Calls();
@@ -311,6 +389,11 @@ void TVdbQuery::InternalOpen() {
   TVdbDatabase& database = Database();
   if (!database.Connected()) database.Open();
   database.RegisterClient(*this);
+  // From now on the cursor holds the registration; closing gives it up.
+  FExecRegistered = false;
+  // Master values first: a parameter the master fills takes the master field's type, which
+  // the preparation below hands to the engine.
+  TakeMasterValues();
   const bool preparedHere = !FPrepared;
   if (preparedHere) Prepare();
   TVdbCalls& calls = Calls();
@@ -322,11 +405,11 @@ void TVdbQuery::InternalOpen() {
     FRowsAffected = result < 0 ? -1 : result;
     if (result >= 0) table = calls.StmtCreateResultTableHdl(FStmtHandle);
   } catch (...) {
-    if (preparedHere) UnPrepare();
+    if (preparedHere) FreeStatement();
     throw;
   }
   // The result table stays for its cursor when the statement goes.
-  if (preparedHere) UnPrepare();
+  if (preparedHere) FreeStatement();
   if (result < 0) RaiseError(u"Opening VidoraDB query", result);
   if (table < 0) RaiseError(u"Opening VidoraDB query", table);
   if (table == 0) tk::DatabaseError(SQLW());
@@ -336,7 +419,9 @@ void TVdbQuery::InternalOpen() {
 }
 
 void TVdbQuery::InternalClose() {
-  UnPrepare();
+  FreeStatement();
+  // The cursor's release below unregisters the query.
+  FExecRegistered = false;
   const std::int16_t released = ReleaseCursor();
   if (released < 0) RaiseError(u"Closing VidoraDB query", released);
 }
@@ -346,18 +431,24 @@ void TVdbQuery::ExecSQL() {
   if (IsBlank(SQLW())) tk::DatabaseError(u"The SQL statement contains no text");
   TVdbDatabase& database = Database();
   if (!database.Connected()) database.Open();
+  if (!Active()) {
+    database.RegisterClient(*this);
+    FExecRegistered = true;
+  }
   const bool preparedHere = !FPrepared;
-  if (preparedHere) Prepare();
   std::int32_t result = 0;
   try {
+    if (preparedHere) Prepare();
     PassParams();
     result = Calls().StmtExecute(FStmtHandle);
   } catch (...) {
     if (preparedHere) UnPrepare();
+    LeaveAfterExec();
     throw;
   }
   FRowsAffected = result < 0 ? -1 : result;
   if (preparedHere) UnPrepare();
+  LeaveAfterExec();
   if (result < 0) RaiseError(u"Executing SQL statement", result);
 }
 

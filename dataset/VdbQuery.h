@@ -11,10 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "VdbDataSet.h"
+#include "db/TDataSource.h"
 
 namespace vdbds {
 
@@ -71,11 +73,21 @@ class TVdbQuery : public TVdbDataSet {
   // Raises "Parameter '%s' not found" when there is none of that name.
   TVdbQueryParam& ParamByName(const std::u16string& name);
 
+  // --- master data source: at opening, every parameter without a value takes the value of
+  // the master's field of the same name; an open query is opened again whenever the master
+  // moves to another record or opens (not while the master is in set-key state). Raises
+  // "DataSource property of query %s refers to a data source that is itself linked to %s"
+  // for a source whose dataset is this query or a query whose source's dataset this is.
+  tk::TDataSource* DataSource() const noexcept;
+  void SetDataSource(tk::TDataSource* source);
+
   bool Prepared() const noexcept { return FPrepared; }
   std::int32_t RowsAffected() const noexcept { return FRowsAffected; }
   void Prepare();
   void UnPrepare();
-  // Runs the statement without opening a result.
+  // Runs the statement without opening a result. The query is registered with its database
+  // while it runs (and while it stays prepared), so that closing the database closes it and
+  // an automatic database outlives the execution.
   void ExecSQL();
 
  protected:
@@ -83,8 +95,14 @@ class TVdbQuery : public TVdbDataSet {
   void InternalClose() override;
 
  private:
+  class TMasterLink;
   void TextChanged();
   void PassParams();
+  // Parameters without a value take the master's fields of their names.
+  void TakeMasterValues();
+  // Gives up the registration of ExecSQL once nothing holds the query at its database.
+  void LeaveAfterExec() noexcept;
+  void MasterChanged();
   [[noreturn]] void RaiseSqlError(std::int32_t result);
   void FreeStatement() noexcept;
 
@@ -94,6 +112,9 @@ class TVdbQuery : public TVdbDataSet {
   std::int16_t FStmtHandle = 0;
   bool FPrepared = false;
   std::int32_t FRowsAffected = -1;
+  std::unique_ptr<TMasterLink> FDataLink;
+  // ExecSQL registered the query with its database and no open cursor holds it there.
+  bool FExecRegistered = false;
 };
 
 // The text a parameter value is passed as, and its length argument (-1 for NULL); raises

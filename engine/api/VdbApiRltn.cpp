@@ -251,33 +251,8 @@ VDBAPI TVdbResult VdbSessDeleteTable(int16_t SessHdl, const VdbChar* PathName, c
   return CallSession<TVdbResult>(
       SessHdl, true,
       [&](TApiSession& s) -> TVdbResult {
-        TVdbCatalog& catalog = s.Session.Catalog();
-        const std::u16string name = FromCaller(PathName);
-        if (const TVdbRltnIdx open = catalog.FindRltnIdx(name); open > 0) {
-          if (catalog.TryCloseRelation(open) < 0) return stsCannotDeleteTable;
-        }
-        // Opened exclusively first: the key is checked and no other session may use it.
-        const std::int16_t slot = catalog.OpenTable(name, FromCaller(Key), kVdbRightsWriteMask | kVdbRightExclusive);
-        if (slot < 0) return slot == -errInvalidCredentials ? stsWrongPassword : stsCannotDeleteTable;
-        std::vector<std::u16string> files;
-        StoredTable(*catalog.GetRelation(slot)).GetFileNames(files);
-        if (catalog.CloseRelation(slot) < 0) return stsCannotDeleteTable;
-        TvuFileSystem& fs = TApiRegistry::Instance().FileSystem();
-        // Only files beside the data file are the table's: an index name read from a damaged
-        // or forged data file must not lead the delete anywhere else.
-        const std::u16string_view dir = files.empty() ? std::u16string_view() : VdbExtractDir(files.front());
-        for (const std::u16string& file : files) {
-          if (VdbExtractDir(file) != dir) {
-            s.Session.LastError().SetLastError(errFileDelete, {file});
-            return stsCannotDeleteTable;
-          }
-        }
-        for (const std::u16string& file : files) {
-          if (fs.FileExists(file) && !fs.DeleteFile(file)) {
-            s.Session.LastError().SetLastError(errFileDelete, {file});
-            return stsCannotDeleteTable;
-          }
-        }
+        const std::int16_t r = s.Session.Catalog().DeleteTable(ViewFromCaller(PathName), ViewFromCaller(Key));
+        if (r < 0) return r == -errInvalidCredentials ? stsWrongPassword : stsCannotDeleteTable;
         return 0;
       },
       kDeleteFailure);

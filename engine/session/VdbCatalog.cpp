@@ -446,6 +446,44 @@ std::int16_t TVdbCatalog::CreateAndOpenTempTable(std::u16string_view tableName,
   return slot;
 }
 
+std::int16_t TVdbCatalog::CreateTable(TVdbNewTable table) {
+  if (!IsOpen()) return FLastError.SetLastError(errFileNotFoundOrDenied, {FLocation});
+  table.Path = FullPath(table.Path);
+  {
+    TVdbBaseTable created(*FEnv);
+    created.SetIntegrityRules(&FIntegrityRules);
+    const std::int16_t r = created.NewTable(table);
+    if (r < 0) return r;
+  }
+  const std::int16_t slot = OpenTable(VdbDataFileNameFor(table.Path, table.Level), table.Key, kVdbRightsWriteMask);
+  if (slot < 0) return slot;
+  return CloseRelation(slot);
+}
+
+std::int16_t TVdbCatalog::DeleteTable(std::u16string_view tableName, std::u16string_view key, bool askPassword) {
+  if (!IsOpen()) return FLastError.SetLastError(errFileNotFoundOrDenied, {FLocation});
+  if (const TVdbRltnIdx open = FindRltnIdx(tableName); open > 0) {
+    const std::int16_t r = TryCloseRelation(open);
+    if (r < 0) return r;
+  }
+  constexpr std::uint16_t kRights = kVdbRightsWriteMask | kVdbRightExclusive;
+  const std::int16_t slot = askPassword ? TryOpenTable(tableName, key, kRights, true) : OpenTable(tableName, key, kRights);
+  if (slot < 0) return slot;
+  std::vector<std::u16string> files;
+  FSlots[static_cast<std::size_t>(slot)].Table->GetFileNames(files);
+  if (const std::int16_t r = CloseRelation(slot); r < 0) return r;
+  // An index name read from a damaged or forged data file must not lead the delete anywhere
+  // but the table's own directory.
+  const std::u16string_view dir = files.empty() ? std::u16string_view() : VdbExtractDir(files.front());
+  for (const std::u16string& file : files) {
+    if (VdbExtractDir(file) != dir) return FLastError.SetLastError(errFileDelete, {file});
+  }
+  for (const std::u16string& file : files) {
+    if (FDataFs->FileExists(file) && !FDataFs->DeleteFile(file)) return FLastError.SetLastError(errFileDelete, {file});
+  }
+  return 0;
+}
+
 std::u16string TVdbCatalog::CalcTemporaryTableName(std::u16string_view baseName) const {
   std::u16string name(baseName);
   while (FindRltnIdx(name) > 0) {

@@ -114,6 +114,18 @@ class TVdbCatalog {
   bool IsInUse(TVdbRltnIdx rltnIdx) const;
   void SetTemporary(TVdbRltnIdx rltnIdx, bool temporary);
 
+  // ---- creating and deleting tables
+  // Creates the table `table` describes (a relative path is taken from the database
+  // directory) with the catalog's integrity rules, then opens it once with every write right
+  // and the table's key and closes it again, so that a table nobody could open is reported
+  // now. 0 or a negated code.
+  std::int16_t CreateTable(TVdbNewTable table);
+  // Deletes the files of the table: an open relation of it is closed first (175 while in
+  // use), then the table is opened exclusively with `key`, which checks the key (38) and that
+  // no one else uses it; with `askPassword` the password callback is asked while the key is
+  // wrong. Only files beside the data file are deleted. 0 or a negated code.
+  std::int16_t DeleteTable(std::u16string_view tableName, std::u16string_view key, bool askPassword = false);
+
   // ---- temporary tables
   // The directory of temporary tables (the session's private directory).
   void SetPrivateDir(std::u16string dir) { FPrivateDir = std::move(dir); }

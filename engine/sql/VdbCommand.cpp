@@ -1,7 +1,9 @@
 #include "sql/VdbCommand.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <optional>
 
 #include "base/VdbAscii.h"
 #include "base/VdbErrorCodes.h"
@@ -9,6 +11,7 @@
 #include "session/VdbCatalog.h"
 #include "tables/VdbBaseTable.h"
 #include "types/VdbCommon.h"
+#include "types/vuCodePage.h"
 
 namespace vdb {
 
@@ -23,6 +26,42 @@ std::u16string BareName(std::u16string_view name) {
   const std::size_t dot = name.rfind(u'.');
   if (dot != std::u16string_view::npos && dot > 0) name = name.substr(0, dot);
   return std::u16string(name);
+}
+
+template <class F>
+void VisitSubQueries(TVdbSearchCondition& c, const F& visit);
+
+// Calls `visit` for every sub-query of conditions inside `e` (CASE conditions), not for those
+// inside the sub-queries themselves.
+template <class F>
+void VisitSubQueries(TVdbExpression& e, const F& visit) {
+  for (auto& t : e.Terms) {
+    for (auto& f : t->Factors) {
+      if (auto* c = dynamic_cast<TVdbSqlCaseOperation*>(f.get())) {
+        for (auto& w : c->WhenConditions) VisitSubQueries(*w, visit);
+        for (auto& x : c->ThenExpressions) VisitSubQueries(*x, visit);
+        continue;
+      }
+      auto* sf = dynamic_cast<TVdbSimpleFactor*>(f.get());
+      if (sf == nullptr) continue;
+      if (sf->Type() == sftExpression) VisitSubQueries(*sf->Expression(), visit);
+      if (TVdbFunctionCall* call = sf->FunctionCall())
+        for (auto& a : call->Arguments) VisitSubQueries(*a, visit);
+    }
+  }
+}
+
+template <class F>
+void VisitSubQueries(TVdbSearchCondition& c, const F& visit) {
+  for (auto& t : c.Terms) {
+    for (auto& b : t->Factors) {
+      if (auto* q = dynamic_cast<TVdbSqlSubQuery*>(b->SubQuery.get())) visit(*q);
+      if (b->SearchCondition) VisitSubQueries(*b->SearchCondition, visit);
+      for (TVdbExpression* e : {b->ExpressionLeft.get(), b->ExpressionRight.get(), b->ExpressionRightEx.get()})
+        if (e != nullptr) VisitSubQueries(*e, visit);
+      for (auto& v : b->ValueSet) VisitSubQueries(*v, visit);
+    }
+  }
 }
 
 void RewriteFactor(std::unique_ptr<TVdbFactor>& slot, std::vector<TVdbAggregateCall>* found);
@@ -270,16 +309,109 @@ TVdbQuery::~TVdbQuery() { Unprepare(); }
 
 namespace {
 
-void CollectTables(const TVdbQuerySpec& q, std::vector<std::u16string>& names) {
+// The tables a query reads, those of its sub-queries included.
+void CollectTables(TVdbQuerySpec& q, std::vector<std::u16string>& names) {
   if (q.Select) {
-    for (const auto& r : q.Select->From) names.push_back(r.TableName);
+    for (auto& r : q.Select->From) {
+      names.push_back(r.TableName);
+      if (r.On) VdbCollectSubQueryTables(*r.On, names);
+    }
+    if (q.Select->Where) VdbCollectSubQueryTables(*q.Select->Where, names);
+    if (q.Select->Having) VdbCollectSubQueryTables(*q.Select->Having, names);
+    for (auto& e : q.Select->Elements)
+      if (e.Expression) VisitSubQueries(*e.Expression, [&](TVdbSqlSubQuery& sub) {
+          CollectTables(*VdbQuerySpecOf(*sub.Query), names);
+        });
     return;
   }
   if (q.Left) CollectTables(*q.Left, names);
   if (q.Right) CollectTables(*q.Right, names);
 }
 
+// The truth of `left op right` for values of two types.
+TVdbTruth CompareValues(const TVdbDataValue& left, const TVdbDataType& leftType, const TVdbDataValue& right,
+                        const TVdbDataType& rightType, TVdbComparisonOperator op) {
+  if (left.IsEmpty() || right.IsEmpty()) return vtUnknown;
+  const int c = TVdbDataType::Compare(left, right, leftType, rightType);
+  if (c < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
+  if (c == vcrUndefined) return vtUnknown;
+  bool r = false;
+  switch (op) {
+    case tcoEqual:
+    case tcoIn: r = c == vcrEqual; break;
+    case tcoUnequal: r = c != vcrEqual; break;
+    case tcoLess: r = c == vcrLess; break;
+    case tcoLessOrEqual: r = c != vcrGreater; break;
+    case tcoGreater: r = c == vcrGreater; break;
+    case tcoGreaterOrEqual: r = c != vcrLess; break;
+    default: throw EVdbEngine(errNotSupported, {u"this comparison with a sub-query"});
+  }
+  return r ? vtTrue : vtFalse;
+}
+
+// Evaluates the sub-query of EXISTS, IN and the comparisons of a condition. An uncorrelated
+// sub-query is evaluated once per preparation; a correlated one (it reads columns of the
+// enclosing query) for every row it is asked about.
+class TSubQueryEvaluator final : public IVdbSubQueryEvaluator {
+ public:
+  TSubQueryEvaluator(TVdbCatalog& catalog, TVdbSqlVariableList* variables)
+      : FCatalog(catalog), FVariables(variables) {}
+
+  void Prepare(TVdbSqlQuery& query, TVdbPrepareContext& context) override {
+    FQuery = std::make_unique<TVdbQuery>(FCatalog, VdbQuerySpecOf(query));
+    FQuery->SetOuter(context.Columns);
+    FQuery->Prepare(FVariables != nullptr ? *FVariables : FNoVariables);
+    FText = query.GetSqlText();
+    FRows.reset();
+  }
+
+  TVdbTruth Test(TVdbSqlQuery&, TVdbComparisonOperator op, TVdbQuantifier quantifier, const TVdbDataValue* left,
+                 const TVdbDataType* leftType) override {
+    if (!FRows || FQuery->IsCorrelated()) FRows = FQuery->Evaluate();
+    const TVdbRowSet& set = *FRows;
+    if (left == nullptr) return set.Rows.empty() ? vtFalse : vtTrue;  // EXISTS
+    if (set.Columns.size() != 1)
+      throw EVdbEngine(errInvalidSearchCondition, {u"the sub-query (" + FText + u") must give one column"});
+    const TVdbDataType& rightType = *set.Columns[0].Type;
+    if (quantifier == tqNone && op != tcoIn) {
+      if (set.Rows.size() > 1)
+        throw EVdbEngine(errInvalidSearchCondition, {u"the sub-query (" + FText + u") gives more than one row"});
+      if (set.Rows.empty()) return vtUnknown;
+      return CompareValues(*left, *leftType, set.Rows[0].Values[0], rightType, op);
+    }
+    // IN is = ANY; ALL holds over no rows, ANY does not.
+    const bool all = quantifier == tqAll;
+    TVdbTruth result = all ? vtTrue : vtFalse;
+    for (const auto& row : set.Rows) {
+      const TVdbTruth t = CompareValues(*left, *leftType, row.Values[0], rightType, op);
+      if (t == (all ? vtFalse : vtTrue)) return t;
+      if (t == vtUnknown) result = vtUnknown;
+    }
+    return result;
+  }
+
+ private:
+  TVdbCatalog& FCatalog;
+  TVdbSqlVariableList* FVariables;
+  TVdbSqlVariableList FNoVariables;
+  std::unique_ptr<TVdbQuery> FQuery;
+  std::u16string FText;
+  std::optional<TVdbRowSet> FRows;
+};
+
+// Gives every sub-query inside the tree an evaluator of this statement.
+void InstallSubQueries(TVdbSearchCondition& c, TVdbCatalog& catalog, TVdbSqlVariableList* variables) {
+  VisitSubQueries(c, [&](TVdbSqlSubQuery& q) { q.Evaluator = std::make_unique<TSubQueryEvaluator>(catalog, variables); });
+}
+void InstallSubQueries(TVdbExpression& e, TVdbCatalog& catalog, TVdbSqlVariableList* variables) {
+  VisitSubQueries(e, [&](TVdbSqlSubQuery& q) { q.Evaluator = std::make_unique<TSubQueryEvaluator>(catalog, variables); });
+}
+
 }  // namespace
+
+void VdbCollectSubQueryTables(TVdbSearchCondition& c, std::vector<std::u16string>& names) {
+  VisitSubQueries(c, [&](TVdbSqlSubQuery& sub) { CollectTables(*VdbQuerySpecOf(*sub.Query), names); });
+}
 
 void TVdbQuery::Prepare(TVdbSqlVariableList& variables) {
   FVariables = &variables;
@@ -357,10 +489,65 @@ std::vector<TVdbRowOrder::TKey> SortKeys(const std::vector<TVdbSortSpec>& orderB
 
 }  // namespace
 
+namespace {
+
+// The position of result column `name` (Table.Column: the column part), -1 when none.
+int FindResultColumn(const TVdbRowSet& set, std::u16string_view name) {
+  const std::size_t dot = name.rfind(u'.');
+  if (dot != std::u16string_view::npos) name = name.substr(dot + 1);
+  for (std::size_t i = 0; i < set.Columns.size(); ++i)
+    if (VdbSameName(set.Columns[i].Name, name)) return static_cast<int>(i);
+  return -1;
+}
+
+// Keeps the columns `keep` of `set` in that order, memo and blob contents with them.
+void ProjectColumns(TVdbRowSet& set, const std::vector<int>& keep) {
+  std::vector<TVdbResultColumn> columns;
+  for (int k : keep) columns.push_back(set.Columns[static_cast<std::size_t>(k)]);
+  for (auto& row : set.Rows) {
+    TVdbResultRow out;
+    for (int k : keep) out.Values.push_back(std::move(row.Values[static_cast<std::size_t>(k)]));
+    for (auto& b : row.Blobs) {
+      const auto at = std::find(keep.begin(), keep.end(), b.FieldNo - 1);
+      if (at == keep.end()) continue;
+      b.FieldNo = static_cast<std::int32_t>(at - keep.begin()) + 1;
+      out.Blobs.push_back(std::move(b));
+    }
+    row = std::move(out);
+  }
+  set.Columns = std::move(columns);
+}
+
+// CORRESPONDING: both operands cut to the columns they have in common (or to BY's list).
+void MakeCorresponding(const TVdbQuerySpec& spec, TVdbRowSet& left, TVdbRowSet& right) {
+  std::vector<int> l, r;
+  if (spec.CorrespondingBy.empty()) {
+    for (std::size_t i = 0; i < left.Columns.size(); ++i) {
+      const int j = FindResultColumn(right, left.Columns[i].Name);
+      if (j < 0) continue;
+      l.push_back(static_cast<int>(i));
+      r.push_back(j);
+    }
+    if (l.empty()) throw EVdbEngine(errInvalidSearchCondition, {u"CORRESPONDING: the operands have no column name in common"});
+  } else {
+    for (const auto& name : spec.CorrespondingBy) {
+      const int i = FindResultColumn(left, name), j = FindResultColumn(right, name);
+      if (i < 0 || j < 0) throw EVdbEngine(errUnknownIdentifier, {name});
+      l.push_back(i);
+      r.push_back(j);
+    }
+  }
+  ProjectColumns(left, l);
+  ProjectColumns(right, r);
+}
+
+}  // namespace
+
 TVdbRowSet TVdbQuery::EvaluateQuery(TVdbQuerySpec& spec) {
   if (spec.Select) return EvaluateSelect(*spec.Select, spec.OrderBy);
   TVdbRowSet left = EvaluateQuery(*spec.Left);
   TVdbRowSet right = EvaluateQuery(*spec.Right);
+  if (spec.Corresponding) MakeCorresponding(spec, left, right);
   if (left.Columns.size() != right.Columns.size())
     throw EVdbEngine(errNotSupported, {u"a set operation over operands of different column counts"});
   // Both operands in the left one's types.
@@ -416,6 +603,13 @@ TVdbRowSet TVdbQuery::EvaluateQuery(TVdbQuerySpec& spec) {
 TVdbRowSet TVdbQuery::EvaluateSelect(TVdbSelectSpec& s, const std::vector<TVdbSortSpec>& orderBy) {
   TVdbQueryExecutionPlan plan;
   plan.SetVariables(FVariables);
+  plan.SetOuter(FOuter);
+  // However the evaluation ends, whether it read the enclosing query is known afterwards.
+  struct TCorrelation {
+    bool& Correlated;
+    const TVdbQueryExecutionPlan& Plan;
+    ~TCorrelation() { Correlated = Correlated || Plan.UsesOuter(); }
+  } correlation{FCorrelated, plan};
   for (const auto& ref : s.From) {
     TVdbQueryExecutionPlan::TRelationEntry e;
     const TVdbRltnIdx idx = OpenRelation(ref.TableName, false);
@@ -426,6 +620,7 @@ TVdbRowSet TVdbQuery::EvaluateSelect(TVdbSelectSpec& s, const std::vector<TVdbSo
     if (ref.On) {
       e.On = ref.On->CreateCopy();
       VdbRewriteCondition(*e.On, nullptr);
+      InstallSubQueries(*e.On, FCatalog, FVariables);
     }
     plan.AddRelation(std::move(e));
   }
@@ -494,15 +689,20 @@ TVdbRowSet TVdbQuery::EvaluateSelect(TVdbSelectSpec& s, const std::vector<TVdbSo
 
   // Trees rewritten: parameters and aggregates become internal names of the plan.
   std::vector<TVdbAggregateCall> calls;
-  for (auto& e : elements) VdbRewriteExpression(*e.Expression, &calls);
+  for (auto& e : elements) {
+    VdbRewriteExpression(*e.Expression, &calls);
+    InstallSubQueries(*e.Expression, FCatalog, FVariables);
+  }
   std::unique_ptr<TVdbSearchCondition> having;
   if (s.Having) {
     having = s.Having->CreateCopy();
     VdbRewriteCondition(*having, &calls);
+    InstallSubQueries(*having, FCatalog, FVariables);
   }
   if (s.Where) {
     auto where = s.Where->CreateCopy();
     VdbRewriteCondition(*where, nullptr);
+    InstallSubQueries(*where, FCatalog, FVariables);
     plan.SetFilter(std::move(where));
   }
   std::vector<std::unique_ptr<TVdbExpression>> groupBy;
@@ -711,6 +911,60 @@ void Check(std::int32_t r) {
   if (r < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
 }
 
+bool IsBlobColumn(const TVdbColumnDef& col) {
+  const TVdbColumnType code = col.ColumnType();
+  return code == vctMemo || code == vctWideMemo || code == vctBlob;
+}
+
+// A memo (in the column's code page) or wide memo (UTF-16LE) gets the text of `v` as the
+// pending value of its field; NULL empties it. Blob columns take no SQL value.
+void AssignBlobColumn(TVdbAccessor& target, const TVdbColumnDef& col, int fieldNo, const TVdbDataValue& v,
+                      const TVdbDataType& type) {
+  std::vector<std::uint8_t> bytes;
+  if (!v.IsEmpty() && !type.IsNull(v)) {
+    if (col.ColumnType() == vctBlob)
+      throw EVdbEngine(errNotSupported, {u"an SQL value for the blob column \"" + col.Name() + u"\""});
+    const std::u16string text = type.GetWideString(v);
+    if (col.ColumnType() == vctMemo) {
+      const auto& memo = static_cast<const TVdbStringType&>(*col.DataType());
+      const std::string ansi = TvuCodePage::FromUnicode(memo.Collation().CodePage(), text);
+      bytes.assign(ansi.begin(), ansi.end());
+    } else {
+      for (char16_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+      }
+    }
+  }
+  Check(target.InitSetBlob(fieldNo + 1, static_cast<std::int32_t>(bytes.size())));
+  if (!bytes.empty()) Check(target.SetBlobChunk(0, bytes));
+  target.DoneSetBlob();
+}
+
+// Writes value i of `values` (of type `types[i]`) into column `targets[i]` of the record the
+// accessor holds appended or in edit, then posts it; any failure cancels the record. An
+// appended record of a stored table starts as the table makes new records (its record id
+// drawn, its dates valid).
+void WriteRecord(TVdbAccessor& target, const TVdbColumnDefs& cols, std::vector<std::uint8_t>& record,
+                 const std::vector<int>& targets, const std::vector<TVdbDataValue>& values,
+                 const std::vector<const TVdbDataType*>& types) {
+  try {
+    Check(target.GetRecord(record));
+    if (target.EditState() == esAppend)
+      if (auto* table = dynamic_cast<TVdbBaseTable*>(&target.Relation())) table->InitRecord(record, true);
+    for (std::size_t i = 0; i < values.size() && i < targets.size(); ++i)
+      if (!IsBlobColumn(cols.GetColumnDef(targets[i]))) AssignColumn(cols, targets[i], record, values[i], *types[i]);
+    Check(target.SetRecord(record));
+    for (std::size_t i = 0; i < values.size() && i < targets.size(); ++i)
+      if (IsBlobColumn(cols.GetColumnDef(targets[i])))
+        AssignBlobColumn(target, cols.GetColumnDef(targets[i]), targets[i], values[i], *types[i]);
+    Check(target.Post());
+  } catch (...) {
+    static_cast<void>(target.Cancel());
+    throw;
+  }
+}
+
 }  // namespace
 
 TVdbInsertCommand::TVdbInsertCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbInsertSpec> spec)
@@ -764,19 +1018,10 @@ std::int32_t TVdbInsertCommand::Execute() {
   }
   std::int32_t count = 0;
   TVdbAccessor target(r, u"InsertCommand_Target");
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(r.GetRecordSize()));
   for (const auto& row : rows) {
     Check(target.Append());
-    std::vector<std::uint8_t> record(static_cast<std::size_t>(r.GetRecordSize()));
-    Check(target.GetRecord(record));
-    try {
-      for (std::size_t i = 0; i < row.Values.size() && i < targets.size(); ++i)
-        AssignColumn(cols, targets[i], record, row.Values[i], *types[i]);
-      Check(target.SetRecord(record));
-      Check(target.Post());
-    } catch (...) {
-      static_cast<void>(target.Cancel());
-      throw;
-    }
+    WriteRecord(target, cols, record, targets, row.Values, types);
     ++count;
   }
   return count;
@@ -785,15 +1030,53 @@ std::int32_t TVdbInsertCommand::Execute() {
 TVdbUpdateCommand::TVdbUpdateCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbUpdateSpec> spec)
     : TVdbCommand(catalog), FSpec(std::move(spec)) {}
 
+namespace {
+
+// Opens the tables `names` lists for reading, each once, leaving out `except`.
+std::vector<TVdbRltnIdx> OpenForReading(const std::vector<std::u16string>& names, TVdbRltnIdx except,
+                                        const std::function<TVdbRltnIdx(const std::u16string&)>& open) {
+  std::vector<TVdbRltnIdx> out;
+  for (const auto& n : names) {
+    const TVdbRltnIdx idx = open(n);
+    if (idx != except && std::find(out.begin(), out.end(), idx) == out.end()) out.push_back(idx);
+  }
+  return out;
+}
+
+// The value of a sub-query used as a value: the first column of its only row, NULL (empty)
+// when it gives no row.
+TVdbDataValue ScalarValue(TVdbQuery& q, const TVdbDataType*& type) {
+  TVdbRowSet set = q.Evaluate();
+  const std::u16string text = u"(" + q.Spec().SqlText + u")";
+  if (set.Columns.size() != 1) throw EVdbEngine(errValueOutOfRange, {text + u" must give one column"});
+  if (set.Rows.size() > 1) throw EVdbEngine(errValueOutOfRange, {text + u" gives more than one row"});
+  type = set.Columns[0].Type;
+  if (set.Rows.empty()) return {};
+  return std::move(set.Rows[0].Values[0]);
+}
+
+}  // namespace
+
 void TVdbUpdateCommand::Prepare(TVdbSqlVariableList& variables) {
   FVariables = &variables;
   FTarget = OpenRelation(FSpec->TableName, true);
   TVdbRelation& r = *FCatalog.GetRelation(FTarget);
   for (const auto& c : FSpec->Columns)
     if (r.ColumnDefs().Find(c) < 0) throw EVdbEngine(errUnknownIdentifier, {c});
+  std::vector<std::u16string> names;
+  if (FSpec->Where) VdbCollectSubQueryTables(*FSpec->Where, names);
+  for (const auto& q : FSpec->SubQueries)
+    if (q) {
+      auto spec = VdbQuerySpecOf(*q);
+      CollectTables(*spec, names);
+    }
+  FReadRelations = OpenForReading(names, FTarget, [&](const std::u16string& n) { return OpenRelation(n, false); });
 }
 
-void TVdbUpdateCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const { touched.Write.push_back(FTarget); }
+void TVdbUpdateCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const {
+  touched.Write.push_back(FTarget);
+  for (TVdbRltnIdx idx : FReadRelations) touched.Read.push_back(idx);
+}
 
 std::int32_t TVdbUpdateCommand::Execute() {
   TVdbRelation& r = *FCatalog.GetRelation(FTarget);
@@ -809,6 +1092,7 @@ std::int32_t TVdbUpdateCommand::Execute() {
   if (FSpec->Where) {
     auto where = FSpec->Where->CreateCopy();
     VdbRewriteCondition(*where, nullptr);
+    InstallSubQueries(*where, FCatalog, FVariables);
     plan.SetFilter(std::move(where));
   }
   plan.Prepare();
@@ -818,33 +1102,53 @@ std::int32_t TVdbUpdateCommand::Execute() {
     return true;
   });
   TVdbPrepareContext context{&plan, 0, TvuFormats::Invariant()};
-  std::vector<std::unique_ptr<TVdbExpression>> values;
+  const std::size_t n = FSpec->Columns.size();
+  std::vector<std::unique_ptr<TVdbExpression>> values(n);
+  std::vector<std::unique_ptr<TVdbQuery>> subQueries(n);
   std::vector<int> targets;
-  for (std::size_t i = 0; i < FSpec->Columns.size(); ++i) {
+  std::vector<const TVdbDataType*> types(n, nullptr);
+  for (std::size_t i = 0; i < n; ++i) {
     targets.push_back(cols.Find(FSpec->Columns[i]));
-    values.push_back(FSpec->Expressions[i]->CreateCopy());
-    VdbRewriteExpression(*values.back(), nullptr);
-    values.back()->Prepare(context);
+    if (FSpec->Expressions[i]) {
+      values[i] = FSpec->Expressions[i]->CreateCopy();
+      VdbRewriteExpression(*values[i], nullptr);
+      InstallSubQueries(*values[i], FCatalog, FVariables);
+      values[i]->Prepare(context);
+      types[i] = values[i]->DataType();
+    } else {
+      // A sub-query reads the target's current record for its outer references.
+      subQueries[i] = std::make_unique<TVdbQuery>(FCatalog, VdbQuerySpecOf(*FSpec->SubQueries[i]));
+      subQueries[i]->SetOuter(&plan);
+      subQueries[i]->Prepare(*FVariables);
+    }
+  }
+  // Every new value is computed before the first record changes, so that sub-queries over
+  // the target read it as it was (an uncorrelated one once).
+  std::vector<std::vector<TVdbDataValue>> newValues;
+  newValues.reserve(matches.size());
+  std::vector<std::optional<TVdbDataValue>> once(n);
+  for (std::int32_t recNo : matches) {
+    plan.PositionOn(std::span<const std::int32_t>(&recNo, 1));
+    std::vector<TVdbDataValue> computed(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (values[i]) {
+        computed[i] = VdbOwnedValue(values[i]->Calculate(), *types[i]);
+      } else if (once[i]) {
+        computed[i] = *once[i];
+      } else {
+        computed[i] = ScalarValue(*subQueries[i], types[i]);
+        if (!subQueries[i]->IsCorrelated()) once[i] = computed[i];
+      }
+    }
+    newValues.push_back(std::move(computed));
   }
   TVdbAccessor target(r, u"UpdateCommand_Target");
   std::vector<std::uint8_t> record(static_cast<std::size_t>(r.GetRecordSize()));
   std::int32_t count = 0;
-  for (std::int32_t recNo : matches) {
-    plan.PositionOn(std::span<const std::int32_t>(&recNo, 1));
-    std::vector<TVdbDataValue> computed;
-    for (auto& v : values) computed.push_back(VdbOwnedValue(v->Calculate(), *v->DataType()));
-    Check(target.GotoRecord(recNo));
+  for (std::size_t k = 0; k < matches.size(); ++k) {
+    Check(target.GotoRecord(matches[k]));
     Check(target.Edit());
-    try {
-      Check(target.GetRecord(record));
-      for (std::size_t i = 0; i < targets.size(); ++i)
-        AssignColumn(cols, targets[i], record, computed[i], *values[i]->DataType());
-      Check(target.SetRecord(record));
-      Check(target.Post());
-    } catch (...) {
-      static_cast<void>(target.Cancel());
-      throw;
-    }
+    WriteRecord(target, cols, record, targets, newValues[k], types);
     ++count;
   }
   return count;
@@ -856,9 +1160,15 @@ TVdbDeleteCommand::TVdbDeleteCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbD
 void TVdbDeleteCommand::Prepare(TVdbSqlVariableList& variables) {
   FVariables = &variables;
   FTarget = OpenRelation(FSpec->TableName, true);
+  std::vector<std::u16string> names;
+  if (FSpec->Where) VdbCollectSubQueryTables(*FSpec->Where, names);
+  FReadRelations = OpenForReading(names, FTarget, [&](const std::u16string& n) { return OpenRelation(n, false); });
 }
 
-void TVdbDeleteCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const { touched.Write.push_back(FTarget); }
+void TVdbDeleteCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const {
+  touched.Write.push_back(FTarget);
+  for (TVdbRltnIdx idx : FReadRelations) touched.Read.push_back(idx);
+}
 
 std::int32_t TVdbDeleteCommand::Execute() {
   TVdbRelation& r = *FCatalog.GetRelation(FTarget);
@@ -875,6 +1185,7 @@ std::int32_t TVdbDeleteCommand::Execute() {
   plan.AddRelation(std::move(entry));
   auto where = FSpec->Where->CreateCopy();
   VdbRewriteCondition(*where, nullptr);
+  InstallSubQueries(*where, FCatalog, FVariables);
   plan.SetFilter(std::move(where));
   plan.Prepare();
   std::vector<std::int32_t> matches;
@@ -898,29 +1209,84 @@ std::int32_t TVdbDeleteCommand::Execute() {
 // ---------------------------------------------------------------------------------------------
 // TVdbDdlCommand
 
-void TVdbDdlCommand::Prepare(TVdbSqlVariableList&) {
-  switch (FCommand->Kind()) {
-    case sckCreateIndex:
-      FTarget = OpenRelation(FCommand->TableName, true);
-      return;
-    case sckDrop:
-    case sckUpdateIndex: {
-      const bool fulltext = FCommand->Kind() == sckDrop ? static_cast<const TVdbSqlDropCommand&>(*FCommand).IsFulltext
-                                                         : static_cast<const TVdbSqlUpdateIndexCommand&>(*FCommand).IsFulltext;
-      const bool dropTable = FCommand->Kind() == sckDrop && static_cast<const TVdbSqlDropCommand&>(*FCommand).IndexName.empty();
-      if (!fulltext && !dropTable) {
-        FTarget = OpenRelation(FCommand->TableName, true);
-        return;
-      }
-      break;
-    }
-    default: break;
+namespace {
+
+// The cipher of a table option: Default enciphers with the default cipher when a password is
+// given; Classic is the level-5 classic method (refused at level 6 by the table).
+TvuEncryptionMethod EncryptionOf(int sqlMethod, bool hasKey) {
+  switch (sqlMethod) {
+    case 1: return emNone;
+    case 2: return emProtection;
+    case 3: return emClassic5;
+    case 4: return emFast;
+    case 5: return emBlowfish;
+    case 6: return emRijndael;
+    default: return hasKey ? emBlowfish : emNone;
   }
-  // Statements this engine does not run yet are refused before anything is touched.
+}
+
+bool IsTableOperation(const TVdbSqlCommand& c) {
+  if (c.Kind() == sckCreateIndex) return true;
+  if (c.Kind() == sckDrop) {
+    const auto& d = static_cast<const TVdbSqlDropCommand&>(c);
+    return !d.IsFulltext && !d.IndexName.empty();
+  }
+  return c.Kind() == sckUpdateIndex && !static_cast<const TVdbSqlUpdateIndexCommand&>(c).IsFulltext;
+}
+
+}  // namespace
+
+TVdbNewTable VdbNewTableOf(const TVdbSqlCreateTableCommand& c) {
+  TVdbNewTable t;
+  t.Path = c.TableName;
+  t.Level = c.Level();
+  if (c.Capacity > 0) t.Capacity = c.Capacity;
+  t.CollationName = c.Language();
+  t.Key = c.Key();
+  t.EncryptionMethod = EncryptionOf(c.SecurityLevel(), !t.Key.empty());
+  for (const auto& d : c.ColumnDefinitions) t.Columns.push_back(d->CreateColumnDef());
+  for (const auto& k : c.Constraints.CandidateKeys)
+    t.KeyDefs.Add(std::make_unique<TVdbCandidateKeyDef>(k.Name, k.Primary, k.Columns));
+  for (const auto& k : c.Constraints.CheckConstraints)
+    t.CheckDefs.Add(std::make_unique<TVdbCheckDef>(k.Name, k.SearchCondition->SqlText()));
+  for (const auto& k : c.Constraints.ForeignKeys) {
+    auto fk = std::make_unique<TVdbForeignKeyDef>(k.Name);
+    fk->ColumnNames = k.Columns;
+    fk->ParentTableName = k.ParentTable;
+    fk->ParentColumnNames = k.ParentColumns;
+    fk->UpdateAction = k.UpdateAction;
+    fk->DeleteAction = k.DeleteAction;
+    t.ForeignKeyDefs.Add(std::move(fk));
+  }
+  return t;
+}
+
+void TVdbDdlCommand::Prepare(TVdbSqlVariableList&) {
+  FTarget = 0;
+  if (IsTableOperation(*FCommand)) {
+    FTarget = OpenRelation(FCommand->TableName, true);
+    return;
+  }
+  if (FCommand->Kind() == sckCreateTable) return;
+  if (FCommand->Kind() == sckDrop && !static_cast<const TVdbSqlDropCommand&>(*FCommand).IsFulltext) return;
+  // Statements this engine does not run are refused before anything is touched.
   throw EVdbEngine(errNotSupported, {u"the statement " + FCommand->GetSqlText()});
 }
 
+void TVdbDdlCommand::GetTouchedRelations(TVdbTouchedRelations& touched) const {
+  if (FTarget > 0) touched.Write.push_back(FTarget);
+}
+
 std::int32_t TVdbDdlCommand::Execute() {
+  if (FCommand->Kind() == sckCreateTable) {
+    Check(FCatalog.CreateTable(VdbNewTableOf(static_cast<const TVdbSqlCreateTableCommand&>(*FCommand))));
+    return 0;
+  }
+  if (FCommand->Kind() == sckDrop && FTarget == 0) {
+    // The database's key first; an enciphered table of another key asks the password callback.
+    Check(FCatalog.DeleteTable(FCommand->TableName, FCatalog.GetKey(), true));
+    return 0;
+  }
   auto* table = dynamic_cast<TVdbBaseTable*>(FCatalog.GetRelation(FTarget));
   if (table == nullptr) throw EVdbEngine(errNotSupported, {u"the statement " + FCommand->GetSqlText()});
   switch (FCommand->Kind()) {
@@ -1046,17 +1412,18 @@ std::unique_ptr<TVdbQuerySpec> FromPrimitive(const TVdbSqlTablePrimitive& p) {
   return q;
 }
 
-void CheckCorresponding(const TVdbSqlCorresponding& o) {
-  if (o.Corresponding) throw EVdbEngine(errNotSupported, {u"CORRESPONDING"});
+void SetCorresponding(TVdbQuerySpec& q, const TVdbSqlCorresponding& o) {
+  q.All = o.All;
+  q.Corresponding = o.Corresponding;
+  q.CorrespondingBy = o.CorrespondingFields;
 }
 
 std::unique_ptr<TVdbQuerySpec> FromTableTerm(const TVdbSqlTableTerm& t) {
   auto left = FromPrimitive(*t.TablePrimitive);
   if (!t.TableTerm) return left;
-  CheckCorresponding(t.Options);
   auto q = std::make_unique<TVdbQuerySpec>();
   q->Operation = tsoIntersect;
-  q->All = t.Options.All;
+  SetCorresponding(*q, t.Options);
   q->Left = std::move(left);
   q->Right = FromTableTerm(*t.TableTerm);
   return q;
@@ -1065,10 +1432,9 @@ std::unique_ptr<TVdbQuerySpec> FromTableTerm(const TVdbSqlTableTerm& t) {
 std::unique_ptr<TVdbQuerySpec> FromTableExpression(const TVdbSqlTableExpression& e) {
   auto left = FromTableTerm(*e.TableTerm);
   if (!e.TableExpression) return left;
-  CheckCorresponding(e.Options);
   auto q = std::make_unique<TVdbQuerySpec>();
   q->Operation = e.IsUnion ? tsoUnion : tsoExcept;
-  q->All = e.Options.All;
+  SetCorresponding(*q, e.Options);
   q->Left = std::move(left);
   q->Right = FromTableExpression(*e.TableExpression);
   return q;
@@ -1102,9 +1468,13 @@ std::unique_ptr<TVdbCommand> VdbCreateCommand(TVdbCatalog& catalog, const TVdbSq
       spec->TableName = c.TableName;
       spec->Columns = c.Columns;
       for (std::size_t i = 0; i < c.Columns.size(); ++i) {
-        if (i >= c.Expressions.size() || !c.Expressions[i])
-          throw EVdbEngine(errNotSupported, {u"a sub-query as the value of UPDATE"});
-        spec->Expressions.push_back(c.Expressions[i]->CreateCopy());
+        const bool expression = i < c.Expressions.size() && c.Expressions[i];
+        spec->Expressions.push_back(expression ? c.Expressions[i]->CreateCopy() : nullptr);
+        if (expression) {
+          spec->SubQueries.emplace_back();
+        } else {
+          spec->SubQueries.emplace_back(static_cast<TVdbSqlQuery*>(c.SubQueries.at(i)->CreateCopy().release()));
+        }
       }
       if (c.SearchCondition) spec->Where = c.SearchCondition->CreateCopy();
       return std::make_unique<TVdbUpdateCommand>(catalog, std::move(spec));

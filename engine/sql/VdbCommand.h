@@ -24,6 +24,7 @@
 #include "sql/VdbResultSet.h"
 #include "sql/VdbSqlCommand.h"
 #include "sql/VdbSqlVariables.h"
+#include "tables/VdbBaseTable.h"
 
 namespace vdb {
 
@@ -66,6 +67,10 @@ struct TVdbQuerySpec {
   std::unique_ptr<TVdbSelectSpec> Select;
   TVdbSetOperation Operation = tsoNone;
   bool All = false;
+  // CORRESPONDING: only the columns both operands name (or those BY lists) are compared and
+  // given, in the left operand's order.
+  bool Corresponding = false;
+  std::vector<std::u16string> CorrespondingBy;
   std::unique_ptr<TVdbQuerySpec> Left, Right;
   std::vector<TVdbSortSpec> OrderBy;
   std::u16string SqlText;
@@ -81,7 +86,10 @@ struct TVdbInsertSpec {
 struct TVdbUpdateSpec {
   std::u16string TableName;
   std::vector<std::u16string> Columns;
+  // Per column either an expression or a sub-query whose first column of its one row is the
+  // value; the other entry is null.
   std::vector<std::unique_ptr<TVdbExpression>> Expressions;
+  std::vector<std::unique_ptr<TVdbSqlQuery>> SubQueries;
   std::unique_ptr<TVdbSearchCondition> Where;
 };
 
@@ -137,6 +145,12 @@ class TVdbQuery final : public TVdbCommand {
   bool IsQuery() const override { return true; }
   // Evaluates into rows without writing a result table (sub-queries, INSERT … query).
   TVdbRowSet Evaluate();
+  // A sub-query: names its own tables lack are columns of the enclosing query's source,
+  // read from its current records.
+  void SetOuter(IVdbColumnSource* outer) noexcept { FOuter = outer; }
+  // Whether an evaluation read a column of the enclosing query (then every row of the
+  // enclosing query needs its own evaluation).
+  bool IsCorrelated() const noexcept { return FCorrelated; }
   const TVdbQuerySpec& Spec() const noexcept { return *FSpec; }
   // Where the result table comes from: "SimpleResultSet", "GroupResultSet" or "SetOpResult".
   std::u16string ResultBaseName() const;
@@ -147,6 +161,8 @@ class TVdbQuery final : public TVdbCommand {
 
   std::unique_ptr<TVdbQuerySpec> FSpec;
   TVdbSqlVariableList* FVariables = nullptr;
+  IVdbColumnSource* FOuter = nullptr;
+  bool FCorrelated = false;
   std::vector<TVdbRltnIdx> FReadRelations;
   TVdbResultTable FResult;
 };
@@ -170,12 +186,15 @@ class TVdbUpdateCommand final : public TVdbCommand {
   TVdbUpdateCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbUpdateSpec> spec);
   void Prepare(TVdbSqlVariableList& variables) override;
   void GetTouchedRelations(TVdbTouchedRelations& touched) const override;
+  // Every new value (sub-query values included) is computed from the records as they were
+  // before the first change, then the records are written.
   std::int32_t Execute() override;
 
  private:
   std::unique_ptr<TVdbUpdateSpec> FSpec;
   TVdbSqlVariableList* FVariables = nullptr;
   TVdbRltnIdx FTarget = 0;
+  std::vector<TVdbRltnIdx> FReadRelations;  // the tables of sub-queries
 };
 
 class TVdbDeleteCommand final : public TVdbCommand {
@@ -189,16 +208,20 @@ class TVdbDeleteCommand final : public TVdbCommand {
   std::unique_ptr<TVdbDeleteSpec> FSpec;
   TVdbSqlVariableList* FVariables = nullptr;
   TVdbRltnIdx FTarget = 0;
+  std::vector<TVdbRltnIdx> FReadRelations;  // the tables of sub-queries
 };
 
-// Table and index definitions.
+// Table and index definitions: each performs its one table operation. CREATE TABLE makes the
+// table's files (options, columns, keys, checks and foreign keys as written); DROP TABLE
+// deletes them after opening the table exclusively; CREATE/DROP/UPDATE INDEX work on the open
+// table, which is a write relation of the statement.
 class TVdbDdlCommand final : public TVdbCommand {
  public:
   TVdbDdlCommand(TVdbCatalog& catalog, std::unique_ptr<TVdbSqlCommand> command)
       : TVdbCommand(catalog), FCommand(std::move(command)) {}
+  // Refuses with 187 what this engine does not run (ALTER TABLE, full-text indexes).
   void Prepare(TVdbSqlVariableList& variables) override;
-  void GetTouchedRelations(TVdbTouchedRelations&) const override {}
-  // CREATE INDEX, DROP INDEX and UPDATE INDEX; the others are refused with 187 at Prepare.
+  void GetTouchedRelations(TVdbTouchedRelations& touched) const override;
   std::int32_t Execute() override;
 
  private:
@@ -206,8 +229,10 @@ class TVdbDdlCommand final : public TVdbCommand {
   TVdbRltnIdx FTarget = 0;
 };
 
-// The command for a parsed statement (its trees copied). Raises 187 for what this engine does
-// not run (CORRESPONDING, sub-query values of UPDATE, full-text indexes).
+// The table a CREATE TABLE statement describes, ready for the catalog to create.
+TVdbNewTable VdbNewTableOf(const TVdbSqlCreateTableCommand& command);
+
+// The command for a parsed statement (its trees copied).
 std::unique_ptr<TVdbCommand> VdbCreateCommand(TVdbCatalog& catalog, const TVdbSqlCommand& command);
 std::unique_ptr<TVdbQuerySpec> VdbQuerySpecOf(const TVdbSqlQuery& query);
 
@@ -221,6 +246,8 @@ struct TVdbAggregateCall {
 void VdbRewriteExpression(TVdbExpression& e, std::vector<TVdbAggregateCall>* found);
 void VdbRewriteCondition(TVdbSearchCondition& c, std::vector<TVdbAggregateCall>* found);
 bool VdbHasAggregate(const TVdbExpression& e);
+// Adds the tables the sub-queries of `c` read (their own sub-queries' too) to `names`.
+void VdbCollectSubQueryTables(TVdbSearchCondition& c, std::vector<std::u16string>& names);
 bool VdbIsAggregateName(std::u16string_view name);
 
 }  // namespace vdb

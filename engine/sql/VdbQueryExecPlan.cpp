@@ -62,6 +62,8 @@ void MaxPosOfExpression(const TVdbExpression& e, int& maxPos) {
 }
 
 void MaxPosOfFactor(const TVdbBooleanFactor& f, int& maxPos) {
+  // A sub-query may read any relation of this plan: decided when all are bound.
+  if (f.SubQuery) maxPos = 1 << 20;
   if (f.SearchCondition) MaxPosOfCondition(*f.SearchCondition, maxPos);
   for (const TVdbExpression* e : {f.ExpressionLeft.get(), f.ExpressionRight.get(), f.ExpressionRightEx.get()})
     if (e != nullptr) MaxPosOfExpression(*e, maxPos);
@@ -121,7 +123,12 @@ bool TVdbQueryExecutionPlan::FindColumn(std::u16string_view name, int& rltnPos, 
     type = FAggregates[static_cast<std::size_t>(i)].Type;
     return true;
   }
-  if (!FindBaseColumn(name, rltnPos, fieldNo)) return false;
+  if (!FindBaseColumn(name, rltnPos, fieldNo)) {
+    if (FOuter == nullptr || !FOuter->FindColumn(name, rltnPos, fieldNo, type)) return false;
+    rltnPos += kVdbOuterRltnBase;
+    FUsesOuter = true;
+    return true;
+  }
   const TVdbColumnDef& col =
       FRelations[static_cast<std::size_t>(rltnPos)].Relation->ColumnDefs().GetColumnDef(fieldNo);
   // Memo and blob fields hold a reference in the record, not their value.
@@ -141,7 +148,10 @@ bool TVdbQueryExecutionPlan::FindBaseColumn(std::u16string_view name, int& rltnP
   }
   for (std::size_t pos = 0; pos < FRelations.size(); ++pos) {
     const TRelationEntry& r = FRelations[pos];
-    if (!qualifier.empty() && !VdbSameName(qualifier, r.Alias) && !VdbSameName(qualifier, r.Name)) continue;
+    // In a sub-query an aliased table is known by its alias only, so that the table's name
+    // can still reach the enclosing query's table of that name.
+    if (!qualifier.empty() && !VdbSameName(qualifier, r.Alias) && (FOuter != nullptr || !VdbSameName(qualifier, r.Name)))
+      continue;
     const int i = r.Relation->ColumnDefs().Find(column);
     if (i < 0) continue;
     rltnPos = static_cast<int>(pos);
@@ -161,6 +171,10 @@ void TVdbQueryExecutionPlan::ColumnValue(int rltnPos, int fieldNo, TVdbDataValue
       value.Clear();
       t->SetNull(value);
     }
+    return;
+  }
+  if (rltnPos >= kVdbOuterRltnBase) {
+    FOuter->ColumnValue(rltnPos - kVdbOuterRltnBase, fieldNo, value);
     return;
   }
   if (rltnPos == kVdbAggregateRltnPos) {

@@ -37,6 +37,9 @@ inline constexpr char16_t kVdbParamMark = u'\x01';
 inline constexpr char16_t kVdbAggregateMark = u'\x02';
 inline constexpr int kVdbParamRltnPos = 1000;
 inline constexpr int kVdbAggregateRltnPos = 1001;
+// Columns of an enclosing query (a correlated sub-query's outer references) are numbered from
+// here: position kVdbOuterRltnBase + p is the enclosing source's position p.
+inline constexpr int kVdbOuterRltnBase = 2000;
 
 // The values an aggregate slot gives (owned by the grouping pass).
 struct TVdbAggregateSlot {
@@ -64,6 +67,11 @@ class TVdbQueryExecutionPlan final : public IVdbColumnSource {
   int RelationCount() const noexcept { return static_cast<int>(FRelations.size()); }
   const TRelationEntry& Relation(int pos) const { return FRelations.at(static_cast<std::size_t>(pos)); }
   void SetVariables(TVdbSqlVariableList* variables) noexcept { FVariables = variables; }
+  // The source of the enclosing query: names this plan's relations do not have are looked up
+  // there, and read from its current records.
+  void SetOuter(IVdbColumnSource* outer) noexcept { FOuter = outer; }
+  // Whether a name was resolved through the enclosing source (the query is correlated).
+  bool UsesOuter() const noexcept { return FUsesOuter; }
   std::vector<TVdbAggregateSlot>& AggregateSlots() noexcept { return FAggregates; }
   // Takes the WHERE condition (may be null), already rewritten; prepared by Prepare.
   void SetFilter(std::unique_ptr<TVdbSearchCondition> filter) { FFilter = std::move(filter); }
@@ -117,6 +125,8 @@ class TVdbQueryExecutionPlan final : public IVdbColumnSource {
   bool FEarlyFilter = false;
   std::vector<std::vector<TVdbBooleanFactor*>> FStepFactors;
   TVdbSqlVariableList* FVariables = nullptr;
+  IVdbColumnSource* FOuter = nullptr;
+  mutable bool FUsesOuter = false;
   std::vector<TVdbAggregateSlot> FAggregates;
   std::int64_t FRowAccessCount = 0;
 };

@@ -22,6 +22,9 @@ bool IsBlobCode(TVdbColumnType t) { return t == vctMemo || t == vctWideMemo || t
 TVdbDataValue VdbOwnedValue(const TVdbDataValue& value, const TVdbDataType& type) {
   TVdbDataValue owned;
   if (value.IsEmpty() || type.IsNull(value)) return owned;
+  // An owned value is copied as it is: a text of dynamic length does not fit the fixed
+  // layout a fresh value of its type starts with.
+  if (!value.IsReference()) return value;
   type.InitValue(owned);
   type.Assign(owned, value, type);
   return owned;

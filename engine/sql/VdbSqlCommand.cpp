@@ -6,6 +6,7 @@
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
 #include "expr/VdbTreeNodes.h"
+#include "sql/VdbSqlParser.h"
 
 namespace vdb {
 
@@ -445,6 +446,38 @@ std::u16string TVdbSqlDeleteCommand::GetSqlText() const {
 }
 
 // ---- definitions
+
+TVdbNewColumn TVdbSqlColumnDefinition::CreateColumnDef() const {
+  TVdbNewColumn c;
+  c.Name = ColumnName;
+  c.ColumnType = TSqlParser::GetVdbType(Type.SqlType);
+  c.Nullable = MayBeNull && Type.SqlType != sqlAutoInc;
+  switch (Type.SqlType) {
+    case sqlChar:
+    case sqlVarChar:
+    case sqlWChar:
+    case sqlVarWChar:
+      c.Length = Type.Size;
+      c.CollationName = Type.StringParam;
+      break;
+    case sqlDouble: c.Scale = Type.Precision; break;
+    case sqlTime: c.Precision = Type.Precision; break;
+    case sqlEnum: c.EnumNames = Type.StringParam; break;
+    case sqlAutoInc:
+      c.StartValue = Type.Precision;
+      c.IndexSpec = Type.StringParam;
+      c.UniqueIdInfo = AutoIncUnique ? 1 : 0;
+      break;
+    case sqlLink:
+    case sqlRelation: c.LinkedTable = Type.StringParam; break;
+    default: break;
+  }
+  if (Expression) {
+    c.Calculation = Expression->SqlText();
+    if (!ExpressionIsDefault) c.Options |= coComputed;
+  }
+  return c;
+}
 
 std::unique_ptr<TVdbSqlColumnDefinition> TVdbSqlColumnDefinition::CreateCopy() const {
   auto d = std::make_unique<TVdbSqlColumnDefinition>();

@@ -244,6 +244,10 @@ class TVdbSqlColumnDefinition {
   bool ExpressionIsDefault = false;
 
   TVdbSqlType SqlType() const noexcept { return Type.SqlType; }
+  // The engine's description of the column: the type code of the SQL type with its length,
+  // scale, precision, collation, items or linked table; DEFAULT as the initial value, SET as a
+  // value computed on every change; an AUTOINC column's number is its first id.
+  TVdbNewColumn CreateColumnDef() const;
   std::unique_ptr<TVdbSqlColumnDefinition> CreateCopy() const;
   bool IsSyntacticallyEqual(const TVdbSqlColumnDefinition& other) const;
   std::u16string GetSqlText() const;

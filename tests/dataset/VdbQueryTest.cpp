@@ -9,6 +9,7 @@
 
 #include "DataSetTestSupport.h"
 #include "VdbQuery.h"
+#include "db/TDataSource.h"
 
 using namespace vdbds;
 
@@ -117,6 +118,43 @@ TEST_F(QueryFixture, FailuresOfOpeningAndExecuting) {
   EXPECT_FALSE(Query.Active());
 }
 
+TEST(QueryCopyTest, TableDefinitionsRunThroughExecSqlWhichHoldsTheDatabaseMeanwhile) {
+  dstest::TTempDir dir;
+  dstest::CopySettlementDatabase(dir.Path());
+  TVdbDatabase database;
+  database.SetName(u"VdbDatabase1");
+  database.SetLocation(dir.Location());
+  TVdbQuery query;
+  query.SetDatabaseName(u"VdbDatabase1");
+  query.RequestLive = false;
+  query.SetSQLW(u"CREATE TABLE Megyek (NEV VARCHAR(30) NOT NULL, SZEKHELY VARCHAR(40), CONSTRAINT PK PRIMARY KEY (NEV))");
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 0);
+  EXPECT_EQ(database.DataSetCount(), 0) << "registered only while it ran";
+  query.SetSQLW(u"INSERT INTO Megyek (NEV) SELECT DISTINCT MEGYE FROM Irsz WHERE MEGYE <> ''");
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 20);
+  // Prepared, it stays registered until it is unprepared.
+  query.SetSQLW(u"UPDATE Megyek SET SZEKHELY = :s WHERE NEV = 'Heves'");
+  query.ParamByName(u"s").DataType = tk::TFieldType::dtString;
+  query.ParamByName(u"s").SetValue(std::u16string(u"Eger"));
+  query.Prepare();
+  query.ExecSQL();
+  EXPECT_EQ(query.RowsAffected(), 1);
+  EXPECT_EQ(database.DataSetCount(), 1);
+  query.UnPrepare();
+  EXPECT_EQ(database.DataSetCount(), 0);
+  query.SetSQLW(u"SELECT SZEKHELY FROM Megyek WHERE NEV = 'Heves'");
+  query.Open();
+  EXPECT_EQ(query.FieldByName(u"SZEKHELY").AsString(), u"Eger");
+  query.Close();
+  query.SetSQLW(u"DROP TABLE Megyek");
+  query.ExecSQL();
+  std::vector<std::u16string> names;
+  database.GetTableNames(names, false);
+  EXPECT_EQ(std::find(names.begin(), names.end(), u"Megyek"), names.end());
+}
+
 TEST(QueryCopyTest, ExecSqlCountsTheChangedRowsAndAnUpdateHasNoResultSet) {
   dstest::TTempDir dir;
   dstest::CopySettlementDatabase(dir.Path());
@@ -144,6 +182,51 @@ TEST(QueryCopyTest, ExecSqlCountsTheChangedRowsAndAnUpdateHasNoResultSet) {
   EXPECT_EQ(query.Fields(0).AsLargeInt(), 4603906 + 2 * pest);
 }
 
+TEST_F(QueryFixture, AMasterDataSourceGivesParametersTheirValuesAndReopensTheQuery) {
+  TVdbQuery master;
+  master.Name = u"Counties";
+  master.SetDatabaseName(u"VdbDatabase1");
+  master.RequestLive = false;
+  master.SetSQLW(u"SELECT DISTINCT MEGYE FROM Irsz WHERE MEGYE <> '' ORDER BY MEGYE");
+  tk::TDataSource masterSource;
+  masterSource.SetDataSet(&master);
+  Query.SetSQLW(u"SELECT COUNT(*) AS N FROM Irsz WHERE MEGYE = :MEGYE");
+  Query.SetDataSource(&masterSource);
+  EXPECT_EQ(Query.DataSource(), &masterSource);
+
+  std::map<std::u16string, std::int64_t> expected;
+  for (const auto& row : dstest::ReadSettlements())
+    if (!row[dstest::scMEGYE].empty()) ++expected[row[dstest::scMEGYE]];
+  master.Open();
+  Query.Open();
+  std::map<std::u16string, std::int64_t> seen;
+  int moves = 0;
+  for (master.First(); !master.Eof(); master.Next(), ++moves) {
+    ASSERT_TRUE(Query.Active());
+    seen[master.FieldByName(u"MEGYE").AsString()] = Query.FieldByName(u"N").AsInteger();
+  }
+  EXPECT_EQ(seen, expected) << "the query followed every record of the master";
+  EXPECT_FALSE(Query.ParamByName(u"MEGYE").Bound) << "the master's values are taken, not kept as given";
+  // A value given to the parameter wins over the master's field.
+  Query.ParamByName(u"MEGYE").SetValue(std::u16string(u"Zala"));
+  master.First();
+  EXPECT_EQ(Query.FieldByName(u"N").AsInteger(), expected[u"Zala"]);
+
+  // A source whose dataset is the query itself, or a query linked back to this one, is refused.
+  tk::TDataSource own;
+  own.SetDataSet(&Query);
+  EXPECT_THROW(Query.SetDataSource(&own), tk::EDatabaseError);
+  try {
+    master.SetDataSource(&own);
+    FAIL() << "linked in a circle";
+  } catch (const tk::EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "DataSource property of query Counties refers to a data source that is itself linked to Counties");
+  }
+  EXPECT_EQ(master.DataSource(), nullptr);
+  Query.Close();
+  master.Close();
+}
+
 TEST(QueryParamTextTest, ValuesAsTheStatementReadsThem) {
   struct TCase {
     tk::TFieldType Type;
@@ -159,7 +242,10 @@ TEST(QueryParamTextTest, ValuesAsTheStatementReadsThem) {
       {tk::TFieldType::dtBoolean, true, u"true", 4},
       {tk::TFieldType::dtString, std::u16string(u"Győr"), u"Győr", 4},
       {tk::TFieldType::dtDate, std::int64_t{735226}, u"24.12.2013", 10},
-      {tk::TFieldType::dtTime, std::int64_t{(13 * 3600 + 5 * 60 + 9) * 1000 + 7}, u"13:05:09.0007", 13},
+      // Milliseconds in three digits, so that 7 ms reads back as 7 ms.
+      {tk::TFieldType::dtTime, std::int64_t{(13 * 3600 + 5 * 60 + 9) * 1000 + 7}, u"13:05:09.007", 12},
+      {tk::TFieldType::dtTime, std::int64_t{5}, u"00:00:00.005", 12},
+      {tk::TFieldType::dtTime, std::int64_t{999}, u"00:00:00.999", 12},
   };
   for (const auto& c : cases) {
     TVdbQueryParam p;

@@ -1,6 +1,7 @@
 // SQL statements through the exported call interface, as the query dataset uses them: the
 // statistics statement prepared, executed and read through a result cursor that outlives the
-// statement, and UPDATE returning its count.
+// statement, UPDATE returning its count, and the table definition statements (an enciphered
+// table made by CREATE TABLE opens with its password only).
 #include <gtest/gtest.h>
 
 #include "VdbApiTestSupport.h"
@@ -55,6 +56,29 @@ TEST_F(StatementTest, UpdateReturnsItsCount) {
   ASSERT_EQ(VdbStmtPrepare(st, 0), 0);
   EXPECT_EQ(VdbStmtExecute(st), 25);
   EXPECT_EQ(VdbStmtDelete(st), 0);
+}
+
+TEST_F(StatementTest, CreateTableWithAPasswordAndDropTable) {
+  const int16_t st = Prepared(u"CREATE TABLE Titok ENCRYPTION AES PASSWORD 'Hollókő' (NEV VARCHAR(30), LAKOS INTEGER)");
+  ASSERT_EQ(VdbStmtExecute(st), 0) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Titok")), 1);
+  EXPECT_EQ(VdbSessOpenTable(Sess, W(u"Titok"), W(u""), VDB_RIGHTS_WRITE, false, false), VDB_ERR_WRONG_PASSWORD);
+  EXPECT_EQ(VdbSessOpenTable(Sess, W(u"Titok"), W(u"Hollókö"), VDB_RIGHTS_WRITE, false, false), VDB_ERR_WRONG_PASSWORD);
+  const int16_t rltn = VdbSessOpenTable(Sess, W(u"Titok"), W(u"Hollókő"), VDB_RIGHTS_WRITE, false, false);
+  ASSERT_GT(rltn, 0);
+  ASSERT_EQ(VdbStmtSetSqlText(st, W(u"INSERT INTO Titok VALUES ('Hollókő', 364)")), 0);
+  ASSERT_EQ(VdbStmtPrepare(st, 0), 0);
+  EXPECT_EQ(VdbStmtExecute(st), 1) << vdb::VdbUtf16ToUtf8(LastError(Sess).Msg);
+  EXPECT_EQ(VdbRltnRecordCount(rltn), 1);
+  ASSERT_EQ(VdbStmtUnprepare(st), 0);
+  // Open with its key, the table is dropped through the open relation.
+  ASSERT_EQ(VdbStmtSetSqlText(st, W(u"DROP TABLE Titok")), 0);
+  ASSERT_EQ(VdbStmtPrepare(st, 0), 0);
+  EXPECT_LT(VdbStmtExecute(st), 0) << "refused: the open relation is closed first, then the key is asked for again";
+  EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Titok")), 1);
+  EXPECT_EQ(VdbStmtDelete(st), 0);
+  EXPECT_EQ(VdbSessDeleteTable(Sess, W(u"Titok"), W(u"Hollókő")), 0);
+  EXPECT_EQ(VdbSessExistsTable(Sess, W(u"Titok")), 0);
 }
 
 }  // namespace

@@ -157,6 +157,28 @@ TEST_F(QueryDifferential, StatisticsStatements) {
   }
 }
 
+TEST_F(QueryDifferential, SubQueries) {
+  // IN, NOT IN with the NULLs of the telephone areas, and correlated EXISTS / NOT EXISTS.
+  for (const char* sql : {
+           "SELECT TELEP FROM Irsz WHERE IRSZ IN (SELECT IRSZ FROM Irsz WHERE RANG = 'megyei jogú város')",
+           "SELECT COUNT(*) FROM Irsz WHERE TELK NOT IN (SELECT TELK FROM Irsz WHERE MEGYE = 'Nógrád')",
+           "SELECT COUNT(*) FROM Irsz WHERE TELK NOT IN (SELECT TELK FROM Irsz WHERE MEGYE = 'Nógrád' AND TELK IS NOT NULL)",
+           "SELECT a.TELEP FROM Irsz a WHERE a.MEGYE = 'Nógrád' AND EXISTS "
+           "(SELECT b.IRSZ FROM Irsz b WHERE b.KISTERS = a.KISTERS AND b.NEPESS > a.NEPESS * 20)",
+           "SELECT a.RANG, COUNT(*) FROM Irsz a WHERE a.MEGYE = 'Heves' AND NOT EXISTS "
+           "(SELECT b.IRSZ FROM Irsz b WHERE b.TELK = a.TELK AND b.IRSZ <> a.IRSZ) GROUP BY a.RANG",
+       }) {
+    Compare(sql, sql);
+  }
+  // ALL and ANY, which SQLite lacks, against their meaning over values without NULL.
+  Compare("SELECT TELEP FROM Irsz WHERE NEPESS > ALL (SELECT NEPESS FROM Irsz WHERE MEGYE = 'Vas' AND NEPESS IS NOT NULL)",
+          "SELECT TELEP FROM Irsz WHERE NEPESS > (SELECT MAX(NEPESS) FROM Irsz WHERE MEGYE = 'Vas' AND NEPESS IS NOT NULL)");
+  Compare("SELECT TELEP FROM Irsz WHERE MEGYE = 'Zala' AND LAKAS <= ANY (SELECT LAKAS FROM Irsz WHERE MEGYE = 'Tolna' AND "
+          "LAKAS IS NOT NULL)",
+          "SELECT TELEP FROM Irsz WHERE MEGYE = 'Zala' AND LAKAS <= (SELECT MAX(LAKAS) FROM Irsz WHERE MEGYE = 'Tolna' AND "
+          "LAKAS IS NOT NULL)");
+}
+
 TEST_F(QueryDifferential, GeneratedSelects) {
   const char* env = std::getenv("VIDORA_SEED");
   const std::uint32_t seed = env ? static_cast<std::uint32_t>(std::strtoul(env, nullptr, 10)) : std::random_device{}();
