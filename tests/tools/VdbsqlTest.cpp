@@ -319,6 +319,31 @@ TEST(VdbsqlTest, EncipheredTablesOpenWithTheKeyGivenByOptionOrCommand) {
   EXPECT_NE(command2.Out.find("encryption Blowfish, 2 records"), std::string::npos) << command2.Out;
 }
 
+TEST(VdbsqlTest, CheckReportsASoundTableAndTheFindingsOfADamagedOne) {
+  test::TScratchDir dir;
+  TSettlementDb db(dir);
+  const TRun sound = Vdbsql(dir, {db.Path.string(), ".check Irsz", ".check Irsz_tmp", ".tables"});
+  EXPECT_EQ(sound.ExitCode, 0) << sound.Err;
+  // The findings' temporary table is gone once read.
+  EXPECT_EQ(Lines(sound.Out),
+            (std::vector<std::string>{"Irsz: no problems found", "Irsz_tmp: no problems found", "Irsz", "Irsz_tmp"}));
+
+  // The postal-code index of a one-settlement table put in place of the real one.
+  const fs::path csv = dir.Write("one.csv", "IRSZ,TELEP,TELK,RANG,REGIO,MEGYE,KISTERS,TERULET,NEPESS,LAKAS,EGYEB\r\n"
+                                            "8127,Aba,,város,R,M,K,1,2,3,\r\n");
+  const std::string command = Quote(VIDORA_MKDB_PATH) + " " + Quote(csv.string()) + " " +
+                              Quote((dir.Path / "one").string()) + " > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  fs::copy_file(dir.Path / "one" / "Irsz!IRSZ.vdbi", db.Path / "Irsz!IRSZ.vdbi", fs::copy_options::overwrite_existing);
+  const TRun damaged = Vdbsql(dir, {db.Path.string(), ".check Irsz"});
+  EXPECT_EQ(damaged.ExitCode, 1);
+  const auto lines = Lines(damaged.Out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Irsz: Index IRSZ: 1 entries for 3155 records");
+  EXPECT_EQ(lines.back(), "Irsz: Index IRSZ: no entry for record 3155");
+  EXPECT_EQ(damaged.Err, "Error: " + std::to_string(lines.size()) + " problems found in Irsz\n");
+}
+
 TEST(VdbsqlTest, CommandLineHelpAndRefusals) {
   test::TScratchDir dir;
   const TRun help = Vdbsql(dir, {"--help"});

@@ -722,15 +722,31 @@ std::int32_t TSession::Count(const std::string& table) {
   return n;
 }
 
-std::string TSession::CheckTable(const std::string& table) {
+std::vector<std::string> TSession::CheckTable(const std::string& table) {
   bool opened = false;
   const std::int16_t rltn = OpenRelation(table, 0, opened);
   const TVdbResult r = VdbSessCheckTable(FSession, rltn);
   const std::string message = r < 0 ? Message(r) : std::string();
+  std::vector<std::string> report;
+  if (r > 0) {
+    // The findings are the records of a temporary relation, closed once read.
+    try {
+      const TVdbResult t = VdbTableCreate(r, Z(u"vdbsql"));
+      Check(t, "reading the findings");
+      TCursor findings(*this, t);
+      for (bool more = findings.First(); more; more = findings.Next())
+        report.push_back(findings.Value(0).value_or(std::string()));
+    } catch (...) {
+      VdbRltnClose(r);
+      if (opened) VdbRltnClose(rltn);
+      throw;
+    }
+    VdbRltnClose(r);
+  }
   if (opened) VdbRltnClose(rltn);
   if (r == VDB_ERR_NOT_SUPPORTED) throw EClientError("this engine cannot check tables: " + message);
   if (r < 0) throw EClientError("the check of " + table + " failed: " + message);
-  return table + ": no problems found\n";
+  return report;
 }
 
 void TSession::CreateTable(const std::string& name, const std::vector<TColumn>& columns, const std::string& collation) {

@@ -133,9 +133,9 @@ class TSession {
   bool TableExists(const std::string& name);
   TTableSchema Schema(const std::string& table);
   std::int32_t Count(const std::string& table);
-  // The engine's check of a table: its findings, one per line ("" when none). Raises
+  // The engine's check of a table: its findings (none for a sound table). Raises
   // EClientError when the engine cannot check tables.
-  std::string CheckTable(const std::string& table);
+  std::vector<std::string> CheckTable(const std::string& table);
   // Asks the user through the prompt given to SetPasswordPrompt; std::nullopt without one.
   std::optional<std::string> AskPassword(const std::string& what) {
     return FAsk ? FAsk(what) : std::nullopt;

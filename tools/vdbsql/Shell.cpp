@@ -386,7 +386,11 @@ bool TShell::RunCommand(const std::string& line) {
     FOut << FSession.Count(words[1]) << "\n";
   } else if (command == ".check") {
     need(1, 1, ".check TABLE");
-    FOut << FSession.CheckTable(words[1]);
+    const std::vector<std::string> findings = FSession.CheckTable(words[1]);
+    if (findings.empty()) FOut << words[1] << ": no problems found\n";
+    for (const std::string& finding : findings) FOut << words[1] << ": " << finding << "\n";
+    if (!findings.empty())
+      Error(std::to_string(findings.size()) + (findings.size() == 1 ? " problem" : " problems") + " found in " + words[1]);
   } else if (command == ".import") {
     need(2, 3, ".import FILE TABLE [COLLATION]");
     Import(words[1], words[2], words.size() > 3 ? words[3] : "Hungarian");
