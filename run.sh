@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vidora (Release) and its manual, and starts it on its settlement
-# database.
+# Installs what is missing, builds Vidora (Release), the vdbsql shell and the manual, and starts
+# Vidora on its settlement database.
 set -euo pipefail
 root="$(cd "$(dirname "$0")" && pwd)"
 "$root/tools/deps.sh"
 cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVIDORA_TESTS=OFF >/dev/null
-cmake --build "$root/build/release" --target vidora
+cmake --build "$root/build/release" --target vidora vdbsql
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "Vidora needs a graphical display, and none is set (DISPLAY/WAYLAND_DISPLAY)." >&2
   echo "Run it inside a virtual display instead:  xvfb-run -a -s '-screen 0 1280x1024x24' ./run.sh" >&2

@@ -1,6 +1,10 @@
 #include "Unit9.h"
 
+#include <QApplication>
 #include <QDir>
+#include <algorithm>
+
+#include "PasswordDialog.h"
 
 #include "widgets/MessageBoxes.h"
 #include "Vidora.h"
@@ -21,6 +25,10 @@ TDataModule9::TDataModule9(TVidora& app) {
   Table2.SetDatabaseName(u"VdbDatabase1");
   Table2.SetTableName(u"Irsz_tmp");
 
+  // Each opening of a table starts its password questions afresh.
+  Table1.BeforeOpen = [this](tk::TDataSet&) { FPasswordStates.erase(Table1.TableName()); };
+  Table2.BeforeOpen = [this](tk::TDataSet&) { FPasswordStates.erase(Table2.TableName()); };
+
   VdbDatabase1.SetName(u"VdbDatabase1");
   VdbDatabase1.SetDatabaseName(u"VdbDatabase1");
   VdbDatabase1.SetDatabaseType(vdbds::TVdbDatabaseType::dbtDirectory);
@@ -32,10 +40,14 @@ TDataModule9::TDataModule9(TVidora& app) {
   // The database is the directory the program was started from.
   VdbDatabase1.SetLocation(QDir::currentPath().toStdU16String());
 
+  VdbDatabase1.OnPassword = [this](vdbds::TVdbDatabase*, const std::u16string& tableName, std::u16string& key,
+                                   bool& retry) { AskTablePassword(tableName, key, retry); };
+
   app.Created(QStringLiteral("DataModule9"));
 }
 
 TDataModule9::~TDataModule9() {
+  std::fill(FKey.begin(), FKey.end(), u'\0');
   // Released at the end of the program, when no window is left to report to.
   for (vdbds::TVdbTable* table : {&Table1, &Table2}) {
     try {
@@ -67,6 +79,38 @@ bool TDataModule9::SettlePendingEdit(QWidget* parent) {
     return false;
   }
   return !editing();
+}
+
+void TDataModule9::AskTablePassword(const std::u16string& tableName, std::u16string& key, bool& retry) {
+  TPasswordState& state = FPasswordStates[tableName];
+  // The engine asks first and the database component after it: one Mégse answers both.
+  if (state.Cancelled) {
+    retry = false;
+    return;
+  }
+  if (!state.KnownKeyTried && !FKey.empty()) {
+    state.KnownKeyTried = true;
+    key = FKey;
+    retry = true;
+    return;
+  }
+  const std::optional<QString> typed =
+      TPasswordDialog::Ask(QApplication::activeWindow(), QString::fromStdU16String(tableName), state.Typed);
+  if (!typed) {
+    FPasswordStates[tableName].Cancelled = true;
+    std::fill(FKey.begin(), FKey.end(), u'\0');
+    FKey.clear();
+    retry = false;
+    return;
+  }
+  // Looked up again: the dialog's event loop may have changed the map.
+  TPasswordState& now = FPasswordStates[tableName];
+  now.Typed = true;
+  now.KnownKeyTried = true;  // the key is about to be tried: not again unasked
+  std::fill(FKey.begin(), FKey.end(), u'\0');
+  FKey = typed->toStdU16String();
+  key = FKey;
+  retry = true;
 }
 
 void TDataModule9::Table1BeforeDelete(tk::TDataSet&) {

@@ -1,6 +1,10 @@
 // The data module: the program's only database connection, the settlement table Table1
-// and the one-record scratch table Table2 with their data sources. GUI thread only.
+// and the one-record scratch table Table2 with their data sources. The connection asks the
+// user for the key of a password-protected or enciphered table. GUI thread only.
 #pragma once
+
+#include <map>
+#include <string>
 
 #include "VdbTable.h"
 
@@ -32,6 +36,18 @@ class TDataModule9 {
  private:
   // Asks before any settlement is deleted; No abandons the deletion silently.
   void Table1BeforeDelete(tk::TDataSet& dataSet);
+  // The connection's password handler: the key the user gave for one table is tried first on
+  // the next (both tables of a database share it), then the user is asked, again after each
+  // refused key; Mégse gives up, and the opening fails with the engine's message.
+  void AskTablePassword(const std::u16string& tableName, std::u16string& key, bool& retry);
+
+  struct TPasswordState {
+    bool KnownKeyTried = false;
+    bool Typed = false;      // the user typed a key for this opening already
+    bool Cancelled = false;  // the user gave up on this opening
+  };
+  std::map<std::u16string, TPasswordState> FPasswordStates;  // of the openings under way
+  std::u16string FKey;
 };
 
 }  // namespace vidora

@@ -269,10 +269,37 @@ VDBAPI TVdbResult VdbSessRenameTable(int16_t SessHdl, const VdbChar* OldTableNam
 }
 
 VDBAPI TVdbResult VdbSessCheckTable(int16_t SessHdl, int16_t RltnHdl) {
-  static_cast<void>(RltnHdl);
-  return CallSession<TVdbResult>(
-      SessHdl, true, [&](TApiSession&) -> TVdbResult { RaiseNotSupported(u"VdbSessCheckTable"); },
-      kNotSupportedFailure);
+  // A finding longer than this is cut; the column is wide, so no text is lost to a code page.
+  constexpr std::int32_t kFindingChars = 250;
+  return CallRelation<TVdbResult>(RltnHdl, [&](TApiSession& s, TVdbRelation& r, TVdbRltnIdx) -> TVdbResult {
+    if (SessionOfRltnHdl(RltnHdl) != SessHdl) return stsInvalidRelationHandle;
+    const std::vector<std::u16string> findings = StoredTable(r).VerifyTable();
+    TVdbCatalog& catalog = s.Session.Catalog();
+    TVdbNewColumn finding;
+    finding.Name = u"Finding";
+    finding.ColumnType = vctWideString;
+    finding.Length = kFindingChars;
+    const std::int16_t slot = catalog.CreateAndOpenTempTable(u"CheckResult", {finding});
+    CheckStatus(slot);
+    try {
+      TVdbRelation& result = *catalog.GetRelation(slot);
+      const TVdbColumnDef& column = result.ColumnDefs().GetColumnDef(0);
+      std::vector<std::uint8_t> record(static_cast<std::size_t>(result.GetRecordSize()));
+      for (const std::u16string& text : findings) {
+        std::fill(record.begin(), record.end(), std::uint8_t{0});
+        TVdbDataValue field;
+        column.DataType()->SetReference(field, record, static_cast<std::size_t>(column.Position()));
+        std::u16string_view cut(text);
+        if (cut.size() > static_cast<std::size_t>(kFindingChars)) cut = cut.substr(0, kFindingChars);
+        column.DataType()->SetWideString(field, cut);
+        CheckStatus(result.AppendRecord(record, TVdbBlobDataList()));
+      }
+    } catch (...) {
+      static_cast<void>(catalog.CloseRelation(slot));
+      throw;
+    }
+    return static_cast<TVdbResult>(catalog.CalcRltnHdl(slot));
+  });
 }
 
 VDBAPI TVdbResult VdbSessCloseUnneededTables(int16_t SessHdl) {

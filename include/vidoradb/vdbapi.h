@@ -136,7 +136,7 @@ typedef uint16_t VdbChar; /* one UTF-16 code unit */
 
 /* Functions of the subsystems this engine leaves out (full-text indexes, master/detail
    links and link or relation columns, restructuring, export, deleting a database, renaming
-   and checking tables, database backup and compression, syntax-colouring tokens) check
+   tables, database backup and compression, syntax-colouring tokens) check
    their handle and then answer VDB_ERR_NOT_SUPPORTED (-19) with engine error 187 ("This
    feature is not supported: %s", naming the function) recorded in the session. Functions
    that need a condition compiled from text (VdbTableLocateRec3, VdbTableReplace,
@@ -453,6 +453,12 @@ VDBAPI TVdbResult VdbSessCreateTable(int16_t SessHdl, const TVdbTableInfo* Table
 VDBAPI TVdbResult VdbSessDeleteTable(int16_t SessHdl, const VdbChar* PathName, const VdbChar* Key);
 VDBAPI TVdbResult VdbSessRenameTable(int16_t SessHdl, const VdbChar* OldTableName,
                                      const VdbChar* NewTableName, const VdbChar* Key);
+/* Checks the stored table of relation RltnHdl of session SessHdl: index entries against the
+   records, each index's own structure, memo and blob chains and free lists. Returns the
+   relation handle of a temporary result relation with one column "Finding" (a wide string of
+   at most 250 characters), one record per problem found, none when the table is sound; read
+   it with a cursor and close it with VdbRltnClose. -17 for a relation of another session or
+   one that is not a stored table. */
 VDBAPI TVdbResult VdbSessCheckTable(int16_t SessHdl, int16_t RltnHdl);
 /* The number of relations closed. */
 VDBAPI TVdbResult VdbSessCloseUnneededTables(int16_t SessHdl);

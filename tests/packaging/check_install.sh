@@ -48,6 +48,8 @@ if ${CC:-cc} -std=c99 -Wall -Wextra -Werror -pedantic ${SANITIZE_FLAGS:-} "$road
   mkdir -p "$work/private"
   if "$prefix/bin/vidora_mkdb" "$prefix/share/vidora/settlements.csv" "$work/db" && "$work/road" "$work/db" "$work/private"; then
     ok "the road of one request on a database made by the installed vidora_mkdb"
+    count="$("$prefix/bin/vdbsql" "$work/db" ".count Irsz")" && [ "$count" = 3155 ] \
+      && ok "the installed vdbsql counts the settlements: $count" || bad "vdbsql .count Irsz: '$count'"
   else
     bad "the C program's road"
   fi
@@ -65,7 +67,7 @@ for size in 16 24 32 48 64 128 256; do
   file "$icon" | grep -q "PNG image data, $size x $size" || bad "icon $icon"
 done
 [ -e "$prefix/share/icons/hicolor/scalable/apps/vidora.svg" ] && ok "icons" || bad "scalable icon"
-for page in vidora vidora_mkdb; do
+for page in vidora vidora_mkdb vdbsql; do
   man -l "$prefix/share/man/man1/$page.1" >/dev/null 2>&1 || bad "man page $page"
 done
 ok "man pages"

@@ -197,6 +197,30 @@ TEST_F(CursorTest, FunctionsOfLeftOutSubsystemsSayNotSupported) {
   EXPECT_EQ(VdbSessGetDbInfo(Sess, nullptr), VDB_ERR_BUFFER_TOO_SMALL);
 }
 
+TEST_F(CursorTest, TableCheckHandsOutItsFindingsAsATemporaryRelation) {
+  const int32_t records = VdbRltnRecordCount(Rltn);
+  ASSERT_GT(records, 0);
+  const TVdbResult result = VdbSessCheckTable(Sess, Rltn);
+  ASSERT_GT(result, 0);
+  EXPECT_NE(result, Rltn);
+  EXPECT_EQ(VdbRltnRecordCount(result), 0);  // the settlement table is sound
+  const int16_t findings = VdbTableCreate(result, W(u"Findings"));
+  ASSERT_GT(findings, 0);
+  ASSERT_EQ(VdbTableGetNumFields(findings), 1);
+  TVdbFieldSpec spec{};
+  ASSERT_EQ(VdbTableGetFieldSpec(findings, 1, &spec), 0);
+  EXPECT_EQ(FromBuffer(std::vector<VdbChar>(spec.Name, spec.Name + 41)), u"Finding");
+  EXPECT_EQ(spec.FldType, VDB_TYPE_WIDESTRING);
+  EXPECT_EQ(VdbTableFirst(findings), VDB_ERR_NO_RECORD);
+  EXPECT_EQ(VdbTableDelete(findings), 0);
+  const TVdbResult closed = VdbRltnClose(result);
+  EXPECT_TRUE(closed == 0 || closed == VDB_ERR_INVALID_RLTN_HANDLE) << closed;
+  // The checked table stays open and usable; bad handles change nothing.
+  EXPECT_EQ(VdbRltnRecordCount(Rltn), records);
+  EXPECT_EQ(VdbSessCheckTable(Sess, 0), VDB_ERR_INVALID_RLTN_HANDLE);
+  EXPECT_EQ(VdbSessCheckTable(static_cast<int16_t>(Sess + 1), Rltn), VDB_ERR_INVALID_RLTN_HANDLE);
+}
+
 TEST_F(CursorTest, TableLocksAreCountedAndAnUnmatchedUnlockChangesNothing) {
   EXPECT_EQ(VdbTableLock(Table, VDB_LOCK_READ, 0), 0);
   EXPECT_EQ(VdbTableUnlock(Table, VDB_LOCK_READ), 0);
