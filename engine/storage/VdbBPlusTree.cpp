@@ -46,6 +46,7 @@ void TVdbBPlusTree::WriteHeader() {
 }
 
 void TVdbBPlusTree::New(std::int32_t pageSize, std::int32_t entrySize) {
+  Changed();
   if (!PageSizeFits(pageSize, entrySize)) RaiseEngineError(errInconsistentIndexDefinition, {FStorage.Name()});
   FPageSize = pageSize;
   FMaxEntrySize = entrySize;
@@ -59,6 +60,7 @@ void TVdbBPlusTree::New(std::int32_t pageSize, std::int32_t entrySize) {
 }
 
 void TVdbBPlusTree::Open() {
+  Changed();
   std::uint8_t h[kBpHeaderSize] = {};
   ReadHeaderBytes(h, kBpHeaderSize);
   FPageCount = static_cast<std::int32_t>(vuGetU32(h + kBpHdrPageCount));
@@ -306,6 +308,64 @@ bool TVdbBPlusTree::Seek(TVdbBytes key, TSeek seek, bool forward, std::vector<st
   Corrupt(u"leaf walk");
 }
 
+// ---- the kept walk
+
+class TVdbBPlusWalk final : public TVdbTreeIterator {
+ public:
+  explicit TVdbBPlusWalk(TVdbBPlusTree& tree) : TVdbTreeIterator(tree), FTree(tree) {}
+
+ protected:
+  bool DoSeek(TSeek seek, TVdbBytes key, std::vector<std::uint8_t>& entry) override {
+    FTree.RequireOpen();
+    if (FTree.FRoot == 0) return false;
+    using TTreeSeek = TVdbBPlusTree::TSeek;
+    const TTreeSeek descent = seek == TSeek::skFirst   ? TTreeSeek::skFirst
+                              : seek == TSeek::skLast  ? TTreeSeek::skLast
+                              : seek == TSeek::skUpper ? TTreeSeek::skUpper
+                                                       : TTreeSeek::skLower;
+    FTree.Descend(key, descent, FPath, FIdx);
+    const TVdbBPlusTree::TView& leaf = FPath.back();
+    switch (seek) {
+      case TSeek::skFirst: return Settle(true, 0, entry);
+      case TSeek::skLast: return Settle(false, TVdbBPlusTree::Count(leaf), entry);
+      case TSeek::skUpper: return Settle(true, FTree.UpperBound(leaf, key), entry);
+      case TSeek::skLower: return Settle(true, FTree.LowerBound(leaf, key), entry);
+      case TSeek::skBefore: return Settle(false, FTree.LowerBound(leaf, key), entry);
+    }
+    return false;
+  }
+
+  bool DoStep(bool forward, std::vector<std::uint8_t>& entry) override {
+    return Settle(forward, forward ? FPos + 1 : FPos, entry);
+  }
+
+ private:
+  // The item at `gap` (forward) or before it (backward) in the kept leaf, else in the next
+  // leaf with items in that direction.
+  bool Settle(bool forward, std::size_t gap, std::vector<std::uint8_t>& entry) {
+    // Every step loads a new page; a damaged tree cannot make this run longer than its pages.
+    for (std::int64_t steps = 0; steps <= FTree.FPageCount; ++steps) {
+      const TVdbBPlusTree::TView& leaf = FPath.back();
+      if (forward ? gap < TVdbBPlusTree::Count(leaf) : gap > 0) {
+        FPos = forward ? gap : gap - 1;
+        const TVdbBytes item = TVdbBPlusTree::Item(leaf, FPos);
+        entry.assign(item.begin(), item.end());
+        return true;
+      }
+      if (!FTree.StepLeaf(FPath, FIdx, forward)) return false;
+      gap = forward ? 0 : TVdbBPlusTree::Count(FPath.back());
+    }
+    FTree.Corrupt(u"leaf walk");
+  }
+
+  TVdbBPlusTree& FTree;
+  std::vector<TVdbBPlusTree::TView> FPath;
+  std::vector<std::size_t> FIdx;
+  std::size_t FPos = 0;
+};
+
+std::unique_ptr<TVdbTreeIterator> TVdbBPlusTree::NewIterator() { return std::make_unique<TVdbBPlusWalk>(*this); }
+
 bool TVdbBPlusTree::FindFirst(std::vector<std::uint8_t>& found) { return Seek({}, TSeek::skFirst, true, found); }
 bool TVdbBPlusTree::FindLast(std::vector<std::uint8_t>& found) { return Seek({}, TSeek::skLast, false, found); }
 bool TVdbBPlusTree::Find(TVdbBytes key, std::vector<std::uint8_t>& found) {
@@ -345,6 +405,7 @@ std::int64_t TVdbBPlusTree::CalcItemSequenceNo(TVdbBytes key) {
 // ---- insert
 
 bool TVdbBPlusTree::Insert(TVdbBytes entry) {
+  Changed();
   RequireOpen();
   const auto size = static_cast<std::int32_t>(entry.size());
   if (size <= kVdbRecNoSize || (FMaxEntrySize > 0 && size > FMaxEntrySize) || !PageSizeFits(FPageSize, size)) {
@@ -459,6 +520,7 @@ bool TVdbBPlusTree::TryMerge(TPage& left, TPage& right, TPage& parent, std::size
 }
 
 bool TVdbBPlusTree::Delete(TVdbBytes entry) {
+  Changed();
   RequireOpen();
   if (FRoot == 0) return false;
   std::vector<TPage> path;
@@ -509,6 +571,7 @@ bool TVdbBPlusTree::Delete(TVdbBytes entry) {
 }
 
 void TVdbBPlusTree::Clear() {
+  Changed();
   RequireOpen();
   FPageCount = 1;
   FHeight = 0;
@@ -522,6 +585,7 @@ void TVdbBPlusTree::Clear() {
 // ---- bulk build
 
 void TVdbBPlusTree::BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) {
+  Changed();
   RequireOpen();
   if (FRoot != 0) RaiseEngineError(errIndexInsert, {FStorage.Name()});
   FPageCount = 1;

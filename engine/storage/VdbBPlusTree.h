@@ -79,6 +79,9 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   void Clear() override;
   void BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) override;
   TVdbTreeCheckResult Check() override;
+  // Keeps the descent's pages and steps along them; leaves follow one another through the
+  // parents on the kept path.
+  std::unique_ptr<TVdbTreeIterator> NewIterator() override;
 
   std::int32_t GetHeaderSize() const override { return kBpHeaderSize; }
   std::int64_t GetItemCount() override { return FItemCount; }
@@ -89,6 +92,7 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   bool IsEmpty() const noexcept { return FRoot == 0; }
 
  private:
+  friend class TVdbBPlusWalk;
   using TItem = std::vector<std::uint8_t>;
   struct TPage {
     std::int64_t No = 0;
