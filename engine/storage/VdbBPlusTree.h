@@ -131,6 +131,13 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   // and child page numbers.
   void Load(std::int64_t no, std::int32_t depth, TView& p);
   void Load(std::int64_t no, std::int32_t depth, TPage& p);
+  static void ToPage(const TView& v, TPage& p);
+  // Inserts `item` as item `pos` of the leaf `p` in its own bytes and writes the page; false
+  // (nothing changed) when it does not fit.
+  bool InsertInPlace(TView& p, std::size_t pos, TVdbBytes item);
+  // Removes item `pos` of the leaf `p` in its own bytes and writes the page; false (nothing
+  // changed) when the leaf would need a merge (or, as the `root`, would become empty).
+  bool DeleteInPlace(TView& p, std::size_t pos, bool root);
   void Store(const TPage& p, bool fresh);
   std::int64_t AllocPage();
   void ReleasePage(std::int64_t no);

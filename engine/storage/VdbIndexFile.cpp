@@ -497,9 +497,14 @@ std::int16_t TVdbIndexFile::Naechster_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
   const std::vector<std::uint8_t> from = Trimmed(key);
   TVdbTreeIterator& walk = Walk();
-  if (!(walk.StandsOn(from) ? walk.Next() : walk.SeekUpper(from))) return 1;
-  // A step that does not move forward comes from pages out of order: a walk would never end.
-  if (FOrder->Compare(walk.Entry(), from) <= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
+  if (walk.StandsOn(from)) {
+    // A step along the kept path always moves on to another slot: the walk ends.
+    if (!walk.Next()) return 1;
+  } else {
+    if (!walk.SeekUpper(from)) return 1;
+    // A search that does not move forward comes from pages out of order: a walk would never end.
+    if (FOrder->Compare(walk.Entry(), from) <= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
+  }
   key.assign(walk.Entry().begin(), walk.Entry().end());
   return 0;
 }
@@ -508,8 +513,12 @@ std::int16_t TVdbIndexFile::Vorheriger_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
   const std::vector<std::uint8_t> from = Trimmed(key);
   TVdbTreeIterator& walk = Walk();
-  if (!(walk.StandsOn(from) ? walk.Prev() : walk.SeekBefore(from))) return 1;
-  if (FOrder->Compare(walk.Entry(), from) >= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
+  if (walk.StandsOn(from)) {
+    if (!walk.Prev()) return 1;
+  } else {
+    if (!walk.SeekBefore(from)) return 1;
+    if (FOrder->Compare(walk.Entry(), from) >= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
+  }
   key.assign(walk.Entry().begin(), walk.Entry().end());
   return 0;
 }
