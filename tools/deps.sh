@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n libgl-dev
           libicu-dev nettle-dev zlib1g-dev libgtest-dev libbenchmark-dev libsqlite3-dev fonts-liberation2 xvfb xauth
-          dpkg-dev desktop-file-utils appstream file man-db
+          dpkg-dev desktop-file-utils appstream file man-db valgrind
           libedit-dev)
 missing=()
 for p in "${packages[@]}"; do

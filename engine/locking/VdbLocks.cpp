@@ -655,6 +655,12 @@ void TVdbLockFile::UnlockExclusive() {
   LeaveLockFile();
 }
 
+bool TVdbLockFile::OthersWaiting() {
+  if (!Joined()) return false;
+  TEntered entered(*this);
+  return FTableLockData.LockWaiters > 0;
+}
+
 // ---- usage
 
 void TVdbLockFile::GetLockInfo(TVdbTableUsage& usage) {

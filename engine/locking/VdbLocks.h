@@ -151,6 +151,8 @@ class TVdbLockFile final : public IVdbTableLockFile {
   void AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo) override;
   void NoteChange() override;
   void WriteIndexCount(std::int16_t indexCount) override;
+  // Reads the header's waiter count (under the header lock).
+  bool OthersWaiting() override;
 
   // One record move not yet read (advancing the read position); false at the end.
   bool ReadRecordMove(std::int32_t& fromRecNo, std::int32_t& toRecNo);

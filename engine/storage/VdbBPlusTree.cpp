@@ -46,6 +46,7 @@ void TVdbBPlusTree::WriteHeader() {
 }
 
 void TVdbBPlusTree::New(std::int32_t pageSize, std::int32_t entrySize) {
+  Changed();
   if (!PageSizeFits(pageSize, entrySize)) RaiseEngineError(errInconsistentIndexDefinition, {FStorage.Name()});
   FPageSize = pageSize;
   FMaxEntrySize = entrySize;
@@ -59,6 +60,7 @@ void TVdbBPlusTree::New(std::int32_t pageSize, std::int32_t entrySize) {
 }
 
 void TVdbBPlusTree::Open() {
+  Changed();
   std::uint8_t h[kBpHeaderSize] = {};
   ReadHeaderBytes(h, kBpHeaderSize);
   FPageCount = static_cast<std::int32_t>(vuGetU32(h + kBpHdrPageCount));
@@ -107,6 +109,10 @@ TVdbBytes TVdbBPlusTree::KeyOf(const P& p, std::size_t i) {
 void TVdbBPlusTree::Load(std::int64_t no, std::int32_t depth, TPage& p) {
   TView v;
   Load(no, depth, v);
+  ToPage(v, p);
+}
+
+void TVdbBPlusTree::ToPage(const TView& v, TPage& p) {
   p.No = v.No;
   p.Leaf = v.Leaf;
   p.Link0 = v.Link0;
@@ -148,6 +154,52 @@ void TVdbBPlusTree::Load(std::int64_t no, std::int32_t depth, TView& p) {
       if (c < 1 || c >= FPageCount || c == no) Corrupt(u"child page number");
     }
   }
+}
+
+bool TVdbBPlusTree::InsertInPlace(TView& p, std::size_t pos, TVdbBytes item) {
+  const std::size_t count = Count(p);
+  const std::int32_t size = static_cast<std::int32_t>(item.size());
+  const std::int32_t end = count == 0 ? p.Start : p.Ends.back();
+  // The same rule as Store's: items, their slots and the count must fit the page.
+  if (end + size + kSlotSize * static_cast<std::int32_t>(count + 1) + kSlotSize > FPageSize) return false;
+  std::uint8_t* b = p.Raw.data();
+  const std::int32_t at = pos == 0 ? p.Start : p.Ends[pos - 1];
+  std::memmove(b + at + size, b + at, static_cast<std::size_t>(end - at));
+  std::memcpy(b + at, item.data(), item.size());
+  p.Ends.insert(p.Ends.begin() + static_cast<std::ptrdiff_t>(pos), static_cast<std::uint16_t>(at));
+  for (std::size_t k = pos; k <= count; ++k) p.Ends[k] = static_cast<std::uint16_t>(p.Ends[k] + size);
+  // The slot directory grows by one slot into the free space (zero, as Store leaves it).
+  for (std::size_t k = pos; k <= count; ++k) {
+    vuPutU16(b + FPageSize - kSlotSize - kSlotSize * static_cast<std::int32_t>(k + 1), p.Ends[k]);
+  }
+  vuPutU16(b + FPageSize - kSlotSize, static_cast<std::uint16_t>(count + 1));
+  WritePageBuf(p.No, p.Raw, false);
+  return true;
+}
+
+bool TVdbBPlusTree::DeleteInPlace(TView& p, std::size_t pos, bool root) {
+  const std::size_t count = Count(p);
+  if (root ? count <= 1 : false) return false;  // an emptied root leaves the tree
+  const std::int32_t at = pos == 0 ? p.Start : p.Ends[pos - 1];
+  const std::int32_t size = p.Ends[pos] - at;
+  const std::int32_t end = p.Ends.back();
+  // Used bytes after the removal, counted as Store counts them; a leaf that falls under the
+  // merge threshold takes the general way.
+  const std::int64_t used = end - size + kSlotSize * static_cast<std::int64_t>(count - 1) + kSlotSize;
+  if (!root && used * 100 / FPageSize < kBpLeafMergePercent) return false;
+  std::uint8_t* b = p.Raw.data();
+  std::memmove(b + at, b + at + size, static_cast<std::size_t>(end - at - size));
+  // Freed item bytes and the freed slot become zero, as Store leaves unused bytes.
+  std::memset(b + end - size, 0, static_cast<std::size_t>(size));
+  p.Ends.erase(p.Ends.begin() + static_cast<std::ptrdiff_t>(pos));
+  for (std::size_t k = pos; k + 1 < count; ++k) {
+    p.Ends[k] = static_cast<std::uint16_t>(p.Ends[k] - size);
+    vuPutU16(b + FPageSize - kSlotSize - kSlotSize * static_cast<std::int32_t>(k + 1), p.Ends[k]);
+  }
+  vuPutU16(b + FPageSize - kSlotSize - kSlotSize * static_cast<std::int32_t>(count), 0);
+  vuPutU16(b + FPageSize - kSlotSize, static_cast<std::uint16_t>(count - 1));
+  WritePageBuf(p.No, p.Raw, false);
+  return true;
 }
 
 void TVdbBPlusTree::Store(const TPage& p, bool fresh) {
@@ -306,6 +358,64 @@ bool TVdbBPlusTree::Seek(TVdbBytes key, TSeek seek, bool forward, std::vector<st
   Corrupt(u"leaf walk");
 }
 
+// ---- the kept walk
+
+class TVdbBPlusWalk final : public TVdbTreeIterator {
+ public:
+  explicit TVdbBPlusWalk(TVdbBPlusTree& tree) : TVdbTreeIterator(tree), FTree(tree) {}
+
+ protected:
+  bool DoSeek(TSeek seek, TVdbBytes key, std::vector<std::uint8_t>& entry) override {
+    FTree.RequireOpen();
+    if (FTree.FRoot == 0) return false;
+    using TTreeSeek = TVdbBPlusTree::TSeek;
+    const TTreeSeek descent = seek == TSeek::skFirst   ? TTreeSeek::skFirst
+                              : seek == TSeek::skLast  ? TTreeSeek::skLast
+                              : seek == TSeek::skUpper ? TTreeSeek::skUpper
+                                                       : TTreeSeek::skLower;
+    FTree.Descend(key, descent, FPath, FIdx);
+    const TVdbBPlusTree::TView& leaf = FPath.back();
+    switch (seek) {
+      case TSeek::skFirst: return Settle(true, 0, entry);
+      case TSeek::skLast: return Settle(false, TVdbBPlusTree::Count(leaf), entry);
+      case TSeek::skUpper: return Settle(true, FTree.UpperBound(leaf, key), entry);
+      case TSeek::skLower: return Settle(true, FTree.LowerBound(leaf, key), entry);
+      case TSeek::skBefore: return Settle(false, FTree.LowerBound(leaf, key), entry);
+    }
+    return false;
+  }
+
+  bool DoStep(bool forward, std::vector<std::uint8_t>& entry) override {
+    return Settle(forward, forward ? FPos + 1 : FPos, entry);
+  }
+
+ private:
+  // The item at `gap` (forward) or before it (backward) in the kept leaf, else in the next
+  // leaf with items in that direction.
+  bool Settle(bool forward, std::size_t gap, std::vector<std::uint8_t>& entry) {
+    // Every step loads a new page; a damaged tree cannot make this run longer than its pages.
+    for (std::int64_t steps = 0; steps <= FTree.FPageCount; ++steps) {
+      const TVdbBPlusTree::TView& leaf = FPath.back();
+      if (forward ? gap < TVdbBPlusTree::Count(leaf) : gap > 0) {
+        FPos = forward ? gap : gap - 1;
+        const TVdbBytes item = TVdbBPlusTree::Item(leaf, FPos);
+        entry.assign(item.begin(), item.end());
+        return true;
+      }
+      if (!FTree.StepLeaf(FPath, FIdx, forward)) return false;
+      gap = forward ? 0 : TVdbBPlusTree::Count(FPath.back());
+    }
+    FTree.Corrupt(u"leaf walk");
+  }
+
+  TVdbBPlusTree& FTree;
+  std::vector<TVdbBPlusTree::TView> FPath;
+  std::vector<std::size_t> FIdx;
+  std::size_t FPos = 0;
+};
+
+std::unique_ptr<TVdbTreeIterator> TVdbBPlusTree::NewIterator() { return std::make_unique<TVdbBPlusWalk>(*this); }
+
 bool TVdbBPlusTree::FindFirst(std::vector<std::uint8_t>& found) { return Seek({}, TSeek::skFirst, true, found); }
 bool TVdbBPlusTree::FindLast(std::vector<std::uint8_t>& found) { return Seek({}, TSeek::skLast, false, found); }
 bool TVdbBPlusTree::Find(TVdbBytes key, std::vector<std::uint8_t>& found) {
@@ -345,6 +455,7 @@ std::int64_t TVdbBPlusTree::CalcItemSequenceNo(TVdbBytes key) {
 // ---- insert
 
 bool TVdbBPlusTree::Insert(TVdbBytes entry) {
+  Changed();
   RequireOpen();
   const auto size = static_cast<std::int32_t>(entry.size());
   if (size <= kVdbRecNoSize || (FMaxEntrySize > 0 && size > FMaxEntrySize) || !PageSizeFits(FPageSize, size)) {
@@ -361,12 +472,20 @@ bool TVdbBPlusTree::Insert(TVdbBytes entry) {
     WriteHeader();
     return true;
   }
-  std::vector<TPage> path;
+  // The descent reads the pages in place; only a split needs them as lists of items.
+  std::vector<TView> views;
   std::vector<std::size_t> idx;
-  Descend(entry, TSeek::skLower, path, idx);
+  Descend(entry, TSeek::skLower, views, idx);
+  const std::size_t pos = LowerBound(views.back(), entry);
+  if (pos < Count(views.back()) && FOrder.Compare(KeyOf(views.back(), pos), entry) == 0) return false;
+  if (InsertInPlace(views.back(), pos, entry)) {
+    ++FItemCount;
+    WriteHeader();
+    return true;
+  }
+  std::vector<TPage> path(views.size());
+  for (std::size_t l = 0; l < views.size(); ++l) ToPage(views[l], path[l]);
   TPage& leaf = path.back();
-  const std::size_t pos = LowerBound(leaf, entry);
-  if (pos < leaf.Items.size() && FOrder.Compare(KeyOf(leaf, pos), entry) == 0) return false;
   leaf.Items.insert(leaf.Items.begin() + static_cast<std::ptrdiff_t>(pos), TItem(entry.begin(), entry.end()));
   for (std::size_t level = path.size() - 1;; --level) {
     TPage& page = path[level];
@@ -459,14 +578,23 @@ bool TVdbBPlusTree::TryMerge(TPage& left, TPage& right, TPage& parent, std::size
 }
 
 bool TVdbBPlusTree::Delete(TVdbBytes entry) {
+  Changed();
   RequireOpen();
   if (FRoot == 0) return false;
-  std::vector<TPage> path;
+  // As Insert: the pages are read in place, and only a merge needs them as lists of items.
+  std::vector<TView> views;
   std::vector<std::size_t> idx;
-  Descend(entry, TSeek::skLower, path, idx);
+  Descend(entry, TSeek::skLower, views, idx);
+  const std::size_t pos = LowerBound(views.back(), entry);
+  if (pos >= Count(views.back()) || FOrder.Compare(KeyOf(views.back(), pos), entry) != 0) return false;
+  if (DeleteInPlace(views.back(), pos, views.size() == 1)) {
+    --FItemCount;
+    WriteHeader();
+    return true;
+  }
+  std::vector<TPage> path(views.size());
+  for (std::size_t l = 0; l < views.size(); ++l) ToPage(views[l], path[l]);
   TPage& leaf = path.back();
-  const std::size_t pos = LowerBound(leaf, entry);
-  if (pos >= leaf.Items.size() || FOrder.Compare(KeyOf(leaf, pos), entry) != 0) return false;
   leaf.Items.erase(leaf.Items.begin() + static_cast<std::ptrdiff_t>(pos));
   --FItemCount;
   if (path.size() == 1 && leaf.Items.empty()) {
@@ -509,6 +637,7 @@ bool TVdbBPlusTree::Delete(TVdbBytes entry) {
 }
 
 void TVdbBPlusTree::Clear() {
+  Changed();
   RequireOpen();
   FPageCount = 1;
   FHeight = 0;
@@ -522,6 +651,7 @@ void TVdbBPlusTree::Clear() {
 // ---- bulk build
 
 void TVdbBPlusTree::BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) {
+  Changed();
   RequireOpen();
   if (FRoot != 0) RaiseEngineError(errIndexInsert, {FStorage.Name()});
   FPageCount = 1;

@@ -79,6 +79,9 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   void Clear() override;
   void BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) override;
   TVdbTreeCheckResult Check() override;
+  // Keeps the descent's pages and steps along them; leaves follow one another through the
+  // parents on the kept path.
+  std::unique_ptr<TVdbTreeIterator> NewIterator() override;
 
   std::int32_t GetHeaderSize() const override { return kBpHeaderSize; }
   std::int64_t GetItemCount() override { return FItemCount; }
@@ -89,6 +92,7 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   bool IsEmpty() const noexcept { return FRoot == 0; }
 
  private:
+  friend class TVdbBPlusWalk;
   using TItem = std::vector<std::uint8_t>;
   struct TPage {
     std::int64_t No = 0;
@@ -127,6 +131,13 @@ class TVdbBPlusTree final : public TVdbTreeBase {
   // and child page numbers.
   void Load(std::int64_t no, std::int32_t depth, TView& p);
   void Load(std::int64_t no, std::int32_t depth, TPage& p);
+  static void ToPage(const TView& v, TPage& p);
+  // Inserts `item` as item `pos` of the leaf `p` in its own bytes and writes the page; false
+  // (nothing changed) when it does not fit.
+  bool InsertInPlace(TView& p, std::size_t pos, TVdbBytes item);
+  // Removes item `pos` of the leaf `p` in its own bytes and writes the page; false (nothing
+  // changed) when the leaf would need a merge (or, as the `root`, would become empty).
+  bool DeleteInPlace(TView& p, std::size_t pos, bool root);
   void Store(const TPage& p, bool fresh);
   std::int64_t AllocPage();
   void ReleasePage(std::int64_t no);

@@ -132,6 +132,7 @@ void TVdbBTree::WriteHeader() {
 }
 
 void TVdbBTree::New(std::int32_t pageSize, std::int32_t entrySize) {
+  Changed();
   const std::int32_t maximum = Wide() ? kBtMaxPageSize : kBtOldMaxPageSize;
   FPageSize = pageSize;
   FEntrySize = entrySize;
@@ -149,6 +150,7 @@ void TVdbBTree::New(std::int32_t pageSize, std::int32_t entrySize) {
 }
 
 void TVdbBTree::Open() {
+  Changed();
   std::uint8_t h[kBtHeaderSize] = {};
   ReadHeaderBytes(h, GetHeaderSize());
   std::int32_t capacity;
@@ -282,6 +284,105 @@ bool TVdbBTree::FindPrev(TVdbBytes key, std::vector<std::uint8_t>& found) {
     page = Child(FScratch, pos);
   }
 }
+
+// ---- the kept walk
+
+// The path holds the page of every level from the root (level 0) down to the current entry's;
+// at the levels above the current one FChild is the child followed. The current entry is item
+// FItem (1-based) of the page at level FLevel.
+class TVdbBTreeWalk final : public TVdbTreeIterator {
+ public:
+  explicit TVdbBTreeWalk(TVdbBTree& tree) : TVdbTreeIterator(tree), FTree(tree) {}
+
+ protected:
+  bool DoSeek(TSeek seek, TVdbBytes key, std::vector<std::uint8_t>& entry) override {
+    FTree.RequireOpen();
+    if (FTree.FHeight == 0) return false;
+    FPages.resize(static_cast<std::size_t>(FTree.FHeight));
+    FChild.assign(static_cast<std::size_t>(FTree.FHeight), 0);
+    const bool forward = seek != TSeek::skBefore && seek != TSeek::skLast;
+    std::int64_t page = 1;
+    for (std::int32_t level = 0;; ++level) {
+      TVdbBTree::TBuf& b = Load(page, level);
+      const std::int32_t n = FTree.Count(b);
+      bool equal = false;
+      std::int32_t pos;
+      switch (seek) {
+        case TSeek::skFirst: pos = 0; break;
+        case TSeek::skLast: pos = n; break;
+        case TSeek::skUpper: pos = FTree.SearchUpper(b, key); break;
+        default: pos = FTree.Search(b, key, equal); break;
+      }
+      FChild[static_cast<std::size_t>(level)] = pos;
+      if (equal && seek == TSeek::skLower) return Place(level, pos + 1, entry);
+      if (level == Leaf()) {
+        if (forward ? pos < n : pos > 0) return Place(level, forward ? pos + 1 : pos, entry);
+        return Climb(forward, entry);
+      }
+      page = FTree.Child(b, pos);
+    }
+  }
+
+  bool DoStep(bool forward, std::vector<std::uint8_t>& entry) override {
+    const std::size_t at = static_cast<std::size_t>(FLevel);
+    if (FLevel < Leaf()) {
+      // The neighbour of an inner entry is the nearest entry of the subtree beside it.
+      const std::int32_t child = forward ? FItem : FItem - 1;
+      FChild[at] = child;
+      std::int64_t page = FTree.Child(FPages[at], child);
+      for (std::int32_t level = FLevel + 1;; ++level) {
+        TVdbBTree::TBuf& b = Load(page, level);
+        const std::int32_t n = FTree.Count(b);
+        FChild[static_cast<std::size_t>(level)] = forward ? 0 : n;
+        if (level == Leaf()) {
+          if (n == 0) FTree.Corrupt(u"item count");
+          return Place(level, forward ? 1 : n, entry);
+        }
+        page = FTree.Child(b, forward ? 0 : n);
+      }
+    }
+    const std::int32_t n = FTree.Count(FPages[at]);
+    if (forward ? FItem < n : FItem > 1) return Place(FLevel, forward ? FItem + 1 : FItem - 1, entry);
+    FChild[at] = forward ? n : 0;
+    return Climb(forward, entry);
+  }
+
+ private:
+  std::int32_t Leaf() const noexcept { return FTree.FHeight - 1; }
+
+  TVdbBTree::TBuf& Load(std::int64_t page, std::int32_t level) {
+    TVdbBTree::TBuf& b = FPages[static_cast<std::size_t>(level)];
+    FTree.LoadChecked(page, level + 1, b);
+    return b;
+  }
+
+  bool Place(std::int32_t level, std::int32_t item, std::vector<std::uint8_t>& entry) {
+    FLevel = level;
+    FItem = item;
+    const TVdbBytes e = FTree.EntryOf(FPages[static_cast<std::size_t>(level)], item);
+    entry.assign(e.begin(), e.end());
+    return true;
+  }
+
+  // Out of the subtree at the leaf's level: the entry beside the child followed on the nearest
+  // level that has one in that direction.
+  bool Climb(bool forward, std::vector<std::uint8_t>& entry) {
+    for (std::int32_t level = Leaf() - 1; level >= 0; --level) {
+      const std::size_t at = static_cast<std::size_t>(level);
+      const std::int32_t child = FChild[at];
+      if (forward ? child < FTree.Count(FPages[at]) : child > 0) return Place(level, forward ? child + 1 : child, entry);
+    }
+    return false;
+  }
+
+  TVdbBTree& FTree;
+  std::vector<TVdbBTree::TBuf> FPages;
+  std::vector<std::int32_t> FChild;
+  std::int32_t FLevel = 0;
+  std::int32_t FItem = 0;
+};
+
+std::unique_ptr<TVdbTreeIterator> TVdbBTree::NewIterator() { return std::make_unique<TVdbBTreeWalk>(*this); }
 
 bool TVdbBTree::FindFirst(std::vector<std::uint8_t>& found) {
   RequireOpen();
@@ -420,6 +521,7 @@ void TVdbBTree::MoveLastPageTo(std::int64_t hole) {
 // ---- insert
 
 bool TVdbBTree::Insert(TVdbBytes entry) {
+  Changed();
   RequireOpen();
   if (static_cast<std::int32_t>(entry.size()) != FEntrySize) {
     RaiseEngineError(errIndexInsert, {FStorage.Name()});
@@ -494,6 +596,7 @@ bool TVdbBTree::Insert(TVdbBytes entry) {
 // ---- delete
 
 bool TVdbBTree::Delete(TVdbBytes entry) {
+  Changed();
   RequireOpen();
   if (FHeight == 0 || static_cast<std::int32_t>(entry.size()) != FEntrySize) return false;
   std::vector<TStep> path;
@@ -607,6 +710,7 @@ void TVdbBTree::Rebalance(std::vector<TStep>& path, std::size_t level) {
 }
 
 void TVdbBTree::Clear() {
+  Changed();
   RequireOpen();
   FHeight = 0;
   FPages = 0;
@@ -619,6 +723,7 @@ void TVdbBTree::Clear() {
 // ---- bulk build
 
 void TVdbBTree::BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) {
+  Changed();
   RequireOpen();
   if (FHeight != 0) RaiseEngineError(errIndexInsert, {FStorage.Name()});
   const auto n = static_cast<std::int64_t>(entries.Count());

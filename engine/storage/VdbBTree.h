@@ -83,6 +83,9 @@ class TVdbBTree final : public TVdbTreeBase {
   void Clear() override;
   void BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) override;
   TVdbTreeCheckResult Check() override;
+  // Keeps the page of every level of the descent and steps along them in entry order (entries
+  // of inner pages between the subtrees around them).
+  std::unique_ptr<TVdbTreeIterator> NewIterator() override;
 
   std::int32_t GetHeaderSize() const override { return Wide() ? kBtHeaderSize : kBtOldHeaderSize; }
   // Counted once by a walk after opening, then kept up to date.
@@ -95,6 +98,7 @@ class TVdbBTree final : public TVdbTreeBase {
   std::int64_t GetFreeHead() const noexcept { return FFreeHead; }
 
  private:
+  friend class TVdbBTreeWalk;
   using TBuf = std::vector<std::uint8_t>;
   struct TStep {
     std::int64_t Page;

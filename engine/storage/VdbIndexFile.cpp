@@ -99,6 +99,7 @@ std::int32_t TVdbIndexFile::CalcPageSizeForCapacity(const TVdbKeyDesc& keys, std
 }
 
 void TVdbIndexFile::MakeTree(const TVdbKeyDesc& keys, bool variable) {
+  FWalk.reset();
   FOrder = std::make_unique<TVdbIndexOrder>(keys, FName);
   FVariable = variable;
   if (variable) {
@@ -302,6 +303,7 @@ void TVdbIndexFile::NewStorage(const TVdbKeyDesc& keys, const TVdbIndexDefinitio
     FTree->New(pageSize, FDef.EntrySize);
     Guard(FStorage.Name(), [&] { FStorage.Flush(); });
   } catch (const EVdbEngine& e) {
+    FWalk.reset();
     FTree.reset();
     FOrder.reset();
     if (e.Code() == errInvalidIndexSpec) throw;
@@ -365,6 +367,7 @@ void TVdbIndexFile::Open(const TVdbKeyDesc& keys, bool readOnly, bool exclusive)
     CheckKeysMatch(keys);
     if (FVariable) static_cast<TVdbBPlusTree&>(*FTree).SetMaxEntrySize(FDef.EntrySize);
   } catch (const EVdbEngine&) {
+    FWalk.reset();
     FTree.reset();
     FOrder.reset();
     FLost = true;
@@ -378,6 +381,7 @@ void TVdbIndexFile::Open(const TVdbKeyDesc& keys, bool readOnly, bool exclusive)
 }
 
 void TVdbIndexFile::Close() {
+  FWalk.reset();
   FTree.reset();
   FOrder.reset();
   Guard(FStorage.Name(), [&] { FStorage.Close(); });
@@ -458,42 +462,64 @@ std::int16_t TVdbIndexFile::Loesche_Index(TVdbBytes item) {
   return 0;
 }
 
+TVdbTreeIterator& TVdbIndexFile::Walk() {
+  if (!FWalk) FWalk = FTree->NewIterator();
+  return *FWalk;
+}
+
+// The searches and steps go through the kept walk: a step from the entry the walk stands on
+// (the usual case of a cursor reading in index order) needs no descent from the root.
 std::int16_t TVdbIndexFile::Suche_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
-  std::vector<std::uint8_t> found;
-  if (!FTree->Find(Trimmed(key), found)) return 1;
-  key.swap(found);
+  TVdbTreeIterator& walk = Walk();
+  if (!walk.SeekLower(Trimmed(key))) return 1;
+  key.assign(walk.Entry().begin(), walk.Entry().end());
   return 0;
 }
 
 std::int16_t TVdbIndexFile::Erster_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
-  return FTree->FindFirst(key) ? 0 : 1;
+  TVdbTreeIterator& walk = Walk();
+  if (!walk.First()) return 1;
+  key.assign(walk.Entry().begin(), walk.Entry().end());
+  return 0;
 }
 
 std::int16_t TVdbIndexFile::Letzter_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
-  return FTree->FindLast(key) ? 0 : 1;
+  TVdbTreeIterator& walk = Walk();
+  if (!walk.Last()) return 1;
+  key.assign(walk.Entry().begin(), walk.Entry().end());
+  return 0;
 }
 
 std::int16_t TVdbIndexFile::Naechster_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
-  std::vector<std::uint8_t> found;
   const std::vector<std::uint8_t> from = Trimmed(key);
-  if (!FTree->FindNext(from, found)) return 1;
-  // A step that does not move forward comes from pages out of order: a walk would never end.
-  if (FOrder->Compare(found, from) <= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
-  key.swap(found);
+  TVdbTreeIterator& walk = Walk();
+  if (walk.StandsOn(from)) {
+    // A step along the kept path always moves on to another slot: the walk ends.
+    if (!walk.Next()) return 1;
+  } else {
+    if (!walk.SeekUpper(from)) return 1;
+    // A search that does not move forward comes from pages out of order: a walk would never end.
+    if (FOrder->Compare(walk.Entry(), from) <= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
+  }
+  key.assign(walk.Entry().begin(), walk.Entry().end());
   return 0;
 }
 
 std::int16_t TVdbIndexFile::Vorheriger_Index(std::vector<std::uint8_t>& key) {
   RequireOpen();
-  std::vector<std::uint8_t> found;
   const std::vector<std::uint8_t> from = Trimmed(key);
-  if (!FTree->FindPrev(from, found)) return 1;
-  if (FOrder->Compare(found, from) >= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
-  key.swap(found);
+  TVdbTreeIterator& walk = Walk();
+  if (walk.StandsOn(from)) {
+    if (!walk.Prev()) return 1;
+  } else {
+    if (!walk.SeekBefore(from)) return 1;
+    if (FOrder->Compare(walk.Entry(), from) >= 0) RaiseEngineError(errIndexCorrupt, {FStorage.Name()});
+  }
+  key.assign(walk.Entry().begin(), walk.Entry().end());
   return 0;
 }
 

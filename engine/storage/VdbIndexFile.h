@@ -214,6 +214,7 @@ class TVdbIndexFile {
   void MakeTree(const TVdbKeyDesc& keys, bool variable);
   void CheckKeysMatch(const TVdbKeyDesc& keys) const;
   std::vector<std::uint8_t> Trimmed(TVdbBytes item) const;
+  TVdbTreeIterator& Walk();
   void RequireOpen() const;
   std::vector<std::pair<std::u16string, std::string>> CurrentCollatorVersions() const;
 
@@ -229,6 +230,8 @@ class TVdbIndexFile {
   std::int64_t FItemCount = 0;
   std::unique_ptr<TVdbIndexOrder> FOrder;
   std::unique_ptr<TVdbTreeBase> FTree;
+  // The walk the searches and steps keep (made on first use; reset with the tree).
+  std::unique_ptr<TVdbTreeIterator> FWalk;
 };
 
 }  // namespace vdb

@@ -353,4 +353,60 @@ void TVdbTreeBase::WriteHeaderBytes(const std::uint8_t* source, std::int32_t cou
   });
 }
 
+// ---- ordered walks
+
+bool TVdbTreeIterator::Current() const noexcept { return FPositioned && FChangeCount == FTree.ChangeCount(); }
+
+bool TVdbTreeIterator::StandsOn(TVdbBytes entry) const {
+  return Current() && entry.size() == FEntry.size() && std::equal(entry.begin(), entry.end(), FEntry.begin());
+}
+
+bool TVdbTreeIterator::Settle(bool reached) {
+  FPositioned = reached;
+  FChangeCount = FTree.ChangeCount();
+  if (!reached) FEntry.clear();
+  return reached;
+}
+
+// A failure leaves the kept path half walked: the iterator is then unpositioned.
+template <class F>
+bool TVdbTreeIterator::Run(F&& walk) {
+  try {
+    return Settle(walk());
+  } catch (...) {
+    Settle(false);
+    throw;
+  }
+}
+
+bool TVdbTreeIterator::SeekLower(TVdbBytes key) {
+  return Run([&] { return DoSeek(TSeek::skLower, key, FEntry); });
+}
+bool TVdbTreeIterator::SeekUpper(TVdbBytes key) {
+  return Run([&] { return DoSeek(TSeek::skUpper, key, FEntry); });
+}
+bool TVdbTreeIterator::SeekBefore(TVdbBytes key) {
+  return Run([&] { return DoSeek(TSeek::skBefore, key, FEntry); });
+}
+bool TVdbTreeIterator::First() {
+  return Run([&] { return DoSeek(TSeek::skFirst, {}, FEntry); });
+}
+bool TVdbTreeIterator::Last() {
+  return Run([&] { return DoSeek(TSeek::skLast, {}, FEntry); });
+}
+
+bool TVdbTreeIterator::Next() {
+  if (!FPositioned) return false;
+  if (Current()) return Run([&] { return DoStep(true, FEntry); });
+  const std::vector<std::uint8_t> from = FEntry;
+  return Run([&] { return DoSeek(TSeek::skUpper, from, FEntry); });
+}
+
+bool TVdbTreeIterator::Prev() {
+  if (!FPositioned) return false;
+  if (Current()) return Run([&] { return DoStep(false, FEntry); });
+  const std::vector<std::uint8_t> from = FEntry;
+  return Run([&] { return DoSeek(TSeek::skBefore, from, FEntry); });
+}
+
 }  // namespace vdb

@@ -7,8 +7,12 @@
 // an index is distinct. TVdbTreeBase is the one interface of the two tree forms (TVdbBTree with
 // fixed-size entries, TVdbBPlusTree with variable-size entries in slotted pages).
 //
-// Trees do not keep a cursor between calls: FindNext/FindPrev take the entry to step from, so a
-// step stays correct after the tree changed underneath (another cursor inserted or deleted).
+// The Find* calls keep nothing between calls: FindNext/FindPrev take the entry to step from and
+// descend from the root, so a step stays correct after the tree changed underneath (another
+// cursor inserted or deleted). An ordered walk uses an iterator (TVdbTreeIterator) instead: it
+// keeps its path from the root to the current entry and steps along it, and it is valid only
+// while the tree's change counter stands where it stood at its last step; after a write, or a
+// reread of the tree, the next step descends again from the entry the iterator was on.
 //
 // Threads: a tree object belongs to one index file object, used by one thread at a time. The
 // order objects are immutable after construction and may be shared by threads.
@@ -16,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -143,6 +148,54 @@ struct TVdbTreeCheckResult {
   bool Ok() const noexcept { return Unordered == 0 && Problems.empty(); }
 };
 
+class TVdbTreeBase;
+
+// A walk through a tree in entry order that keeps its path between steps. The Seek* and
+// First/Last calls position it (false: no such entry, the iterator is then unpositioned); Next
+// and Prev step from the current entry (false at the end: unpositioned). Entry() is the current
+// entry while positioned. When the tree changed since the last call, Next and Prev find their
+// way again from the current entry, with the results FindNext/FindPrev give.
+class TVdbTreeIterator {
+ public:
+  explicit TVdbTreeIterator(TVdbTreeBase& tree) : FTree(tree) {}
+  virtual ~TVdbTreeIterator() = default;
+  TVdbTreeIterator(const TVdbTreeIterator&) = delete;
+  TVdbTreeIterator& operator=(const TVdbTreeIterator&) = delete;
+
+  // The first entry not less than `key` / greater than `key` / the last entry less than `key`.
+  bool SeekLower(TVdbBytes key);
+  bool SeekUpper(TVdbBytes key);
+  bool SeekBefore(TVdbBytes key);
+  bool First();
+  bool Last();
+  bool Next();
+  bool Prev();
+  bool Positioned() const noexcept { return FPositioned; }
+  // Whether the iterator stands on an entry byte for byte equal to `entry`, with the tree
+  // unchanged since (a step from there needs no descent).
+  bool StandsOn(TVdbBytes entry) const;
+  // The current entry; empty when unpositioned.
+  TVdbBytes Entry() const noexcept { return FPositioned ? TVdbBytes(FEntry) : TVdbBytes(); }
+
+ protected:
+  enum class TSeek { skLower, skUpper, skBefore, skFirst, skLast };
+  // The tree's own walk: a descent that keeps the path and stops on the entry `seek` names,
+  // and one step along the kept path. Each copies the entry reached into `entry`.
+  virtual bool DoSeek(TSeek seek, TVdbBytes key, std::vector<std::uint8_t>& entry) = 0;
+  virtual bool DoStep(bool forward, std::vector<std::uint8_t>& entry) = 0;
+
+ private:
+  bool Settle(bool reached);
+  template <class F>
+  bool Run(F&& walk);
+  bool Current() const noexcept;
+
+  TVdbTreeBase& FTree;
+  std::vector<std::uint8_t> FEntry;
+  std::uint64_t FChangeCount = 0;
+  bool FPositioned = false;
+};
+
 // Progress of a bulk build: (done, total).
 using TVdbProgressFunc = std::function<void(std::int64_t, std::int64_t)>;
 
@@ -168,7 +221,10 @@ class TVdbTreeBase {
   virtual void New(std::int32_t pageSize, std::int32_t entrySize) = 0;
   // Reads and checks the header. Raises 95 when it is inconsistent with itself or the file.
   virtual void Open() = 0;
-  virtual void Close() { FOpen = false; }
+  virtual void Close() {
+    FOpen = false;
+    Changed();
+  }
   bool IsOpen() const noexcept { return FOpen; }
 
   virtual bool FindFirst(std::vector<std::uint8_t>& found) = 0;
@@ -191,6 +247,11 @@ class TVdbTreeBase {
   virtual void BuildFromSorted(const IVdbEntryList& entries, const TVdbProgressFunc& progress) = 0;
   // Walks the whole tree and its free list; never raises for damage, it reports it.
   virtual TVdbTreeCheckResult Check() = 0;
+
+  // An ordered walk over this tree (TVdbTreeIterator); it must not outlive the tree.
+  virtual std::unique_ptr<TVdbTreeIterator> NewIterator() = 0;
+  // Counts every change of the tree and every (re)reading of it; kept walks compare it.
+  std::uint64_t ChangeCount() const noexcept { return FChangeCount; }
 
   virtual std::int32_t GetHeaderSize() const = 0;
   virtual std::int64_t GetItemCount() = 0;
@@ -221,6 +282,8 @@ class TVdbTreeBase {
     }
   }
   void RequireOpen() const;
+  // Called by every operation that writes or rereads the tree: kept walks descend again.
+  void Changed() noexcept { ++FChangeCount; }
 
   TVdbClientStorage& FStorage;
   const IVdbEntryOrder& FOrder;
@@ -230,6 +293,7 @@ class TVdbTreeBase {
   bool FOpen = false;
 
  private:
+  std::uint64_t FChangeCount = 0;
   std::unique_ptr<TVdbStoragePageSite> FSite;
 };
 

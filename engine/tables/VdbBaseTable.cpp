@@ -507,6 +507,7 @@ std::int16_t TVdbBaseTable::NewTable(const TVdbNewTable& table) {
       FMemo = std::make_unique<TVdbMemoFile>(FEnv.PageManager, FEnv.FileSystem, names.MemoFile(), FEnv.ClientHdl,
                                              FLevel, GetName());
       FMemo->SetEncryption(FCryptor.Encryption());
+      if (table.MemoBlockSize > 0) FMemo->SetBlockSize(table.MemoBlockSize);
       FMemo->NewFile(true);
       created.push_back(names.MemoFile());
     }

@@ -96,6 +96,9 @@ struct TVdbNewTable {
   std::vector<TVdbNewIndex> Indexes;
   TvuEncryptionMethod EncryptionMethod = emNone;
   std::u16string Key;
+  // Block size of a new memo file; 0 for the default (kVdbDefaultBlockSize). A table whose
+  // memos are short wastes most of a large block on each.
+  std::int32_t MemoBlockSize = 0;
 };
 
 class TVdbBaseTable final : public TVdbRelation {

@@ -6,7 +6,7 @@ namespace vdb {
 
 namespace {
 
-// Releases happen now and then even for a session that never pauses.
+// Releases happen now and then even for a session that never pauses, when others wait.
 constexpr std::uint32_t kEarlyReleaseChance = 3000;
 constexpr std::uint32_t kEarlyReleaseSleepMs = 5;
 constexpr std::uint32_t kUnlockDelayMs = 10;
@@ -256,6 +256,9 @@ void TVdbTableLocks::MaybeReleaseEarly(bool flushWhileHeld, std::int32_t counter
     FOwner.FlushTable(false);
     return;
   }
+  // The release and its pause are for the sessions that wait: alone (or without a lock
+  // file, which means no other session) the pause would only slow this one down.
+  if (!FLockFile || !FLockFile->OthersWaiting()) return;
   SettleLocked();
   FServices.Sleeper.SleepMs(kEarlyReleaseSleepMs);
 }

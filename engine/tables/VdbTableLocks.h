@@ -101,6 +101,9 @@ class IVdbTableLockFile {
   // other session drops its caches.
   virtual void NoteChange() = 0;
   virtual void WriteIndexCount(std::int16_t indexCount) = 0;
+  // Whether another session waits for a table lock. A lock file that cannot tell says yes, so
+  // that the early release (which exists for the waiters) still happens.
+  virtual bool OthersWaiting() { return true; }
   // Leaves the lock file (the last session deletes it and the record-move file).
   virtual void LogOut() = 0;
 };

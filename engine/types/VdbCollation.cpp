@@ -300,6 +300,39 @@ int IcuCompare(const icu::Collator& coll, std::u16string_view a, std::u16string_
   return r == UCOL_LESS ? -1 : r == UCOL_EQUAL ? 0 : 1;
 }
 
+// The UTF-16 unit of each byte of a single-byte code page, made once per code page through
+// the converter itself (so that the two never differ); null when a byte does not give
+// exactly one unit (multi-byte code pages).
+const char16_t* SingleByteTable(std::uint16_t codePage) {
+  static std::mutex mutex;
+  static std::map<std::uint16_t, std::unique_ptr<std::array<char16_t, 256>>> tables;
+  std::lock_guard lock(mutex);
+  auto it = tables.find(codePage);
+  if (it == tables.end()) {
+    auto table = std::make_unique<std::array<char16_t, 256>>();
+    std::u16string wide;
+    for (int b = 0; b < 256 && table; ++b) {
+      try {
+        TvuCodePage::ToUnicode(codePage, std::string(1, static_cast<char>(b)), wide);
+      } catch (const EVdbEngine&) {
+        wide.clear();  // a lead byte alone: a multi-byte code page
+      }
+      if (wide.size() == 1) {
+        (*table)[static_cast<std::size_t>(b)] = wide[0];
+      } else {
+        table.reset();
+      }
+    }
+    it = tables.emplace(codePage, std::move(table)).first;
+  }
+  return it->second ? it->second->data() : nullptr;
+}
+
+void Widen(const char16_t* table, std::string_view bytes, std::u16string& out) {
+  out.resize(bytes.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) out[i] = table[static_cast<std::uint8_t>(bytes[i])];
+}
+
 std::u16string CaseMap(std::u16string_view s, const std::string& locale, bool upper) {
   icu::UnicodeString u(reinterpret_cast<const UChar*>(s.data()), static_cast<int32_t>(s.size()));
   const icu::Locale loc(locale.empty() ? "en" : locale.c_str());
@@ -327,8 +360,13 @@ int TVdbCollation::CompareAnsi(std::string_view a, std::string_view b, TStrCmpOp
   if (IsBuiltIn()) return VdbBuiltInCompareAnsi(a, b, options);
   // Index searches compare constantly: convert into per-thread buffers instead of new strings.
   thread_local std::u16string wideA, wideB;
-  TvuCodePage::ToUnicode(FCodePage, CutAtNul(a), wideA);
-  TvuCodePage::ToUnicode(FCodePage, CutAtNul(b), wideB);
+  if (const char16_t* table = ByteTable()) {
+    Widen(table, CutAtNul(a), wideA);
+    Widen(table, CutAtNul(b), wideB);
+  } else {
+    TvuCodePage::ToUnicode(FCodePage, CutAtNul(a), wideA);
+    TvuCodePage::ToUnicode(FCodePage, CutAtNul(b), wideB);
+  }
   return IcuCompare(*static_cast<const icu::Collator*>(CollatorFor(options)), wideA, wideB);
 }
 
@@ -346,6 +384,14 @@ const void* TVdbCollation::CollatorFor(TStrCmpOptions options) const {
     FCollators[slot].store(coll, std::memory_order_release);
   }
   return coll;
+}
+
+const char16_t* TVdbCollation::ByteTable() const {
+  if (FByteTableKnown.load(std::memory_order_acquire)) return FByteTable.load(std::memory_order_acquire);
+  const char16_t* table = SingleByteTable(FCodePage);
+  FByteTable.store(table, std::memory_order_release);
+  FByteTableKnown.store(true, std::memory_order_release);
+  return table;
 }
 
 std::string TVdbCollation::CollatorVersion() const {

@@ -76,7 +76,13 @@ class TVdbCollation {
   // process-wide collator cache.
   mutable std::atomic<const void*> FCollators[4] = {};
 
+  // UTF-16 of every byte of a single-byte code page (null for other code pages), looked up
+  // on first use: comparisons widen 8-bit text through it instead of the converter.
+  mutable std::atomic<const char16_t*> FByteTable = nullptr;
+  mutable std::atomic<bool> FByteTableKnown = false;
+
   const void* CollatorFor(TStrCmpOptions options) const;
+  const char16_t* ByteTable() const;
 };
 
 // The built-in collation's comparisons with explicit options (exposed for tests and for

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -120,6 +121,35 @@ TEST_F(DataSetImportTest, EveryValueReadsBackAsInTheCsv) {
     EXPECT_EQ(t.Text("EGYEB").value_or(u""), row[10]) << "record " << r;
   }
   EXPECT_EQ(emptyTelk, 17);  // as the data set's README counts them
+}
+
+TEST_F(DataSetImportTest, NoteBlocksFitTheNotes) {
+  // The block size stands at byte 8 of the note file's first block.
+  std::ifstream memo(Dir->Path / "Irsz.vdbm", std::ios::binary);
+  ASSERT_TRUE(memo);
+  unsigned char head[12] = {};
+  memo.read(reinterpret_cast<char*>(head), sizeof head);
+  const std::int32_t blockSize = head[8] | head[9] << 8 | head[10] << 16 | head[11] << 24;
+  std::size_t longest = 0;
+  for (const auto& row : *Rows) longest = std::max(longest, row[10].size());
+  EXPECT_LT(blockSize, 4096) << "the notes are short";
+  EXPECT_GE(static_cast<std::size_t>(blockSize), longest + 5) << "the longest note fits one block";
+  EXPECT_LT(blockSize, static_cast<std::int32_t>(2 * (longest + 5))) << "the smallest power of two that fits";
+}
+
+TEST(SettlementNoteBlockSizeTest, SmallestPowerOfTwoHoldingTheLongestNote) {
+  struct TCase {
+    std::size_t Longest;  // characters of the longest note (0: no notes)
+    std::int32_t Expected;
+  };
+  // A block holds its link (4 bytes), the note and its terminator.
+  for (const TCase& c : {TCase{0, 64}, TCase{59, 64}, TCase{60, 128}, TCase{251, 256}, TCase{252, 512},
+                         TCase{4091, 4096}, TCase{10000, 4096}}) {
+    std::vector<TSettlementRow> rows(3);
+    rows[1].Values[scEgyeb] = std::u16string(c.Longest, u'a');
+    rows[2].Values[scEgyeb] = u"short";
+    EXPECT_EQ(SettlementNoteBlockSize(rows), c.Expected) << c.Longest;
+  }
 }
 
 TEST_F(DataSetImportTest, NameIndexOrdersTheNamesInHungarian) {

@@ -52,7 +52,8 @@ using TFill = std::function<void(TVdbBaseTable&)>;
 // Creates the settlement table `name` in `dir`, lets `fill` append its records straight to
 // the data file, then builds the indexes from them and closes the table.
 void BuildTable(TEngineSite& site, const fs::path& dir, const std::u16string& name, std::int32_t capacity,
-                bool withIndexes, const TSettlementEncryption& encryption, const TFill& fill) {
+                bool withIndexes, std::int32_t noteBlockSize, const TSettlementEncryption& encryption,
+                const TFill& fill) {
   const std::u16string base = VdbUtf8ToUtf16((dir / VdbUtf16ToUtf8(name)).string());
   const std::string label = "table " + VdbUtf16ToUtf8(name);
   {
@@ -60,6 +61,7 @@ void BuildTable(TEngineSite& site, const fs::path& dir, const std::u16string& na
     TVdbNewTable def = SettlementTableDefinition(base, capacity, withIndexes);
     def.EncryptionMethod = encryption.Method;
     def.Key = encryption.Key;
+    def.MemoBlockSize = noteBlockSize;
     site.Check(creator.NewTable(def), "creating " + label);
   }
   TVdbBaseTable table(site.Env);
@@ -79,7 +81,7 @@ std::int32_t CapacityFor(std::int64_t records) {
 
 // Builds both tables in a staging directory of `directory`, Irsz filled by `fill`, and moves
 // them into place.
-TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t records,
+TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t records, std::int32_t noteBlockSize,
                                        const TSettlementEncryption& encryption, const TFill& fill) {
   const std::vector<std::string> tables = {VdbUtf16ToUtf8(kSettlementTable), VdbUtf16ToUtf8(kScratchTable)};
   auto refuseExisting = [&] {
@@ -95,8 +97,8 @@ TSettlementImportSummary BuildDatabase(const fs::path& directory, std::int64_t r
   TSettlementImportSummary summary;
   try {
     TEngineSite site;
-    BuildTable(site, staging.Path(), kSettlementTable, CapacityFor(records), true, encryption, fill);
-    BuildTable(site, staging.Path(), kScratchTable, kMinCapacity, false, encryption, {});
+    BuildTable(site, staging.Path(), kSettlementTable, CapacityFor(records), true, noteBlockSize, encryption, fill);
+    BuildTable(site, staging.Path(), kScratchTable, kMinCapacity, false, noteBlockSize, encryption, {});
   } catch (const EVdbEngine& e) {
     throw ESettlementImport(std::string("engine error: ") + e.what());
   }
@@ -112,7 +114,8 @@ TSettlementImportSummary ImportSettlements(const fs::path& csvPath, const fs::pa
   const std::vector<TSettlementRow> rows = ReadSettlementCsv(csvPath);
   TSettlementTotals totals;
   TSettlementImportSummary summary =
-      BuildDatabase(directory, static_cast<std::int64_t>(rows.size()), encryption, [&](TVdbBaseTable& table) {
+      BuildDatabase(directory, static_cast<std::int64_t>(rows.size()), SettlementNoteBlockSize(rows), encryption,
+                    [&](TVdbBaseTable& table) {
         TSettlementRecordEncoder encoder(table);
         std::vector<std::uint8_t> record;
         for (const auto& row : rows) {
@@ -133,7 +136,9 @@ TSettlementImportSummary GenerateSettlements(std::int64_t count, const fs::path&
   const std::vector<TSettlementRow> rows = ReadSettlementCsv(csvPath);
   if (rows.empty()) throw ESettlementImport("the CSV has no rows to derive records from");
   TSettlementTotals totals;
-  TSettlementImportSummary summary = BuildDatabase(directory, count, encryption, [&](TVdbBaseTable& table) {
+  // Generated records carry the notes of the first len(rows) records only: the same notes.
+  TSettlementImportSummary summary =
+      BuildDatabase(directory, count, SettlementNoteBlockSize(rows), encryption, [&](TVdbBaseTable& table) {
     TSettlementRecordEncoder encoder(table);
     std::vector<std::uint8_t> record;
     TSettlementRow row;

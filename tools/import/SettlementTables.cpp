@@ -1,10 +1,12 @@
 #include "SettlementTables.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <limits>
 
 #include "base/VdbFormat.h"
+#include "storage/VdbBlobFile.h"
 #include "types/VdbData.h"
 #include "types/vuCodePage.h"
 
@@ -35,6 +37,17 @@ std::string Hex(char32_t c) {
 }
 
 }  // namespace
+
+std::int32_t SettlementNoteBlockSize(const std::vector<TSettlementRow>& rows) {
+  // One code-page byte per character (line breaks only shrink), the terminator, and the
+  // block's link to the next block.
+  std::size_t longest = 0;
+  for (const auto& row : rows) longest = std::max(longest, row.Values[scEgyeb].size());
+  const std::size_t needed = longest + 1 + static_cast<std::size_t>(kVdbBlobPayloadOffset);
+  std::int32_t size = 64;
+  while (size < kVdbDefaultBlockSize && static_cast<std::size_t>(size) < needed) size *= 2;
+  return size;
+}
 
 TVdbNewTable SettlementTableDefinition(std::u16string path, std::int32_t capacity, bool withIndexes) {
   TVdbNewTable t;

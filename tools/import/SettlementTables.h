@@ -34,6 +34,11 @@ inline constexpr char16_t kScratchTable[] = u"Irsz_tmp";
 // user indexes TELEP (by name) and IRSZ (by postal code).
 vdb::TVdbNewTable SettlementTableDefinition(std::u16string path, std::int32_t capacity, bool withIndexes);
 
+// The note block size for `rows`: the smallest power of two from 64 to 4096 bytes whose block
+// holds the longest note whole (the notes are short: a 4096-byte block each would leave most
+// of the note file empty).
+std::int32_t SettlementNoteBlockSize(const std::vector<TSettlementRow>& rows);
+
 // Running totals of the numeric columns of the rows encoded so far (empty values count 0).
 struct TSettlementTotals {
   std::int32_t Records = 0;

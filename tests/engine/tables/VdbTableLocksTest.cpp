@@ -67,12 +67,14 @@ class TScriptedLockFile final : public IVdbTableLockFile {
   void NoteChange() override {}
   void WriteIndexCount(std::int16_t) override {}
   void LogOut() override {}
+  bool OthersWaiting() override { return Waiting; }
 
   std::vector<std::string> Calls;
   std::deque<bool> Refusals;  // answers of the next LockTable calls (true: granted)
   bool Changed = false;
   bool RecordGranted = true;
   bool ExclusiveGranted = true;
+  bool Waiting = true;  // another session waits for a table lock
   std::int32_t Locked = 0;
 };
 
@@ -200,6 +202,7 @@ TEST_F(TableLocksTest, NoDelayedReleaseWhileExclusiveOrClosed) {
 }
 
 TEST_F(TableLocksTest, EarlyReleaseOneTimeInThreeThousand) {
+  WithLockFile();  // another session waits
   ASSERT_EQ(Locks.BeginWrite(true), 0);
   ASSERT_EQ(Locks.BeginWrite(true), 0);
   Random.Queue(0);
@@ -210,6 +213,24 @@ TEST_F(TableLocksTest, EarlyReleaseOneTimeInThreeThousand) {
   EXPECT_EQ(Locks.EndWrite(), 0);  // the last one: settled at once, then a pause
   EXPECT_EQ(Locks.HeldLevel(), tltNone);
   EXPECT_EQ(Sleeper.Calls(), 1u);
+}
+
+TEST_F(TableLocksTest, NoEarlyReleaseWhenNobodyWaits) {
+  for (const bool withLockFile : {false, true}) {
+    SCOPED_TRACE(withLockFile ? "a lock file, nobody waiting" : "no lock file");
+    TVdbTableLocks locks{Owner, LastError, TvuServices{Clock, Sleeper, Random}};
+    if (withLockFile) {
+      auto file = std::make_unique<TScriptedLockFile>();
+      file->Waiting = false;
+      locks.SetLockFile(std::move(file));
+    }
+    const auto sleeps = Sleeper.Calls();
+    ASSERT_EQ(locks.BeginWrite(true), 0);
+    Random.Queue(0);
+    EXPECT_EQ(locks.EndWrite(), 0);
+    EXPECT_EQ(locks.HeldLevel(), tltWrite) << "kept for the next operation";
+    EXPECT_EQ(Sleeper.Calls(), sleeps) << "no pause";
+  }
 }
 
 TEST_F(TableLocksTest, EditLocks) {

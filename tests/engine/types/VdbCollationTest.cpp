@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "SettlementsCsv.h"
+#include "base/VdbFormat.h"
 #include "base/VdbErrorCodes.h"
 #include "base/VdbErrors.h"
 #include "types/VdbCollation.h"
@@ -306,5 +307,29 @@ TEST(VdbBuiltInCollation, IsATotalOrderUnderEveryOptionSet) {
           if (cmp[i * n + j] <= 0 && cmp[j * n + k] <= 0 && cmp[i * n + k] > 0) ++violations;
       }
     EXPECT_EQ(violations, 0);
+  }
+}
+
+// 8-bit text is widened through a table of its code page; every byte, the undefined ones
+// included, must compare as the converter's UTF-16 of it does.
+TEST(VdbCollation, EightBitComparisonsAgreeWithConvertedText) {
+  for (const char16_t* name : {u"Hungarian", u"Russian", u"Greek"}) {
+    const TVdbCollation& c = TVdbCollation::Resolve(name);
+    SCOPED_TRACE(VdbUtf16ToUtf8(name));
+    auto wide = [&](const std::string& s) { return TvuCodePage::ToUnicode(c.CodePage(), s); };
+    std::vector<std::string> texts;
+    for (int b = 1; b < 256; ++b) {
+      texts.push_back(std::string(1, static_cast<char>(b)));
+      texts.push_back("Sz" + std::string(1, static_cast<char>(b)) + "a");
+    }
+    int disagreements = 0;
+    for (std::size_t i = 0; i < texts.size(); i += 3) {
+      for (std::size_t j = 0; j < texts.size(); j += 7) {
+        const int expected = c.CompareWide(wide(texts[i]), wide(texts[j]));
+        const int got = c.CompareAnsi(texts[i], texts[j]);
+        if ((expected < 0) != (got < 0) || (expected > 0) != (got > 0)) ++disagreements;
+      }
+    }
+    EXPECT_EQ(disagreements, 0);
   }
 }
