@@ -231,8 +231,12 @@ TCursor::TCursor(TSession& session, std::int16_t tableHdl) : FSession(session), 
     c.Param = spec.Param;
     c.SelectOrLink = FromArray(spec.SelectOrLink, VDB_SELECT_CHARS);
     c.Level = level > 0 ? level : 6;
-    if (c.Type == VDB_TYPE_CHAR || c.Type == VDB_TYPE_STRING || c.Type == VDB_TYPE_MEMO)
-      c.CodePage = &FSession.CodePageOf(c.SelectOrLink);
+    if (c.Type == VDB_TYPE_CHAR || c.Type == VDB_TYPE_STRING || c.Type == VDB_TYPE_MEMO) {
+      // The engine keeps the one table of collations and code pages.
+      const TVdbResult codePage = VdbTableGetFieldCodePage(FTable, no);
+      FSession.Check(codePage, "reading the columns");
+      c.CodePage = &FSession.CodePage(codePage);
+    }
     FColumns.push_back(std::move(c));
   }
   const TVdbResult size = VdbTableGetRecordSize(FTable);
@@ -619,8 +623,7 @@ void TSession::Check(std::int32_t status, const std::string& what) const {
   throw EClientError(what.empty() ? Message(status) : what + ": " + Message(status));
 }
 
-const TCodePage& TSession::CodePageOf(std::u16string_view collation) {
-  const int number = CodePageOfCollation(collation);
+const TCodePage& TSession::CodePage(int number) {
   auto& slot = FCodePages[number];
   if (!slot) slot = std::make_unique<TCodePage>(number);
   return *slot;

@@ -143,8 +143,8 @@ class TSession {
 
   // A cursor on a table of the database (writable when write is set).
   std::unique_ptr<TCursor> OpenCursor(const std::string& table, bool write);
-  // The code page object of a collation name (kept for the session's life).
-  const TCodePage& CodePageOf(std::u16string_view collation);
+  // The code page object of a code page number the engine reported (kept for the session's life).
+  const TCodePage& CodePage(int number);
 
   // Creates a table of level 6 with the given columns (Name, Type, Param and Options read).
   void CreateTable(const std::string& name, const std::vector<TColumn>& columns, const std::string& collation);

@@ -96,32 +96,6 @@ std::size_t CodePoints(std::u16string_view text) {
   return n;
 }
 
-int CodePageOfCollation(std::u16string_view collation) {
-  std::u16string name(collation);
-  for (char16_t& c : name)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  // Option suffixes (_CS, _AI, ...) do not change the language.
-  for (int i = 0; i < 2; ++i)
-    for (std::u16string_view suffix : {u"_AS", u"_AI", u"_CS", u"_CI"})
-      if (name.size() >= suffix.size() && std::u16string_view(name).substr(name.size() - suffix.size()) == suffix)
-        name.resize(name.size() - suffix.size());
-  struct TEntry {
-    std::u16string_view Language;
-    int CodePage;
-  };
-  static constexpr TEntry kTable[] = {
-      {u"HUNGARIAN", 1250},  {u"POLISH", 1250},     {u"CZECH", 1250},     {u"SLOVAK", 1250},
-      {u"SLOVENIAN", 1250},  {u"CROATIAN", 1250},   {u"ROMANIAN", 1250},  {u"ALBANIAN", 1250},
-      {u"RUSSIAN", 1251},    {u"UKRAINIAN", 1251},  {u"BULGARIAN", 1251}, {u"BELARUSIAN", 1251},
-      {u"SERBIAN", 1251},    {u"MACEDONIAN", 1251}, {u"GREEK", 1253},     {u"TURKISH", 1254},
-      {u"HEBREW", 1255},     {u"ARABIC", 1256},     {u"ESTONIAN", 1257},  {u"LATVIAN", 1257},
-      {u"LITHUANIAN", 1257}, {u"VIETNAMESE", 1258},
-  };
-  for (const TEntry& entry : kTable)
-    if (name == entry.Language) return entry.CodePage;
-  return 1252;
-}
-
 struct TCodePage::TImpl {
   UConverter* Converter = nullptr;
 };

@@ -23,9 +23,6 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // although it is 5 bytes).
 std::size_t DisplayWidth(std::string_view utf8);
 
-// Windows code page of a collation name ("Hungarian", "German_CS_AI"; empty or unknown: 1252).
-int CodePageOfCollation(std::u16string_view collation);
-
 // One 8-bit code page. Decode never fails (bytes without a character become U+FFFD); Encode
 // refuses a character the code page lacks and tells which one (1-based character position).
 class TCodePage {
