@@ -692,7 +692,10 @@ TVdbTruth TVdbBooleanFactor::Compare(const TVdbDataValue& left, TVdbExpression& 
     const bool ln = IsNullValue(lt, left), rn = IsNullValue(rt, rv);
     if (ln || rn) return ln && rn ? vtTrue : vtFalse;
   }
-  const int c = TVdbDataType::Compare(left, rv, lt, rt);
+  return VdbComparisonTruth(TVdbDataType::Compare(left, rv, lt, rt), op);
+}
+
+TVdbTruth VdbComparisonTruth(int c, TVdbComparisonOperator op) {
   if (c < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
   if (c == vcrUndefined) return vtUnknown;
   bool r = false;

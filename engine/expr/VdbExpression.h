@@ -42,6 +42,11 @@ inline constexpr TVdbTruth vtTrue = 0;
 inline constexpr TVdbTruth vtFalse = 1;
 inline constexpr TVdbTruth vtUnknown = 2;
 
+// The truth of `a op b` from Compare(a, b) (a vcr... result; negative raises the pending error):
+// the equalities, IN and the orderings; unknown for an undefined comparison, false for any
+// other operator.
+TVdbTruth VdbComparisonTruth(int compareResult, TVdbComparisonOperator op);
+
 enum TSqlFactorSign : std::uint8_t { sfsNone, sfsMinus, sfsPlus };
 enum TVdbSimpleFactorType : std::uint8_t {
   sftUnknown, sftFunction, sftExpression, sftLiteral, sftColumn, sftParameter, sftOuterReference

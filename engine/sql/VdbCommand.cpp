@@ -332,21 +332,9 @@ void CollectTables(TVdbQuerySpec& q, std::vector<std::u16string>& names) {
 TVdbTruth CompareValues(const TVdbDataValue& left, const TVdbDataType& leftType, const TVdbDataValue& right,
                         const TVdbDataType& rightType, TVdbComparisonOperator op) {
   if (left.IsEmpty() || right.IsEmpty()) return vtUnknown;
-  const int c = TVdbDataType::Compare(left, right, leftType, rightType);
-  if (c < 0) throw EVdbEngine(VDB_INTERNAL_UNWIND);
-  if (c == vcrUndefined) return vtUnknown;
-  bool r = false;
-  switch (op) {
-    case tcoEqual:
-    case tcoIn: r = c == vcrEqual; break;
-    case tcoUnequal: r = c != vcrEqual; break;
-    case tcoLess: r = c == vcrLess; break;
-    case tcoLessOrEqual: r = c != vcrGreater; break;
-    case tcoGreater: r = c == vcrGreater; break;
-    case tcoGreaterOrEqual: r = c != vcrLess; break;
-    default: throw EVdbEngine(errNotSupported, {u"this comparison with a sub-query"});
-  }
-  return r ? vtTrue : vtFalse;
+  if (op < tcoEqual || op > tcoIn || op == tcoEqualNull)
+    throw EVdbEngine(errNotSupported, {u"this comparison with a sub-query"});
+  return VdbComparisonTruth(TVdbDataType::Compare(left, right, leftType, rightType), op);
 }
 
 // Evaluates the sub-query of EXISTS, IN and the comparisons of a condition. An uncorrelated
